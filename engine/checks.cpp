@@ -1,0 +1,93 @@
+// Checks run at every reset: red states, companion streams, and the sanity of every variable.
+#include <cstring>
+
+#include "engine/eval.h"
+#include "engine/internal.h"
+#include "output/output.h"
+
+namespace ruvalda {
+
+namespace {
+
+struct Companion {
+    int stream;
+    int required;
+    int alternative;  // 0: none
+};
+
+// A stream that exists demands one of its companions.
+constexpr Companion COMPANIONS[] = {
+    {21, 22, 0}, {23, 24, 0}, {25, 26, 0}, {27, 28, 0}, {31, 32, 0}, {33, 34, 0},
+    {35, 36, 0}, {37, 38, 0}, {62, 2, 0},  {63, 2, 3},  {65, 5, 0},  {66, 5, 6},
+    {68, 8, 0},  {69, 8, 9},  {71, 11, 0}, {72, 11, 12},
+};
+
+bool exists(int stream) { return (engine.stream_flags[stream] & SF_EXISTS) != 0; }
+
+bool red_states_defined() {
+    for (const Variable& v : engine.variables) {
+        std::uint32_t& word = engine.stream_flags[v.number];
+        if (word == 0) word = SF_EXISTS;
+        if (std::strcmp(v.name, "R") == 0 && v.value != 1) {
+            report_error(CONFIGURATION_ERROR, "RVCheckConsistency", "Ill-defined stream: %02d.",
+                         v.number);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool companions_present() {
+    for (const Companion& c : COMPANIONS) {
+        if (!exists(c.stream) || exists(c.required) || (c.alternative && exists(c.alternative)))
+            continue;
+        if (c.alternative)
+            report_error(CONFIGURATION_ERROR, "RVCheckConsistency",
+                         "Illegal combination: %02d and not %02d or %02d.", c.stream, c.required,
+                         c.alternative);
+        else
+            report_error(CONFIGURATION_ERROR, "RVCheckConsistency",
+                         "Illegal combination: %02d and not %02d.", c.stream, c.required);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int check_sanity(int asked) {
+    int found = 0;
+    for (const Variable& v : engine.variables) {
+        const bool set = v.flags & V_HAS_SET_RULE;
+        const bool clear = v.flags & V_HAS_CLEAR_RULE;
+        const bool timer = v.flags & V_TIMER;
+        int finding = 0;
+        const char* message = nullptr;
+        if (!set && !clear) {
+            if (v.ref_count == 0) {
+                finding = SANITY_NEVER_USED;
+                if (std::strcmp(v.name, "TOFF") != 0) message = "%s never used.";
+            }
+        } else if (!set) {
+            finding = SANITY_NEVER_STARTS;
+            message = "%s never starts.";
+        } else if (!clear && !timer) {
+            finding = SANITY_NEVER_ENDS;
+            message = "%s never ends.\n";
+        } else if (timer && v.limit < 0) {
+            finding = SANITY_NO_LIMIT;
+            message = "%s: has no time limit.";
+        }
+        if (!(finding & asked)) continue;
+        found |= finding;
+        if (message) report_error(CONFIGURATION_ERROR, "check_sanity", message, v.printed);
+    }
+    return found;
+}
+
+int RVCheckConsistency() {
+    if (!red_states_defined() || !companions_present()) return 0;
+    return check_sanity(SANITY_ALL) == 0 ? 1 : 0;
+}
+
+}  // namespace ruvalda

@@ -1,0 +1,262 @@
+// The control-program engine: variable table, rule code, evaluation, time step, the interface
+// through which the rest of the system feeds detectors, traces and dumps, and the checks run
+// at every reset.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ruvalda {
+
+// ---------------------------------------------------------------------------------------------
+// Variable table
+
+// Bits of Variable::flags.
+constexpr std::uint32_t V_TRACE = 0x0002;
+constexpr std::uint32_t V_TRACE_ALL = 0x0004;
+constexpr std::uint32_t V_START = 0x0010;
+constexpr std::uint32_t V_END = 0x0020;
+constexpr std::uint32_t V_EXPIRED = 0x0040;
+constexpr std::uint32_t V_CHANGED = 0x0080;
+constexpr std::uint32_t V_TIMER = 0x0100;
+constexpr std::uint32_t V_DETECTOR = 0x0200;
+constexpr std::uint32_t V_HAS_SET_RULE = 0x0400;
+constexpr std::uint32_t V_HAS_CLEAR_RULE = 0x0800;
+constexpr std::uint32_t V_EXPORTED = 0x1000;
+constexpr std::uint32_t V_INIT = 0x2000;
+
+// Bits of a stream_flags word.
+constexpr std::uint32_t SF_EXISTS = 0x1;
+constexpr std::uint32_t SF_TRACE = 0x2;
+constexpr std::uint32_t SF_TRACE_ALL = 0x4;
+
+constexpr int STREAM_COUNT = 100;
+constexpr std::size_t NAME_LENGTH = 5;         // stored name without its number
+constexpr std::size_t LOCATION_LENGTH = 999;   // location texts, without their NUL
+constexpr std::size_t PRINTED_NAME_SIZE = 8;   // 5 characters, 2 digits, NUL
+
+// install_variable location flags
+constexpr int LOC_SET = 0x10;
+constexpr int LOC_CLEAR = 0x20;
+
+struct Variable {
+    std::uint32_t flags = 0;
+    std::int32_t value = 0;
+    std::int32_t limit = 0;        // timers: tenths of a second, -1 = none given
+    std::int32_t export_code = 0;  // colour letter of an exported variable
+    char name[NAME_LENGTH + 1] = {};
+    std::uint8_t show_code = 0;
+    std::int32_t number = 0;  // 0..99
+    std::int32_t ref_count = 0;
+    std::int32_t modify_time = 0;
+    std::string set_location;
+    std::string clear_location;
+    // The printed name never changes, so it is made once: traces and the evaluation hook
+    // need it without string work.
+    char printed[PRINTED_NAME_SIZE] = {};
+};
+
+// Where the reader stands, kept up to date by the control-file reader; current_location
+// prints it.
+struct SourcePosition {
+    bool file_open = false;
+    std::string file_name;
+    int line = 0;
+    bool macro_open = false;
+    std::string macro_path;
+    int macro_line = 0;
+};
+
+enum class FormatMode { PLAIN, NEGATED, PREFIX_I, PREFIX_RI, DUMP };
+
+// Scans one variable name at the start of text (upper case); returns the characters consumed
+// (0: no name). May move an "N" in the text.
+int getname(char* text, char name_out[NAME_LENGTH + 2], int* number_out);
+Variable* install_variable(const char* name, int number, int location_flags);
+Variable* find_variable(const char* name, int number);
+void free_variables();
+// The printed form in one shared buffer, valid until the next call.
+const char* format_variable(const Variable* variable, FormatMode mode);
+const char* current_location();
+
+// ---------------------------------------------------------------------------------------------
+// Rule code
+
+constexpr std::size_t RULE_CODE_SIZE = 1001;  // 1000 bytes of code and the end byte
+constexpr std::size_t PRINT_LIMIT = 1000;     // characters of printrule's text
+
+// Kind bytes (first byte of a compiled rule).
+enum RuleKind : std::uint8_t {
+    K_ASSIGN = 1,          // X = expr
+    K_ASSIGN_NEGATED = 2,  // XN = expr
+    K_SET = 3,             // X .= expr, SX .= expr
+    K_CLEAR = 4,           // XN .= expr, EX .= expr
+    K_START = 5,           // IT .= expr
+    K_RESTART = 6,         // RIT .= expr
+};
+
+// Token bytes of the expression part.
+enum Token : std::uint8_t {
+    T_END = 0,
+    T_VARIABLE = 7,  // follows an operand marker: a 4-byte reference
+    T_CONSTANT = 8,  // follows T_VALUE: a 4-byte integer
+    T_START_EDGE = 9,
+    T_END_EDGE = 10,
+    T_VALUE = 11,
+    T_NEGATED = 12,
+    T_UNARY_MINUS = 13,
+    T_EQ = 14,
+    T_NE = 15,
+    T_LT = 16,
+    T_LE = 17,
+    T_GT = 18,
+    T_GE = 19,
+    T_OPEN = 40,
+    T_CLOSE = 41,
+    T_PLUS = 43,
+    T_MINUS = 45,
+    T_AND = 46,
+    M_INCOMPLETE = 0x99,
+    M_SYNTAX = 0x9A,
+    M_TIMER_USE = 0x9B,
+    M_OPERATOR = 0x9C,
+};
+
+inline bool is_error_marker(std::uint8_t byte) { return byte >= M_INCOMPLETE && byte <= M_OPERATOR; }
+
+// Error numbers of evaluation, index into rule_error_names.
+enum RuleError {
+    E_NONE = 0,
+    E_MISSING_OPERAND = 1,
+    E_MISSING_PAREN = 2,
+    E_MISSING_OPERATOR = 3,
+    E_MISSING_VARIABLE = 4,
+    E_TOO_MANY_PARENS = 5,
+    E_STACK_OVERFLOW = 6,
+    E_ASSIGNMENT = 7,
+    E_TIMER_USE = 8,
+    E_SYNTAX = 9,
+    E_INCOMPLETE = 10,
+};
+extern const char* const rule_error_names[11];
+
+// Results of tokenize.
+constexpr int TOKENIZE_OK = 0;
+constexpr int TOKENIZE_ERROR = 1;
+constexpr int TOKENIZE_ASSIGNMENT = 7;
+
+// Compiles one rule text (changed in place) into code of at most `capacity` bytes. Never
+// writes past the capacity; *needed, if given, receives the bytes the whole code takes, end
+// byte included, so a caller can tell and measure a rule that did not fit. A code that did not
+// fit is left as an empty error record.
+int tokenize(char* text, std::uint8_t* code, std::size_t capacity, std::size_t* needed = nullptr);
+// The text of code (a whole rule or the expression part) in one shared buffer, valid until the
+// next call; printing stops at `stop` when given.
+const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t* stop = nullptr);
+
+// ---------------------------------------------------------------------------------------------
+// Evaluation
+
+constexpr int STACK_SIZE = 19;
+
+// Evaluates one compiled rule; 0, or the error number after reporting it.
+int evalrule(const std::uint8_t* code);
+std::string rule_error_text(int error, const std::uint8_t* code, const std::uint8_t* position);
+
+// ---------------------------------------------------------------------------------------------
+// Time step
+
+constexpr int MAX_SETTLE_PASSES = 35;
+constexpr std::size_t OSCILLATION_LIST_LIMIT = 2000;
+constexpr int DETECTOR_TRANSLATIONS = 128;
+
+struct RuleRecord {
+    std::uint8_t code[RULE_CODE_SIZE];
+};
+
+using ColourCallback = std::function<void(int stream, char colour)>;
+using EvaluationHook = std::function<void(const char* printed_name, int value)>;
+
+// All state of the engine, so a test can reset it in one line.
+struct EngineState {
+    std::vector<Variable> variables;  // creation order; index = reference in rule code
+    // Lookup by (name, number); the table itself stays in creation order.
+    std::unordered_map<std::uint64_t, std::uint32_t> variable_index;
+    std::uint32_t stream_flags[STREAM_COUNT] = {};
+
+    std::int32_t current_time = 0;
+    std::int32_t rate = 1;
+    std::int32_t change_count = 0;
+    std::int32_t oscillation_count = 0;
+    char time_text[32] = "Time:   0.0 ";
+
+    ColourCallback colour_callback;
+    EvaluationHook evaluation_hook;
+
+    std::string trace_file_name;  // wanted; empty: no trace file
+    std::string open_trace_name;  // remembered with the open file; empty: none
+    std::FILE* trace_file = nullptr;
+    bool trace_file_dirty = false;  // written since the last flush
+
+    std::string adjust_file_name;
+
+    std::vector<RuleRecord> rule_table;
+    bool rule_table_exists = false;  // false during the loader's counting pass
+
+    std::int32_t detector_translation[DETECTOR_TRANSLATIONS][2] = {};
+
+    SourcePosition source;
+
+    // Shared result buffers of format_variable, printrule and current_location.
+    struct Scratch {
+        char format[48];
+        char print[PRINT_LIMIT + 1];
+        char location[LOCATION_LENGTH + 1];
+    } scratch = {};
+};
+
+extern EngineState engine;
+
+// Back to program start: empty tables, time 0, rate 1, no hooks; closes the trace file.
+void reset_engine_state();
+
+int RVInitialize();
+bool RVRunUntil(std::int32_t target);
+std::int32_t RVGetTime();
+std::int32_t RVGetRate();
+const char* RVGetTimeText();
+void settle();
+void tick_timers();
+void export_colour(const Variable& variable);
+
+// ---------------------------------------------------------------------------------------------
+// Detectors, flags, traces and dumps
+
+void SetDetectorState(int detector, int state);
+int RVExportDetector(int detector);
+int RVTranslateDetector(int simulator_detector);
+std::uint32_t RVGetStreamFlags(int stream);
+void RVSetStreamFlags(int stream, int flags);
+void RVSetVariableTrace(const char* printed_name, int flags);
+int RVGetVariableTrace(const char* printed_name);
+using DumpPrinter = std::function<bool(const char* text)>;
+bool RVDumpVars(const DumpPrinter& print, bool by_modify_time);
+
+// ---------------------------------------------------------------------------------------------
+// Checks
+
+constexpr int SANITY_NEVER_ENDS = 0x02;
+constexpr int SANITY_NEVER_STARTS = 0x04;
+constexpr int SANITY_NO_LIMIT = 0x10;
+constexpr int SANITY_NEVER_USED = 0x20;
+constexpr int SANITY_ALL = 0x36;
+
+int RVCheckConsistency();
+int check_sanity(int asked);
+
+}  // namespace ruvalda

@@ -1,0 +1,203 @@
+// Time step: reset, the settle loop, timers, colours, the engine trace file and the adjust file.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/eval.h"
+#include "engine/internal.h"
+#include "output/output.h"
+
+namespace ruvalda {
+
+EngineState engine;
+
+namespace {
+
+void set_time_text() {
+    std::snprintf(engine.time_text, sizeof engine.time_text, "Time:%4ld.%1ld ",
+                  static_cast<long>(engine.current_time / 10),
+                  static_cast<long>(engine.current_time % 10));
+}
+
+// Opens, closes or switches the trace file when the wanted name differs from the open one.
+// A file that cannot be opened keeps its name remembered, so the failure is told once.
+void sync_trace_file() {
+    const std::string& wanted = engine.trace_file_name;
+    if (wanted == engine.open_trace_name) return;
+    if (engine.trace_file) std::fclose(engine.trace_file);
+    engine.trace_file = nullptr;
+    engine.open_trace_name = wanted;
+    if (wanted.empty()) return;
+    engine.trace_file = std::fopen(wanted.c_str(), "w");
+    if (!engine.trace_file)
+        traceprintf("\nCannot open trace file \"%s\": %s.\n", wanted.c_str(), std::strerror(errno));
+}
+
+// "name value" with the name's last two characters its number; a timer's limit changes.
+void apply_adjust_line(const char* line) {
+    char name[32];
+    long long value = 0;
+    char rest;
+    if (std::sscanf(line, "%31s %lld%c", name, &value, &rest) < 2 || value < 0 ||
+        value > INT32_MAX)
+        return;
+    std::size_t length = std::strlen(name);
+    if (length < 2 || length - 2 > NAME_LENGTH) return;
+    if (!is_digit(name[length - 2]) || !is_digit(name[length - 1])) return;
+    int number = (name[length - 2] - '0') * 10 + (name[length - 1] - '0');
+    name[length - 2] = '\0';
+    Variable* v = find_variable(name, number);
+    if (v && (v->flags & V_TIMER)) v->limit = static_cast<std::int32_t>(value);
+}
+
+void take_adjust_file() {
+    if (engine.adjust_file_name.empty()) return;
+    std::FILE* f = std::fopen(engine.adjust_file_name.c_str(), "r");
+    if (!f) return;
+    char line[10000];
+    while (std::fgets(line, sizeof line, f)) apply_adjust_line(line);
+    std::fclose(f);
+    std::remove(engine.adjust_file_name.c_str());
+}
+
+void report_oscillation() {
+    std::string list;
+    for (const Variable& v : engine.variables) {
+        if (!(v.flags & V_CHANGED)) continue;
+        std::size_t piece = std::strlen(v.printed) + 1;
+        if (list.size() + piece > OSCILLATION_LIST_LIMIT) break;  // the rest is left off
+        list += v.printed;
+        list += ' ';
+    }
+    traceprintf("%soscillating ", list.c_str());
+    ++engine.oscillation_count;
+}
+
+// One settle pass: every rule in order, then colours and the timers' S edges.
+void settle_pass() {
+    engine.change_count = 0;
+    for (Variable& v : engine.variables) v.flags &= ~V_CHANGED;
+    for (const RuleRecord& rule : engine.rule_table) evalrule(rule.code);
+    for (Variable& v : engine.variables) {
+        if ((v.flags & (V_EXPORTED | V_START)) == (V_EXPORTED | V_START) && v.value != 0)
+            export_colour(v);
+        // A timer's S edge lasts to the end of the pass that started it.
+        if ((v.flags & (V_TIMER | V_START)) == (V_TIMER | V_START)) {
+            v.flags = (v.flags & ~V_START) | V_CHANGED;
+            ++engine.change_count;
+        }
+    }
+}
+
+void trace_initial_values() {
+    for (const Variable& v : engine.variables)
+        if (v.value != 0 && (stream_word(v) & SF_TRACE))
+            traceprintf("%s <- %d  (initializer)\n", v.printed, v.value);
+}
+
+}  // namespace
+
+void reset_engine_state() {
+    if (engine.trace_file) std::fclose(engine.trace_file);
+    engine = EngineState{};
+}
+
+std::int32_t RVGetTime() { return engine.current_time; }
+std::int32_t RVGetRate() { return engine.rate; }
+const char* RVGetTimeText() { return engine.time_text; }
+
+void export_colour(const Variable& v) {
+    char colour = static_cast<char>(v.export_code);
+    if (engine.trace_file) {
+        std::fprintf(engine.trace_file, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
+        engine.trace_file_dirty = true;
+    }
+    if (engine.colour_callback) engine.colour_callback(v.number, colour);
+}
+
+void flush_trace_file() {
+    if (engine.trace_file && engine.trace_file_dirty) std::fflush(engine.trace_file);
+    engine.trace_file_dirty = false;
+}
+
+int RVInitialize() {
+    engine.current_time = 0;
+    set_time_text();
+    for (Variable& v : engine.variables) {
+        // A pending expiry belongs to the run before the reset, like the edges.
+        v.flags &= ~(V_START | V_END | V_EXPIRED);
+        v.value = 0;
+        v.modify_time = 0;
+        if (v.flags & V_INIT) {
+            v.value = ((v.flags & V_TIMER) && v.limit > 0) ? v.limit : 1;
+            v.flags |= V_START;
+        }
+        if ((v.flags & V_EXPORTED) && v.value != 0) export_colour(v);
+    }
+    if (!RVCheckConsistency()) {
+        flush_trace_file();
+        return 0;
+    }
+    tick_timers();
+    trace_initial_values();
+    flush_trace_file();
+    return 1;
+}
+
+bool RVRunUntil(std::int32_t target) {
+    sync_trace_file();
+    while (engine.current_time < target) {
+        if (static_cast<std::int64_t>(engine.current_time) + engine.rate > target)
+            engine.rate = target - engine.current_time;
+        engine.current_time += engine.rate;
+        set_time_text();
+        // Written after the time advanced, so every line of a step carries that step's time.
+        if (engine.oscillation_count != 0) {
+            traceprintf("\n");
+            engine.oscillation_count = 0;
+        } else {
+            traceprintf("\r");
+        }
+        settle();
+        tick_timers();
+        if (engine.current_time >= target) break;
+
+        // Catch up in growing steps while far behind, shrink them as the lag closes.
+        std::int64_t lag = static_cast<std::int64_t>(target) - engine.current_time;
+        if (lag - 10 > engine.rate) ++engine.rate;
+        else if (lag + 1 < engine.rate) --engine.rate;
+        engine.rate = std::max(engine.rate, 1);
+        if (engine.rate != 1) traceprintf("Rate:%6d. ", engine.rate);
+    }
+    flush_trace_file();
+    return true;
+}
+
+void settle() {
+    take_adjust_file();
+    for (int pass = 1;; ++pass) {
+        settle_pass();
+        if (engine.change_count == 0 || pass == MAX_SETTLE_PASSES) break;
+    }
+    for (Variable& v : engine.variables)
+        if (v.flags & V_DETECTOR) v.flags &= ~(V_START | V_END);
+    if (engine.change_count != 0) report_oscillation();
+}
+
+void tick_timers() {
+    for (Variable& v : engine.variables) {
+        if (!(v.flags & V_TIMER) || v.value == 0) continue;
+        std::int64_t remaining = static_cast<std::int64_t>(v.value) - engine.rate;
+        if (remaining > 0) {
+            v.value = static_cast<std::int32_t>(remaining);
+            continue;
+        }
+        v.flags |= V_EXPIRED | V_CHANGED;
+        v.value = 0;
+        v.modify_time = engine.current_time;
+        ++engine.change_count;
+        if (stream_word(v) & SF_TRACE) traceprintf("%s expires.\n", v.printed);
+    }
+}
+
+}  // namespace ruvalda

@@ -1,0 +1,185 @@
+#include "output/output.h"
+
+#include <cstdio>
+
+#include "engine/eval.h"
+
+namespace ruvalda {
+
+OutputState output_state;
+
+namespace {
+
+constexpr const char* CAPTIONS[] = {"Program Error", "Error", "Configuration Error",
+                                    "Simulator Error"};
+
+bool is_line_end(char c) { return c == '\n' || c == '\r'; }
+
+void notify_added(const std::string& line) {
+    if (output_state.listener) output_state.listener->line_added(line);
+}
+
+void notify_changed(const std::string& line) {
+    if (output_state.listener) output_state.listener->last_line_changed(line);
+}
+
+void add_line(std::string line) {
+    output_state.pane.lines.push_back(std::move(line));
+    notify_added(output_state.pane.lines.back());
+}
+
+// Writes a text (line end already removed) into the pane after the rules of the line state:
+// the first piece continues or overwrites the last line, or starts a new one with the time.
+void write_to_pane(const std::string& text, bool ends_in_cr) {
+    auto& lines = output_state.pane.lines;
+    std::size_t piece_end = text.find_first_of("\r\n");
+    std::string first = text.substr(0, piece_end);
+    bool continues = (output_state.line_open || output_state.line_overwritable) && !lines.empty();
+    if (continues && ends_in_cr) {
+        lines.back() = std::string(RVGetTimeText()) + first;
+        notify_changed(lines.back());
+    } else if (continues) {
+        if (!first.empty()) {
+            lines.back() += first;
+            notify_changed(lines.back());
+        }
+    } else {
+        add_line(std::string(RVGetTimeText()) + first);
+    }
+    // Line breaks inside the text break the pane's line where they stand.
+    while (piece_end != std::string::npos) {
+        std::size_t next = piece_end + 1;
+        if (text[piece_end] == '\r' && next < text.size() && text[next] == '\n') ++next;
+        piece_end = text.find_first_of("\r\n", next);
+        add_line(text.substr(next, piece_end == std::string::npos ? std::string::npos
+                                                                   : piece_end - next));
+    }
+}
+
+FrontEnd& current_front_end() {
+    static ConsoleFrontEnd fallback;
+    return output_state.front_end ? *output_state.front_end : fallback;
+}
+
+}  // namespace
+
+const char* report_caption(int kind) {
+    return (kind >= 0 && kind <= 3) ? CAPTIONS[kind] : CAPTIONS[PROGRAM_ERROR];
+}
+
+void reset_output_state() {
+    PaneListener* listener = output_state.listener;
+    FrontEnd* front_end = output_state.front_end;
+    output_state = OutputState{};
+    output_state.listener = listener;
+    output_state.front_end = front_end;
+}
+
+std::string format_limited(std::size_t limit, const char* format, va_list args) {
+    std::string text(limit + 1, '\0');
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(text.data(), text.size(), format, copy);
+    va_end(copy);
+    if (n < 0) n = 0;
+    text.resize(std::min<std::size_t>(static_cast<std::size_t>(n), limit));
+    return text;
+}
+
+int vreport_error(int kind, const char* where, const char* format, va_list args) {
+    if (kind < PROGRAM_ERROR || kind > SIMULATOR_ERROR) kind = PROGRAM_ERROR;
+    if (kind != PROGRAM_ERROR && output_state.vissim_mode) return 0;
+
+    Report report;
+    report.kind = kind;
+    report.caption = CAPTIONS[kind];
+    char heading[256];
+    std::snprintf(heading, sizeof heading, "%s in %s: ", report.caption.c_str(),
+                  where ? where : "");
+    report.text = heading;
+    if (report.text.size() < MESSAGE_LIMIT)
+        report.text += format_limited(MESSAGE_LIMIT - report.text.size(), format, args);
+    else
+        report.text.resize(MESSAGE_LIMIT);
+    report.box_text = report.text;
+    if (kind != PROGRAM_ERROR) report.box_text += "\r\n\r\nContinue ?";
+
+    bool go_on = current_front_end().show_report(report);
+    if (kind == PROGRAM_ERROR || !go_on) output_state.end_requested = true;
+    return 0;
+}
+
+int report_error(int kind, const char* where, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vreport_error(kind, where, format, args);
+    va_end(args);
+    return 0;
+}
+
+int traceprintf(const char* format, ...) {
+    if (output_state.depth > 0) {
+        if (!output_state.recursion_reported) {
+            output_state.recursion_reported = true;
+            report_error(PROGRAM_ERROR, "traceprintf",
+                         "Recursive call not permitted (previous Fmt is \"%s\", current Fmt is "
+                         "\"%s\")",
+                         output_state.previous_format.c_str(), format);
+        }
+        return 0;
+    }
+    ++output_state.depth;
+    output_state.previous_format = format;
+
+    va_list args;
+    va_start(args, format);
+    std::string text = format_limited(MESSAGE_LIMIT, format, args);
+    va_end(args);
+
+    bool open = !text.empty() && !is_line_end(text.back());
+    bool ends_in_cr = !text.empty() && text.back() == '\r';
+    if (!open && !text.empty()) text.pop_back();
+
+    write_to_pane(text, ends_in_cr);
+    output_state.line_open = open;
+    output_state.line_overwritable = ends_in_cr;
+
+    if (!text.empty() && !is_line_end(text.front())) {
+        output_state.pane.status_text = text;
+        if (output_state.listener) output_state.listener->status_changed(text);
+    }
+    --output_state.depth;
+    return static_cast<int>(text.size());
+}
+
+void trim_messages() {
+    auto& lines = output_state.pane.lines;
+    if (lines.size() <= PANE_KEEP_LINES) return;
+    std::size_t excess = lines.size() - PANE_KEEP_LINES;
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(excess));
+    if (output_state.listener) output_state.listener->first_lines_removed(excess);
+}
+
+void erase_messages() {
+    output_state.pane.lines.clear();
+    if (output_state.listener) output_state.listener->cleared();
+}
+
+bool ReportRecorder::show_report(const Report& report) {
+    reports.push_back(report);
+    if (report.kind == PROGRAM_ERROR || answers.empty()) return true;
+    bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+bool ConsoleFrontEnd::show_report(const Report& report) {
+    ++reports_shown;
+    std::fputs(report.text.c_str(), stderr);
+    if (report.text.empty() || !is_line_end(report.text.back())) std::fputc('\n', stderr);
+    std::fflush(stderr);
+    if (report.kind == PROGRAM_ERROR) return true;
+    return !strict;
+}
+
+}  // namespace ruvalda

@@ -1,0 +1,141 @@
+#include "tests/support/test_support.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace ruvalda::test {
+
+namespace {
+
+Variable* install_printed(const std::string& printed) {
+    std::string text = printed;
+    char name[NAME_LENGTH + 2];
+    int number = 0;
+    if (getname(text.data(), name, &number) == 0) return nullptr;
+    return install_variable(name, number, 0);
+}
+
+// Applies one "%init", "%time" or "%export" line; returns false for a rule line.
+bool apply_directive(const std::string& line) {
+    std::istringstream in(line);
+    std::string word, name;
+    in >> word >> name;
+    if (word == "%init") {
+        if (Variable* v = install_printed(name)) v->flags |= V_INIT;
+    } else if (word == "%time") {
+        int limit = 0;
+        in >> limit;
+        if (Variable* v = install_printed(name)) v->limit = limit;
+    } else if (word == "%export") {
+        std::string letter;
+        in >> letter;
+        if (Variable* v = install_printed(name)) {
+            v->flags |= V_EXPORTED;
+            v->export_code = static_cast<signed char>(letter.empty() ? 'G' : letter[0]);
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void EngineTest::SetUp() {
+    reset_engine_state();
+    output_state = OutputState{};
+    output_state.front_end = &recorder;
+}
+
+void EngineTest::TearDown() {
+    reset_engine_state();
+    output_state = OutputState{};
+}
+
+int EngineTest::load(const std::vector<std::string>& lines) {
+    free_variables();
+    engine.rule_table.clear();
+    engine.rule_table_exists = false;
+    std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
+    std::uint8_t work[1541];
+    for (const std::string& line : lines) {
+        if (apply_directive(line)) continue;
+        std::string text = line;
+        std::memset(work, 0, sizeof work);
+        tokenize(text.data(), work, sizeof work);
+    }
+    free_variables();
+    engine.rule_table_exists = true;
+    int dropped = 0;
+    for (const std::string& line : lines) {
+        if (apply_directive(line)) continue;
+        std::string text = line;
+        RuleRecord record{};
+        tokenize(text.data(), record.code, RULE_CODE_SIZE);
+        if (evalrule(record.code) != 0) {
+            ++dropped;
+            continue;
+        }
+        engine.rule_table.push_back(record);
+    }
+    for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
+    return dropped;
+}
+
+Variable& EngineTest::var(const std::string& printed) {
+    for (Variable& v : engine.variables)
+        if (printed == v.printed) return v;
+    ADD_FAILURE() << "no variable " << printed;
+    static Variable none;
+    none = Variable{};
+    return none;
+}
+
+bool EngineTest::has_var(const std::string& printed) {
+    for (Variable& v : engine.variables)
+        if (printed == v.printed) return true;
+    return false;
+}
+
+std::vector<std::string> EngineTest::pane() const {
+    return {output_state.pane.lines.begin(), output_state.pane.lines.end()};
+}
+
+std::vector<std::string> EngineTest::report_texts() const {
+    std::vector<std::string> texts;
+    for (const Report& r : recorder.reports) texts.push_back(r.text);
+    return texts;
+}
+
+std::vector<std::uint8_t> EngineTest::compile(std::string text, int* result) {
+    std::vector<std::uint8_t> code(RULE_CODE_SIZE, 0);
+    int r = tokenize(text.data(), code.data(), code.size());
+    if (result) *result = r;
+    return code;
+}
+
+std::string temp_dir() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const char* base = std::getenv("RUVALDA_TEST_TMP");
+    std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp/ruvalda-test") /
+                                (std::string(info->test_suite_name()) + "." + info->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+}  // namespace ruvalda::test

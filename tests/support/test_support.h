@@ -1,0 +1,43 @@
+// Test helpers: a fresh engine per test, rule programs compiled as the loader compiles them,
+// and readable access to variables and the message pane.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/eval.h"
+#include "output/output.h"
+
+namespace ruvalda::test {
+
+// Resets engine and message state and records every report; undoes it on destruction.
+class EngineTest : public ::testing::Test {
+protected:
+    ReportRecorder recorder;
+    void SetUp() override;
+    void TearDown() override;
+
+    // Loads a small program the way the loader does: a counting pass that reports conflicts,
+    // then a filling pass that keeps each rule whose first evaluation succeeds. Lines
+    // "%init NAME", "%time NAME TENTHS" and "%export NAME LETTER" stand for the reader's
+    // directives. Returns the number of rules dropped.
+    int load(const std::vector<std::string>& lines);
+
+    // The variable with this printed name; fails the test when there is none.
+    Variable& var(const std::string& printed);
+    bool has_var(const std::string& printed);
+
+    std::vector<std::string> pane() const;
+    std::vector<std::string> report_texts() const;
+    // Compiles one rule into a fresh record without keeping it.
+    std::vector<std::uint8_t> compile(std::string text, int* result = nullptr);
+};
+
+// A scratch folder for files, emptied per test.
+std::string temp_dir();
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+}  // namespace ruvalda::test
