@@ -163,9 +163,12 @@ const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t
 // Evaluation
 
 constexpr int STACK_SIZE = 19;
+struct RuleRecord;
 
 // Evaluates one compiled rule; 0, or the error number after reporting it.
 int evalrule(const std::uint8_t* code);
+// The same for a rule of the rule table, using and refreshing its memo.
+int evalrule(RuleRecord& rule);
 std::string rule_error_text(int error, const std::uint8_t* code, const std::uint8_t* position);
 
 // ---------------------------------------------------------------------------------------------
@@ -175,7 +178,24 @@ constexpr int MAX_SETTLE_PASSES = 35;
 constexpr std::size_t OSCILLATION_LIST_LIMIT = 2000;
 constexpr int DETECTOR_TRANSLATIONS = 128;
 
-struct RuleRecord {
+// What a table rule's expression gave for the inputs it saw last. An expression reads nothing
+// but its operands' values and edge flags, so while those are the same its result is the same:
+// a settle pass then checks the inputs instead of walking the code again.
+constexpr int MEMO_OPERANDS = 14;
+struct RuleMemo {
+    enum : std::uint8_t { UNKNOWN = 0, VALID = 1, NEVER = 2 };
+    std::int32_t result = 0;
+    std::uint32_t table_bytes = 0;  // the inputs lie below this offset of the variable table
+    std::uint8_t state = UNKNOWN;
+    std::uint8_t count = 0;
+    std::uint8_t unused[6] = {};
+    std::uint32_t input[MEMO_OPERANDS] = {};  // byte offset of the field, field kind in bits 0-1
+    std::uint32_t seen[MEMO_OPERANDS] = {};
+};
+
+// One rule of the rule table: its code, and the memo that lets quiet passes skip the code.
+struct alignas(64) RuleRecord {
+    RuleMemo memo;
     std::uint8_t code[RULE_CODE_SIZE];
 };
 

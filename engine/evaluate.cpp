@@ -2,6 +2,9 @@
 // evaloperand (one operand and what binds to it) and evalrhs (the operators that follow, as
 // far as the level allows), over a fixed 19-entry stack. Nothing here allocates or formats
 // text unless a trace line is written or an error reported.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "engine/eval.h"
@@ -195,6 +198,65 @@ void apply_to_variable(Variable& v, const std::uint8_t* expression, std::int32_t
         traceprintf("%-7.7s <-%4d  %s.\n", v.printed, result, printrule(expression, true));
 }
 
+// Memo inputs: the field an operand reads, as a byte offset into the variable table with the
+// kind of field in the low bits (fields are 4-byte aligned).
+enum MemoField : std::uint32_t { FIELD_VALUE = 0, FIELD_START = 1, FIELD_END = 2 };
+constexpr std::uint32_t FIELD_MASKS[4] = {0xffffffffu, V_START, V_END, 0};
+
+inline std::uint32_t memo_input(const Variable* base, std::uint32_t index, std::uint8_t marker) {
+    std::uint32_t offset = index * static_cast<std::uint32_t>(sizeof(Variable));
+    if (marker == T_START_EDGE)
+        return (offset + static_cast<std::uint32_t>(offsetof(Variable, flags))) | FIELD_START;
+    if (marker == T_END_EDGE)
+        return (offset + static_cast<std::uint32_t>(offsetof(Variable, flags))) | FIELD_END;
+    (void)base;
+    return (offset + static_cast<std::uint32_t>(offsetof(Variable, value))) | FIELD_VALUE;
+}
+
+inline std::uint32_t read_input(const Variable* base, std::uint32_t input) {
+    std::uint32_t word;
+    std::memcpy(&word, reinterpret_cast<const char*>(base) + (input & ~3u), sizeof word);
+    return word & FIELD_MASKS[input & 3u];
+}
+
+// Lists the operands of the expression once; too many of them, and the rule is never memoised.
+void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation& e) {
+    memo.state = RuleMemo::NEVER;
+    memo.count = 0;
+    std::uint32_t top = 0;
+    for (const std::uint8_t* c = expression; *c != T_END && !is_error_marker(*c);) {
+        if (is_operand_marker(*c) && c[1] == T_VARIABLE) {
+            std::uint32_t index = static_cast<std::uint32_t>(read_int32(c + 2));
+            if (index >= e.variable_count || memo.count == MEMO_OPERANDS) return;
+            memo.input[memo.count++] = memo_input(e.variables, index, *c);
+            top = std::max<std::uint32_t>(top, (index + 1) * static_cast<std::uint32_t>(sizeof(Variable)));
+            c += 6;
+        } else if (*c == T_VALUE && c[1] == T_CONSTANT) {
+            c += 6;
+        } else {
+            ++c;
+        }
+    }
+    memo.table_bytes = top;
+    memo.state = RuleMemo::VALID;
+}
+
+// The memoised result when no input changed since it was taken.
+inline bool memo_holds(const RuleMemo& memo, const Evaluation& e) {
+    if (memo.state != RuleMemo::VALID || memo.table_bytes > e.variable_count * sizeof(Variable))
+        return false;
+    std::uint32_t diff = 0;
+    for (int i = 0; i < memo.count; ++i) diff |= read_input(e.variables, memo.input[i]) ^ memo.seen[i];
+    return diff == 0;
+}
+
+inline void take_memo(RuleMemo& memo, const Evaluation& e, std::int32_t result) {
+    for (int i = 0; i < memo.count; ++i) memo.seen[i] = read_input(e.variables, memo.input[i]);
+    memo.result = result;
+}
+
+int evaluate(const std::uint8_t* code, RuleMemo* memo);
+
 }  // namespace
 
 std::string rule_error_text(int error, const std::uint8_t* code, const std::uint8_t* position) {
@@ -214,7 +276,13 @@ std::string rule_error_text(int error, const std::uint8_t* code, const std::uint
     return text;
 }
 
-int evalrule(const std::uint8_t* code) {
+int evalrule(const std::uint8_t* code) { return evaluate(code, nullptr); }
+
+int evalrule(RuleRecord& rule) { return evaluate(rule.code, &rule.memo); }
+
+namespace {
+
+int evaluate(const std::uint8_t* code, RuleMemo* memo) {
     const std::uint8_t kind = code[0];
     Evaluation e(code + 5, engine.variables.data(),
                  static_cast<std::uint32_t>(engine.variables.size()));
@@ -246,8 +314,17 @@ int evalrule(const std::uint8_t* code) {
             (kind == K_CLEAR && target->value == 0))
             return E_NONE;
 
-        error = evaloperand(e, LEVEL_ANY);
-        if (error == E_NONE && *e.pc == T_CLOSE) error = E_TOO_MANY_PARENS;
+        if (memo && memo_holds(*memo, e)) {
+            e.push(memo->result);
+        } else {
+            error = evaloperand(e, LEVEL_ANY);
+            if (error == E_NONE && *e.pc == T_CLOSE) error = E_TOO_MANY_PARENS;
+            if (error == E_NONE && memo) {
+                if (memo->state == RuleMemo::UNKNOWN || memo->state == RuleMemo::VALID)
+                    build_memo(*memo, code + 5, e);
+                if (memo->state == RuleMemo::VALID) take_memo(*memo, e, e.stack[e.sp - 1]);
+            }
+        }
     }
     if (error != E_NONE) {
         report_error(CONFIGURATION_ERROR, "evalrule", "%s.",
@@ -271,5 +348,7 @@ int evalrule(const std::uint8_t* code) {
     if (engine.evaluation_hook) engine.evaluation_hook(t.printed, result);
     return E_NONE;
 }
+
+}  // namespace
 
 }  // namespace ruvalda

@@ -77,7 +77,7 @@ void report_oscillation() {
 void settle_pass() {
     engine.change_count = 0;
     for (Variable& v : engine.variables) v.flags &= ~V_CHANGED;
-    for (const RuleRecord& rule : engine.rule_table) evalrule(rule.code);
+    for (RuleRecord& rule : engine.rule_table) evalrule(rule);
     for (Variable& v : engine.variables) {
         if ((v.flags & (V_EXPORTED | V_START)) == (V_EXPORTED | V_START) && v.value != 0)
             export_colour(v);

@@ -1,0 +1,74 @@
+// Arbitrary bytes as rule texts: every line is compiled (counting pass, then filling pass),
+// printed back, evaluated, and the program stepped; printed-name lookups get the same bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/eval.h"
+#include "output/output.h"
+
+using namespace ruvalda;
+
+namespace {
+
+constexpr std::size_t WORK_RECORD = 1541;
+
+std::vector<std::string> split_lines(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\n') lines.emplace_back();
+        else if (data[i] != '\0') lines.back() += static_cast<char>(data[i]);
+    }
+    return lines;
+}
+
+void compile_pass(const std::vector<std::string>& lines, bool fill) {
+    for (const std::string& line : lines) {
+        std::string text = line;
+        std::uint8_t work[WORK_RECORD];
+        std::memset(work, 0, sizeof work);
+        std::size_t needed = 0;
+        if (text.empty()) continue;
+        tokenize(text.data(), work, sizeof work, &needed);
+        printrule(work, false);
+        printrule(work, true);
+        if (!fill || needed > RULE_CODE_SIZE) continue;
+        RuleRecord record{};
+        std::memcpy(record.code, work, RULE_CODE_SIZE);
+        if (evalrule(record.code) == 0) engine.rule_table.push_back(record);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static ReportRecorder recorder;
+    reset_engine_state();
+    reset_output_state();
+    recorder.reports.clear();
+    output_state.front_end = &recorder;
+
+    std::vector<std::string> lines = split_lines(data, size);
+    compile_pass(lines, false);
+    free_variables();
+    engine.rule_table_exists = true;
+    compile_pass(lines, true);
+    for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
+
+    RVSetStreamFlags(size % 100, static_cast<int>(size % 3) * 2);
+    RVInitialize();
+    for (std::size_t i = 0; i < size && i < 16; ++i) {
+        SetDetectorState(data[i] * 4 % 1000, data[i] & 1);
+        RVRunUntil(engine.current_time + 1 + data[i] % 3);
+    }
+    for (const std::string& line : lines) {
+        RVGetVariableTrace(line.c_str());
+        RVSetVariableTrace(line.c_str(), 6);
+    }
+    RVDumpVars([](const char*) { return true; }, true);
+    recorder.reports.clear();
+    reset_output_state();
+    return 0;
+}
