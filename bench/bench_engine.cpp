@@ -55,9 +55,9 @@ void BM_EvaluateRule(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * rules));
     state.counters["rules"] = static_cast<double>(rules);
-    state.counters["ns_per_rule"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * rules),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_rule"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * rules),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_EvaluateRule)->Arg(40)->Arg(4)->Unit(benchmark::kMicrosecond);
 
@@ -69,9 +69,9 @@ void BM_EvaluateRuleCode(benchmark::State& state) {
         for (const RuleRecord& rule : engine.rule_table)
             benchmark::DoNotOptimize(evalrule(rule.code));
     }
-    state.counters["ns_per_rule"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * rules),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_rule"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * rules),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_EvaluateRuleCode)->Arg(40)->Arg(4)->Unit(benchmark::kMicrosecond);
 

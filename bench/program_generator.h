@@ -11,14 +11,14 @@
 namespace ruvalda::bench {
 
 class Lcg {
-public:
+  public:
     explicit Lcg(std::uint32_t seed) : state_(seed) {}
     std::uint32_t next(std::uint32_t bound) {
         state_ = state_ * 1664525u + 1013904223u;
         return (state_ >> 8) % bound;
     }
 
-private:
+  private:
     std::uint32_t state_;
 };
 
@@ -46,18 +46,26 @@ inline std::vector<std::string> generate_program(int streams, int rules_per_stre
         rules.push_back("I" + timers[2] + " .= SD" + nn + "3 . (KA" + nn + " <> 2)");
         auto operand = [&]() -> std::string {
             switch (rng.next(7)) {
-                case 0: return "D" + nn + std::to_string(1 + rng.next(3));
-                case 1: return timers[rng.next(3)] + (rng.next(2) ? "N" : "");
-                case 2: return std::to_string(rng.next(5));
+                case 0:
+                    return "D" + nn + std::to_string(1 + rng.next(3));
+                case 1:
+                    return timers[rng.next(3)] + (rng.next(2) ? "N" : "");
+                case 2:
+                    return std::to_string(rng.next(5));
                 default:
                     if (defined.empty()) return "D" + nn + "1";
                     {
-                        const std::string& v = defined[rng.next(static_cast<std::uint32_t>(defined.size()))];
+                        const std::string& v =
+                            defined[rng.next(static_cast<std::uint32_t>(defined.size()))];
                         switch (rng.next(4)) {
-                            case 0: return "S" + v;
-                            case 1: return "E" + v;
-                            case 2: return v + "N";
-                            default: return v;
+                            case 0:
+                                return "S" + v;
+                            case 1:
+                                return "E" + v;
+                            case 2:
+                                return v + "N";
+                            default:
+                                return v;
                         }
                     }
             }

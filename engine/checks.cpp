@@ -17,12 +17,14 @@ struct Companion {
 
 // A stream that exists demands one of its companions.
 constexpr Companion COMPANIONS[] = {
-    {21, 22, 0}, {23, 24, 0}, {25, 26, 0}, {27, 28, 0}, {31, 32, 0}, {33, 34, 0},
-    {35, 36, 0}, {37, 38, 0}, {62, 2, 0},  {63, 2, 3},  {65, 5, 0},  {66, 5, 6},
+    {21, 22, 0}, {23, 24, 0}, {25, 26, 0}, {27, 28, 0},  {31, 32, 0}, {33, 34, 0},
+    {35, 36, 0}, {37, 38, 0}, {62, 2, 0},  {63, 2, 3},   {65, 5, 0},  {66, 5, 6},
     {68, 8, 0},  {69, 8, 9},  {71, 11, 0}, {72, 11, 12},
 };
 
-bool exists(int stream) { return (engine.stream_flags[stream] & SF_EXISTS) != 0; }
+bool exists(int stream) {
+    return (engine.stream_flags[stream] & SF_EXISTS) != 0;
+}
 
 bool red_states_defined() {
     for (const Variable& v : engine.variables) {

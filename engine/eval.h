@@ -36,9 +36,9 @@ constexpr std::uint32_t SF_TRACE = 0x2;
 constexpr std::uint32_t SF_TRACE_ALL = 0x4;
 
 constexpr int STREAM_COUNT = 100;
-constexpr std::size_t NAME_LENGTH = 5;         // stored name without its number
-constexpr std::size_t LOCATION_LENGTH = 999;   // location texts, without their NUL
-constexpr std::size_t PRINTED_NAME_SIZE = 8;   // 5 characters, 2 digits, NUL
+constexpr std::size_t NAME_LENGTH = 5;        // stored name without its number
+constexpr std::size_t LOCATION_LENGTH = 999;  // location texts, without their NUL
+constexpr std::size_t PRINTED_NAME_SIZE = 8;  // 5 characters, 2 digits, NUL
 
 // install_variable location flags
 constexpr int LOC_SET = 0x10;
@@ -127,7 +127,9 @@ enum Token : std::uint8_t {
     M_OPERATOR = 0x9C,
 };
 
-inline bool is_error_marker(std::uint8_t byte) { return byte >= M_INCOMPLETE && byte <= M_OPERATOR; }
+inline bool is_error_marker(std::uint8_t byte) {
+    return byte >= M_INCOMPLETE && byte <= M_OPERATOR;
+}
 
 // Error numbers of evaluation, index into rule_error_names.
 enum RuleError {

@@ -50,8 +50,12 @@ struct Evaluation {
     }
 };
 
-inline bool is_relational(std::uint8_t t) { return t >= T_EQ && t <= T_GE; }
-inline bool is_operand_marker(std::uint8_t t) { return t >= T_START_EDGE && t <= T_NEGATED; }
+inline bool is_relational(std::uint8_t t) {
+    return t >= T_EQ && t <= T_GE;
+}
+inline bool is_operand_marker(std::uint8_t t) {
+    return t >= T_START_EDGE && t <= T_NEGATED;
+}
 
 // A timer reads as running or not; everything else as its value.
 inline std::int32_t operand_value(const Variable& v) {
@@ -60,12 +64,18 @@ inline std::int32_t operand_value(const Variable& v) {
 
 inline std::int32_t compare(std::uint8_t op, std::int32_t l, std::int32_t r) {
     switch (op) {
-        case T_EQ: return l == r;
-        case T_NE: return l != r;
-        case T_LT: return l < r;
-        case T_LE: return l <= r;
-        case T_GT: return l > r;
-        default: return l >= r;
+        case T_EQ:
+            return l == r;
+        case T_NE:
+            return l != r;
+        case T_LT:
+            return l < r;
+        case T_LE:
+            return l <= r;
+        case T_GT:
+            return l > r;
+        default:
+            return l >= r;
     }
 }
 
@@ -88,9 +98,12 @@ int evaloperand(Evaluation& e, int level) {
             if (type == T_VARIABLE) {
                 const Variable* v = e.variable_at(e.pc + 2);
                 if (!v) return E_MISSING_VARIABLE;
-                if (token == T_VALUE) value = operand_value(*v);
-                else if (token == T_NEGATED) value = operand_value(*v) == 0;
-                else value = (v->flags & (token == T_START_EDGE ? V_START : V_END)) != 0;
+                if (token == T_VALUE)
+                    value = operand_value(*v);
+                else if (token == T_NEGATED)
+                    value = operand_value(*v) == 0;
+                else
+                    value = (v->flags & (token == T_START_EDGE ? V_START : V_END)) != 0;
             } else if (type == T_CONSTANT && token == T_VALUE) {
                 value = read_int32(e.pc + 2);
             } else {
@@ -229,7 +242,8 @@ void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation
             std::uint32_t index = static_cast<std::uint32_t>(read_int32(c + 2));
             if (index >= e.variable_count || memo.count == MEMO_OPERANDS) return;
             memo.input[memo.count++] = memo_input(e.variables, index, *c);
-            top = std::max<std::uint32_t>(top, (index + 1) * static_cast<std::uint32_t>(sizeof(Variable)));
+            top = std::max<std::uint32_t>(
+                top, (index + 1) * static_cast<std::uint32_t>(sizeof(Variable)));
             c += 6;
         } else if (*c == T_VALUE && c[1] == T_CONSTANT) {
             c += 6;
@@ -246,7 +260,8 @@ inline bool memo_holds(const RuleMemo& memo, const Evaluation& e) {
     if (memo.state != RuleMemo::VALID || memo.table_bytes > e.variable_count * sizeof(Variable))
         return false;
     std::uint32_t diff = 0;
-    for (int i = 0; i < memo.count; ++i) diff |= read_input(e.variables, memo.input[i]) ^ memo.seen[i];
+    for (int i = 0; i < memo.count; ++i)
+        diff |= read_input(e.variables, memo.input[i]) ^ memo.seen[i];
     return diff == 0;
 }
 
@@ -276,9 +291,13 @@ std::string rule_error_text(int error, const std::uint8_t* code, const std::uint
     return text;
 }
 
-int evalrule(const std::uint8_t* code) { return evaluate(code, nullptr); }
+int evalrule(const std::uint8_t* code) {
+    return evaluate(code, nullptr);
+}
 
-int evalrule(RuleRecord& rule) { return evaluate(rule.code, &rule.memo); }
+int evalrule(RuleRecord& rule) {
+    return evaluate(rule.code, &rule.memo);
+}
 
 namespace {
 
@@ -302,7 +321,9 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
     if (target) {
         // Edge housekeeping before the evaluation.
         if (!(target->flags & V_TIMER)) {
-            target->flags &= kind == K_SET ? ~V_START : kind == K_CLEAR ? ~V_END : ~(V_START | V_END);
+            target->flags &= kind == K_SET     ? ~V_START
+                             : kind == K_CLEAR ? ~V_END
+                                               : ~(V_START | V_END);
         } else if (target->flags & V_EXPIRED) {
             target->flags = (target->flags & ~V_EXPIRED) | V_END;
         } else if (target->flags & (V_START | V_END)) {
@@ -336,12 +357,16 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
     if (kind == K_CLEAR) result = result != 0 ? 0 : target->value;
 
     Variable& t = *target;
-    if (result != 0 && t.value == 0) t.flags |= V_START;
-    else if (result == 0 && t.value != 0 && !(t.flags & V_TIMER)) t.flags |= V_END;
+    if (result != 0 && t.value == 0)
+        t.flags |= V_START;
+    else if (result == 0 && t.value != 0 && !(t.flags & V_TIMER))
+        t.flags |= V_END;
 
     const std::uint8_t* expression = code + 5;
-    if (t.flags & V_TIMER) apply_to_timer(t, expression, kind, result);
-    else apply_to_variable(t, expression, result);
+    if (t.flags & V_TIMER)
+        apply_to_timer(t, expression, kind, result);
+    else
+        apply_to_variable(t, expression, result);
 
     if ((stream_word(t) & SF_TRACE_ALL) || (t.flags & V_TRACE_ALL))
         traceprintf("%-7.7s unchanged%4d  %s.\n", t.printed, result, printrule(expression, true));

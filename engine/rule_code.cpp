@@ -67,8 +67,12 @@ void skip_blanks(const char* text, std::size_t& p) {
     while (is_blank(text[p])) ++p;
 }
 
-bool sets(int kind) { return kind != K_CLEAR; }
-bool clears(int kind) { return kind == K_ASSIGN || kind == K_ASSIGN_NEGATED || kind == K_CLEAR; }
+bool sets(int kind) {
+    return kind != K_CLEAR;
+}
+bool clears(int kind) {
+    return kind == K_ASSIGN || kind == K_ASSIGN_NEGATED || kind == K_CLEAR;
+}
 
 // Marks the target's set and clear sides; a second rule on the same side is a conflict,
 // reported in the loader's counting pass only.
@@ -80,8 +84,9 @@ void rule_bookkeeping(Variable& target, int kind, const char* rule_text) {
         } else {
             conflict = true;
             if (!engine.rule_table_exists)
-                report_error(CONFIGURATION_ERROR, "tokenize", "file %s: %s\r\nconflicts with file %s",
-                             current_location(), rule_text, target.set_location.c_str());
+                report_error(CONFIGURATION_ERROR, "tokenize",
+                             "file %s: %s\r\nconflicts with file %s", current_location(), rule_text,
+                             target.set_location.c_str());
         }
     }
     if (clears(kind)) {
@@ -211,15 +216,33 @@ int compile(char* text, CodeWriter& w) {
         std::uint8_t symbol = 0;
         std::size_t symbol_length = 1;
         switch (c) {
-            case '(': symbol = T_OPEN; expression_start = true; break;
-            case ')': symbol = T_CLOSE; break;
-            case '+': symbol = T_PLUS; break;
-            case '-': symbol = T_MINUS; break;
-            case '.': symbol = T_AND; break;
-            case '<': symbol = next == '=' ? T_LE : next == '>' ? T_NE : T_LT; break;
-            case '=': symbol = next == '<' ? T_LE : next == '>' ? T_GE : T_EQ; break;
-            case '>': symbol = next == '=' ? T_GE : next == '<' ? T_NE : T_GT; break;
-            default: break;
+            case '(':
+                symbol = T_OPEN;
+                expression_start = true;
+                break;
+            case ')':
+                symbol = T_CLOSE;
+                break;
+            case '+':
+                symbol = T_PLUS;
+                break;
+            case '-':
+                symbol = T_MINUS;
+                break;
+            case '.':
+                symbol = T_AND;
+                break;
+            case '<':
+                symbol = next == '=' ? T_LE : next == '>' ? T_NE : T_LT;
+                break;
+            case '=':
+                symbol = next == '<' ? T_LE : next == '>' ? T_GE : T_EQ;
+                break;
+            case '>':
+                symbol = next == '=' ? T_GE : next == '<' ? T_NE : T_GT;
+                break;
+            default:
+                break;
         }
         if (symbol) {
             if (symbol != T_LT && symbol != T_EQ && symbol != T_GT &&
@@ -300,19 +323,32 @@ void print_operand(Printer& pr, std::uint8_t marker, const Variable* v, bool ver
 
 const char* symbol_of(std::uint8_t token) {
     switch (token) {
-        case T_UNARY_MINUS: return "-";
-        case T_EQ: return "=";
-        case T_NE: return "<>";
-        case T_LT: return "<";
-        case T_LE: return "<=";
-        case T_GT: return ">";
-        case T_GE: return ">=";
-        case T_OPEN: return "(";
-        case T_CLOSE: return ")";
-        case T_PLUS: return "+";
-        case T_MINUS: return "-";
-        case T_AND: return ".";
-        default: return nullptr;
+        case T_UNARY_MINUS:
+            return "-";
+        case T_EQ:
+            return "=";
+        case T_NE:
+            return "<>";
+        case T_LT:
+            return "<";
+        case T_LE:
+            return "<=";
+        case T_GT:
+            return ">";
+        case T_GE:
+            return ">=";
+        case T_OPEN:
+            return "(";
+        case T_CLOSE:
+            return ")";
+        case T_PLUS:
+            return "+";
+        case T_MINUS:
+            return "-";
+        case T_AND:
+            return ".";
+        default:
+            return nullptr;
     }
 }
 
@@ -343,10 +379,9 @@ const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t
     if (*c >= K_ASSIGN && *c <= K_RESTART && (!stop || stop > c)) {
         std::uint8_t kind = *c;
         const Variable* target = referenced(c + 1);
-        static constexpr FormatMode modes[] = {FormatMode::PLAIN,    FormatMode::PLAIN,
-                                               FormatMode::NEGATED,  FormatMode::PLAIN,
-                                               FormatMode::NEGATED,  FormatMode::PREFIX_I,
-                                               FormatMode::PREFIX_RI};
+        static constexpr FormatMode modes[] = {
+            FormatMode::PLAIN,   FormatMode::PLAIN,    FormatMode::NEGATED,  FormatMode::PLAIN,
+            FormatMode::NEGATED, FormatMode::PREFIX_I, FormatMode::PREFIX_RI};
         pr.append(format_variable(target, modes[kind]));
         pr.append(kind <= K_ASSIGN_NEGATED ? "=" : ".=");
         c += 5;

@@ -38,8 +38,7 @@ void apply_adjust_line(const char* line) {
     char name[32];
     long long value = 0;
     char rest;
-    if (std::sscanf(line, "%31s %lld%c", name, &value, &rest) < 2 || value < 0 ||
-        value > INT32_MAX)
+    if (std::sscanf(line, "%31s %lld%c", name, &value, &rest) < 2 || value < 0 || value > INT32_MAX)
         return;
     std::size_t length = std::strlen(name);
     if (length < 2 || length - 2 > NAME_LENGTH) return;
@@ -102,9 +101,15 @@ void reset_engine_state() {
     engine = EngineState{};
 }
 
-std::int32_t RVGetTime() { return engine.current_time; }
-std::int32_t RVGetRate() { return engine.rate; }
-const char* RVGetTimeText() { return engine.time_text; }
+std::int32_t RVGetTime() {
+    return engine.current_time;
+}
+std::int32_t RVGetRate() {
+    return engine.rate;
+}
+const char* RVGetTimeText() {
+    return engine.time_text;
+}
 
 void export_colour(const Variable& v) {
     char colour = static_cast<char>(v.export_code);
@@ -164,8 +169,10 @@ bool RVRunUntil(std::int32_t target) {
 
         // Catch up in growing steps while far behind, shrink them as the lag closes.
         std::int64_t lag = static_cast<std::int64_t>(target) - engine.current_time;
-        if (lag - 10 > engine.rate) ++engine.rate;
-        else if (lag + 1 < engine.rate) --engine.rate;
+        if (lag - 10 > engine.rate)
+            ++engine.rate;
+        else if (lag + 1 < engine.rate)
+            --engine.rate;
         engine.rate = std::max(engine.rate, 1);
         if (engine.rate != 1) traceprintf("Rate:%6d. ", engine.rate);
     }

@@ -20,7 +20,9 @@ bool is_detector_name(const char* name) {
 // digit after the number.
 void build_printed(const Variable& v, FormatMode mode, char* out, std::size_t size) {
     char base[16];
-    const char* prefix = mode == FormatMode::PREFIX_I ? "I" : mode == FormatMode::PREFIX_RI ? "RI" : "";
+    const char* prefix = mode == FormatMode::PREFIX_I    ? "I"
+                         : mode == FormatMode::PREFIX_RI ? "RI"
+                                                         : "";
     bool detector = is_detector_name(v.name);
     std::snprintf(base, sizeof base, "%s%s", prefix, detector ? "D" : v.name);
     std::size_t n = 0;
@@ -30,8 +32,8 @@ void build_printed(const Variable& v, FormatMode mode, char* out, std::size_t si
         const char* first_digit = base;
         while (*first_digit && !is_digit(*first_digit)) ++first_digit;
         std::size_t head = static_cast<std::size_t>(first_digit - base);
-        n = static_cast<std::size_t>(
-            std::snprintf(out, size, "%.*s%s%s", static_cast<int>(head), base, digits, first_digit));
+        n = static_cast<std::size_t>(std::snprintf(out, size, "%.*s%s%s", static_cast<int>(head),
+                                                   base, digits, first_digit));
     } else {
         n = static_cast<std::size_t>(std::snprintf(out, size, "%s", base));
     }

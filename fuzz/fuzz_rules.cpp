@@ -18,8 +18,10 @@ constexpr std::size_t WORK_RECORD = 1541;
 std::vector<std::string> split_lines(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> lines(1);
     for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == '\n') lines.emplace_back();
-        else if (data[i] != '\0') lines.back() += static_cast<char>(data[i]);
+        if (data[i] == '\n')
+            lines.emplace_back();
+        else if (data[i] != '\0')
+            lines.back() += static_cast<char>(data[i]);
     }
     return lines;
 }

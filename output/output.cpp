@@ -13,7 +13,9 @@ namespace {
 constexpr const char* CAPTIONS[] = {"Program Error", "Error", "Configuration Error",
                                     "Simulator Error"};
 
-bool is_line_end(char c) { return c == '\n' || c == '\r'; }
+bool is_line_end(char c) {
+    return c == '\n' || c == '\r';
+}
 
 void notify_added(const std::string& line) {
     if (output_state.listener) output_state.listener->line_added(line);
@@ -51,8 +53,8 @@ void write_to_pane(const std::string& text, bool ends_in_cr) {
         std::size_t next = piece_end + 1;
         if (text[piece_end] == '\r' && next < text.size() && text[next] == '\n') ++next;
         piece_end = text.find_first_of("\r\n", next);
-        add_line(text.substr(next, piece_end == std::string::npos ? std::string::npos
-                                                                   : piece_end - next));
+        add_line(text.substr(
+            next, piece_end == std::string::npos ? std::string::npos : piece_end - next));
     }
 }
 
@@ -88,6 +90,7 @@ std::string format_limited(std::size_t limit, const char* format, va_list args) 
 
 int vreport_error(int kind, const char* where, const char* format, va_list args) {
     if (kind < PROGRAM_ERROR || kind > SIMULATOR_ERROR) kind = PROGRAM_ERROR;
+    ++output_state.reports_made;
     if (kind != PROGRAM_ERROR && output_state.vissim_mode) return 0;
 
     Report report;

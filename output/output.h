@@ -31,14 +31,14 @@ const char* report_caption(int kind);
 // What the user sees of one report.
 struct Report {
     int kind = 0;
-    std::string caption;  // "Program Error", "Error", ...
-    std::string text;     // "<caption> in <where>: <message>"
-    std::string box_text; // text as the message box shows it ("\r\n\r\nContinue ?" added)
+    std::string caption;   // "Program Error", "Error", ...
+    std::string text;      // "<caption> in <where>: <message>"
+    std::string box_text;  // text as the message box shows it ("\r\n\r\nContinue ?" added)
 };
 
 // The pane as the front ends see it. Each operation keeps the lines and tells the listener.
 class PaneListener {
-public:
+  public:
     virtual ~PaneListener() = default;
     virtual void line_added(const std::string& line) = 0;
     virtual void last_line_changed(const std::string& line) = 0;
@@ -50,7 +50,7 @@ public:
 // The front end shows reports. Returns true to go on (Yes, or OK of a program error), false
 // for No. Ending the application is the front end's business: it reads end_requested().
 class FrontEnd {
-public:
+  public:
     virtual ~FrontEnd() = default;
     virtual bool show_report(const Report& report) = 0;
 };
@@ -77,6 +77,8 @@ struct OutputState {
     bool vissim_mode = false;
     // Set when a report tells the application to end; the front end acts on it.
     bool end_requested = false;
+    // Reports made so far (shown or dropped); lets a caller tell whether a step reported.
+    std::size_t reports_made = 0;
 };
 
 extern OutputState output_state;
@@ -103,7 +105,7 @@ std::string format_limited(std::size_t limit, const char* format, va_list args);
 
 // A front end for tests: records every report and answers as told.
 class ReportRecorder : public FrontEnd {
-public:
+  public:
     std::vector<Report> reports;
     std::deque<bool> answers;  // consumed one per report of kinds 1 to 3; empty: Yes
     bool show_report(const Report& report) override;
@@ -112,7 +114,7 @@ public:
 // A front end for terminals: "<caption> in <where>: <message>" on stderr, answers Yes; with
 // strict set, the first report of kinds 1 to 3 is answered No.
 class ConsoleFrontEnd : public FrontEnd {
-public:
+  public:
     bool strict = false;
     int reports_shown = 0;
     bool show_report(const Report& report) override;

@@ -14,7 +14,7 @@ namespace ruvalda::test {
 
 // Resets engine and message state and records every report; undoes it on destruction.
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     ReportRecorder recorder;
     void SetUp() override;
     void TearDown() override;

@@ -1,0 +1,372 @@
+// ruvalda-cli: loads, checks and runs control programs from scripts and CI.
+//
+//   ruvalda-cli check FILE.rvc
+//   ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]
+//                            [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...
+//                            [--strict]
+//   ruvalda-cli replay FILE.rvc TRACEFILE
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/eval.h"
+#include "loader/reader.h"
+#include "output/output.h"
+#include "sequence/sequence_model.h"
+
+namespace ruvalda::cli {
+namespace {
+
+constexpr const char* USAGE =
+    "usage: ruvalda-cli check FILE.rvc\n"
+    "       ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]\n"
+    "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
+    "                   [--strict]\n"
+    "       ruvalda-cli replay FILE.rvc TRACEFILE\n";
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+struct UsageError {
+    std::string message;
+};
+
+struct Options {
+    std::string command;
+    std::string control_file;
+    std::int32_t tenths = 600;
+    std::string detectors_file;
+    std::string trace_file;
+    std::string replay_file;
+    bool dump = false;
+    bool dump_by_time = false;
+    std::vector<int> trace_streams;
+    std::vector<std::pair<std::string, int>> trace_vars;
+    bool strict = false;
+};
+
+struct DetectorEvent {
+    std::int32_t time;
+    int detector;
+    int state;
+};
+
+// Prints each pane line once it is final: when the next line starts, and the last at the end.
+class PanePrinter : public PaneListener {
+  public:
+    void line_added(const std::string&) override {
+        const auto& lines = output_state.pane.lines;
+        if (lines.size() >= 2) print(lines[lines.size() - 2]);
+        // The pane only needs its open last line; printed lines can go.
+        if (lines.size() > 2 * PANE_KEEP_LINES) trim_messages();
+    }
+    void last_line_changed(const std::string&) override {}
+    void first_lines_removed(std::size_t) override {}
+    void cleared() override {}
+    void status_changed(const std::string&) override {}
+    void finish() {
+        if (!output_state.pane.lines.empty()) print(output_state.pane.lines.back());
+        std::fflush(stdout);
+    }
+
+  private:
+    static void print(const std::string& line) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+};
+
+// One decimal allowed: "12.3" is 123 tenths.
+std::int32_t parse_seconds(const std::string& text) {
+    std::size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot),
+                tenth = dot == std::string::npos ? "" : text.substr(dot + 1);
+    bool digits = !whole.empty() && whole.size() <= 8 && tenth.size() <= 1 &&
+                  whole.find_first_not_of("0123456789") == std::string::npos &&
+                  tenth.find_first_not_of("0123456789") == std::string::npos &&
+                  (dot == std::string::npos || !tenth.empty());
+    if (!digits) throw UsageError{"--seconds takes a number of seconds with at most one decimal"};
+    return std::stoi(whole) * 10 + (tenth.empty() ? 0 : tenth[0] - '0');
+}
+
+int parse_int(const std::string& text, const char* what) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < -1000000 || value > 1000000)
+        throw UsageError{std::string(what) + " takes a whole number, not \"" + text + "\""};
+    return static_cast<int>(value);
+}
+
+Options parse_options(int argc, char** argv) {
+    Options o;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) throw UsageError{"missing command (check, run or replay)"};
+    o.command = args[0];
+    if (o.command != "check" && o.command != "run" && o.command != "replay")
+        throw UsageError{"unknown command \"" + o.command + "\""};
+    std::vector<std::string> positional;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
+            return args[++i];
+        };
+        bool run = o.command == "run";
+        if (run && a == "--seconds")
+            o.tenths = parse_seconds(value());
+        else if (run && a == "--detectors")
+            o.detectors_file = value();
+        else if (run && a == "--trace")
+            o.trace_file = value();
+        else if (run && a == "--dump")
+            o.dump = true;
+        else if (run && a == "--dump-by-time")
+            o.dump_by_time = true;
+        else if (run && a == "--strict")
+            o.strict = true;
+        else if (run && a == "--trace-stream") {
+            int stream = parse_int(value(), "--trace-stream");
+            if (stream < 0 || stream > 99)
+                throw UsageError{"--trace-stream takes a stream from 0 to 99"};
+            o.trace_streams.push_back(stream);
+        } else if (run && a == "--trace-var") {
+            const std::string& setting = value();
+            std::size_t eq = setting.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw UsageError{"--trace-var takes NAME=VALUE, as in SG01=6"};
+            o.trace_vars.emplace_back(setting.substr(0, eq),
+                                      parse_int(setting.substr(eq + 1), "--trace-var"));
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw UsageError{"unknown option \"" + a + "\" for " + o.command};
+        } else {
+            positional.push_back(a);
+        }
+    }
+    std::size_t wanted = o.command == "replay" ? 2 : 1;
+    if (positional.size() != wanted)
+        throw UsageError{o.command +
+                         (wanted == 2 ? " needs FILE.rvc and TRACEFILE" : " needs one FILE.rvc")};
+    o.control_file = positional[0];
+    if (wanted == 2) o.replay_file = positional[1];
+    return o;
+}
+
+std::string program_dir() {
+    std::error_code error;
+    auto exe = std::filesystem::canonical("/proc/self/exe", error);
+    return error ? std::string(".") : exe.parent_path().string();
+}
+
+// Detector lines of an engine trace file: time, tab, printed detector name, tab, 0 or 1.
+// Blank lines, "#" lines and colour lines are passed over.
+std::vector<DetectorEvent> read_detector_events(const std::string& path, std::int32_t* last_time) {
+    std::ifstream in(path);
+    if (!in) throw UsageError{"cannot open \"" + path + "\": " + std::strerror(errno)};
+    std::vector<DetectorEvent> events;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        long time = 0, state = 0;
+        char name[32] = {};
+        int used = 0;
+        bool ok =
+            std::sscanf(line.c_str(), " %ld\t%31[^\t]\t%ld%n", &time, name, &state, &used) == 3 &&
+            line.find_first_not_of(" \t", static_cast<std::size_t>(used)) == std::string::npos &&
+            time >= 0 && time <= INT32_MAX;
+        if (ok && last_time) *last_time = std::max(*last_time, static_cast<std::int32_t>(time));
+        if (ok && name[0] >= '0' && name[0] <= '9') continue;  // a colour line
+        char detector_name[NAME_LENGTH + 2];
+        int number_out = 0;
+        std::string upper = name;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::size_t reports = output_state.reports_made;
+        int length = ok ? getname(upper.data(), detector_name, &number_out) : 0;
+        output_state.reports_made = reports;
+        ok = ok && length == static_cast<int>(upper.size()) && detector_name[0] == 'D' &&
+             detector_name[1] >= '0' && detector_name[1] <= '9' && detector_name[2] == '\0' &&
+             (state == 0 || state == 1);
+        if (!ok)
+            throw UsageError{path + ":" + std::to_string(number) +
+                             ": not a detector line (time, tab, detector, tab, 0 or 1): \"" + line +
+                             "\""};
+        events.push_back({static_cast<std::int32_t>(time),
+                          number_out * 10 + (detector_name[1] - '0'), static_cast<int>(state)});
+    }
+    return events;
+}
+
+// The colour lines of an engine trace file, in order.
+std::vector<std::string> colour_lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        long time = 0;
+        int stream = 0;
+        char colour = 0;
+        if (std::sscanf(line.c_str(), " %ld\t%2d\t%c", &time, &stream, &colour) == 3)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+class Tool {
+  public:
+    explicit Tool(Options options) : o_(std::move(options)) {
+        front_end_.strict = o_.strict;
+        output_state.front_end = &front_end_;
+        output_state.listener = &printer_;
+    }
+    ~Tool() {
+        printer_.finish();
+        output_state.listener = nullptr;
+        output_state.front_end = nullptr;
+    }
+
+    int run() {
+        if (o_.command == "replay") {
+            o_.detectors_file = o_.replay_file;
+            o_.trace_file = (std::filesystem::temp_directory_path() /
+                             ("ruvalda-replay-" + std::to_string(::getpid()) + ".trace"))
+                                .string();
+        }
+        std::int32_t last_time = 0;
+        std::vector<DetectorEvent> events;
+        if (!o_.detectors_file.empty())
+            events = read_detector_events(o_.detectors_file, &last_time);
+        if (o_.command == "replay") o_.tenths = last_time;
+
+        if (!load()) return EXIT_FAILED;
+        if (o_.command == "check") {
+            int ok = RVInitialize();
+            return (ok && output_state.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
+        }
+        if (!o_.trace_file.empty()) {
+            engine.trace_file_name = o_.trace_file;
+            RVRunUntil(RVGetTime());
+        }
+        for (int stream : o_.trace_streams) RVSetStreamFlags(stream, SF_TRACE);
+        for (const auto& [name, value] : o_.trace_vars) RVSetVariableTrace(name.c_str(), value);
+        RVInitialize();
+        if (ended()) return EXIT_FAILED;
+
+        std::size_t next = 0;
+        auto apply_events = [&]() {
+            while (next < events.size() && events[next].time <= RVGetTime() && !ended()) {
+                SetDetectorState(events[next].detector, events[next].state);
+                ++next;
+            }
+        };
+        apply_events();
+        Progress progress(o_.tenths);
+        for (std::int32_t t = 1; t <= o_.tenths && !ended(); ++t) {
+            RVRunUntil(t);
+            apply_events();
+            progress.show(t);
+        }
+        progress.clear();
+        if (ended()) return EXIT_FAILED;
+        close_trace();
+
+        if (o_.dump || o_.dump_by_time) {
+            printer_.finish();
+            erase_messages();
+            RVDumpVars([](const char* text) { return std::printf("%s\n", text) >= 0; },
+                       o_.dump_by_time);
+            std::fflush(stdout);
+        }
+        if (o_.command == "replay") return compare_replay();
+        return EXIT_OK;
+    }
+
+  private:
+    // Shows "S of T s" on a terminal's stderr, at most every half second.
+    class Progress {
+      public:
+        explicit Progress(std::int32_t total) : total_(total), on_(::isatty(2) && total > 600) {}
+        void show(std::int32_t t) {
+            if (!on_ || (t & 0x3ff) != 0) return;
+            auto now = std::chrono::steady_clock::now();
+            if (now - last_ < std::chrono::milliseconds(500)) return;
+            last_ = now;
+            std::fprintf(stderr, "\rruvalda-cli: %d.%d of %d.%d s", t / 10, t % 10, total_ / 10,
+                         total_ % 10);
+            shown_ = true;
+        }
+        void clear() {
+            if (shown_) std::fprintf(stderr, "\r%60s\r", "");
+        }
+
+      private:
+        std::int32_t total_;
+        bool on_;
+        bool shown_ = false;
+        std::chrono::steady_clock::time_point last_{};
+    };
+
+    bool load() {
+        reader_state.macro.macro_path = macro_path_for(o_.control_file, program_dir());
+        reader_state.sequence_handler = ReadSequenceSection;
+        engine.evaluation_hook = nullptr;
+        int loaded = RVLoadFile(o_.control_file.c_str());
+        return loaded && !ended();
+    }
+
+    static bool ended() { return output_state.end_requested; }
+
+    static void close_trace() {
+        engine.trace_file_name.clear();
+        RVRunUntil(-1);
+    }
+
+    int compare_replay() {
+        std::vector<std::string> expected = colour_lines(o_.replay_file),
+                                 actual = colour_lines(o_.trace_file);
+        std::filesystem::remove(o_.trace_file);
+        std::size_t n = std::max(expected.size(), actual.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::string want = i < expected.size() ? expected[i] : "(end of colours)";
+            const std::string got = i < actual.size() ? actual[i] : "(end of colours)";
+            if (want == got) continue;
+            std::fprintf(stderr,
+                         "replay differs at colour line %zu:\n  trace file: %s\n  this run:   %s\n",
+                         i + 1, want.c_str(), got.c_str());
+            return EXIT_FAILED;
+        }
+        return EXIT_OK;
+    }
+
+    Options o_;
+    ConsoleFrontEnd front_end_;
+    PanePrinter printer_;
+};
+
+}  // namespace
+}  // namespace ruvalda::cli
+
+int main(int argc, char** argv) {
+    using namespace ruvalda::cli;
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(USAGE, stdout);
+        return EXIT_OK;
+    }
+    try {
+        Options options = parse_options(argc, argv);
+        Tool tool(std::move(options));
+        return tool.run();
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "ruvalda-cli: %s (see ruvalda-cli --help)\n", e.message.c_str());
+        return EXIT_USAGE;
+    }
+}

@@ -1,0 +1,246 @@
+// RVLoadFile: the control file read twice into the rule table, then its translation files.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "engine/eval.h"
+#include "engine/internal.h"
+#include "loader/reader.h"
+#include "loader/text.h"
+#include "output/output.h"
+
+namespace ruvalda {
+
+namespace {
+
+constexpr const char* WHERE = "RVLoadFile";
+constexpr std::size_t ADJUST_NAME_LENGTH = 9989;
+constexpr std::size_t DUMP_NAME_LENGTH = 9999;
+
+std::string cut(std::string text, std::size_t length) {
+    if (text.size() > length) text.resize(length);
+    return text;
+}
+
+// Opens a side file by its name, or by the same name with a lower-case extension.
+std::FILE* open_side_file(std::string& name) {
+    if (std::FILE* f = std::fopen(name.c_str(), "rb")) return f;
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return nullptr;
+    std::string lower = name;
+    for (std::size_t i = dot; i < lower.size(); ++i)
+        if (lower[i] >= 'A' && lower[i] <= 'Z') lower[i] = static_cast<char>(lower[i] - 'A' + 'a');
+    if (lower == name) return nullptr;
+    if (std::FILE* f = std::fopen(lower.c_str(), "rb")) {
+        name = lower;
+        return f;
+    }
+    return nullptr;
+}
+
+// Reads one line of a side file (999 characters) as read, line feed included.
+bool read_side_line(std::FILE* f, char* line, std::size_t size) {
+    return std::fgets(line, static_cast<int>(size), f) != nullptr;
+}
+
+bool two_numbers(const char* line, long* first, long* second) {
+    const char* c = skip_blanks(line);
+    if (!parse_decimal(c, first, &c)) return false;
+    c = skip_blanks(c);
+    return parse_decimal(c, second);
+}
+
+int fail_side_file(std::FILE* f, const char* format, const std::string& name, int line_number,
+                   const char* line) {
+    std::fclose(f);
+    return report_error(CONFIGURATION_ERROR, WHERE, format, name.c_str(), line_number, line);
+}
+
+int read_detector_translation(std::string name) {
+    std::FILE* f = open_side_file(name);
+    if (!f) return 1;
+    char line[PIECE_LENGTH + 1];
+    int used = 0;
+    for (int number = 1; read_side_line(f, line, sizeof line); ++number) {
+        long simulator = 0, detector = 0;
+        if (!two_numbers(line, &simulator, &detector))
+            return fail_side_file(f, "%s(%d): bad format (\"%s\").", name, number, line);
+        char digit[2] = {static_cast<char>('0' + (detector % 10 + 10) % 10), '\0'};
+        const char detector_name[3] = {'D', digit[0], '\0'};
+        if (detector < 0 || detector > 999 ||
+            !find_variable(detector_name, static_cast<int>(detector / 10))) {
+            std::string printed = std::string("D") + digit;
+            traceprintf("%s(%d): no detector %s (\"%s\").\n", name.c_str(), number, printed.c_str(),
+                        line);
+            continue;
+        }
+        for (int i = 0; i < used; ++i)
+            if (engine.detector_translation[i][0] == detector)
+                return fail_side_file(f, "%s(%d): duplicate detector translation (\"%s\").", name,
+                                      number, line);
+        if (used == DETECTOR_TRANSLATIONS) {
+            std::fclose(f);
+            return report_error(CONFIGURATION_ERROR, WHERE,
+                                "%s(%d): too many detector translations (maximum is %d).",
+                                name.c_str(), number, DETECTOR_TRANSLATIONS);
+        }
+        engine.detector_translation[used][0] = static_cast<int>(detector);
+        engine.detector_translation[used][1] = static_cast<int>(simulator);
+        ++used;
+    }
+    std::fclose(f);
+    return 1;
+}
+
+int read_stream_translation(std::string name) {
+    int* table = reader_state.stream_translation;
+    for (int s = 0; s < 99; ++s) table[s] = s;
+    std::FILE* f = open_side_file(name);
+    if (!f) return 1;
+    char line[PIECE_LENGTH + 1];
+    for (int number = 1; read_side_line(f, line, sizeof line); ++number) {
+        long external = 0, stream = 0;
+        if (!two_numbers(line, &external, &stream) || external < 1 || external > 98)
+            return fail_side_file(f, "%s(%d): bad format (\"%s\").", name, number, line);
+        if (stream < 1 || stream > 98)
+            return fail_side_file(f, "%s(%d): stream number out of range (\"%s\").", name, number,
+                                  line);
+        if (table[stream] != stream)
+            return fail_side_file(f, "%s(%d): duplicate stream translation (\"%s\").", name, number,
+                                  line);
+        if (!(engine.stream_flags[stream] & SF_EXISTS))
+            return fail_side_file(f, "%s(%d): nonexistent traffic stream (\"%s\").", name, number,
+                                  line);
+        table[stream] = static_cast<int>(external);
+    }
+    std::fclose(f);
+    return 1;
+}
+
+void close_dump() {
+    if (reader_state.expression_dump) std::fclose(reader_state.expression_dump);
+    reader_state.expression_dump = nullptr;
+}
+
+// Counting pass: compiles every rule once, for the conflict reports and the size check.
+bool count_rules(const char* path, int* count) {
+    std::uint8_t work[WORK_RECORD_SIZE];
+    *count = 0;
+    while (char* text = readin()) {
+        std::memset(work, 0, sizeof work);
+        std::size_t needed = 0;
+        tokenize(text, work, sizeof work, &needed);
+        if (needed > RULE_CODE_SIZE) {
+            closein();
+            close_dump();
+            // The last code byte stands just before the end byte.
+            report_error(CONFIGURATION_ERROR, WHERE,
+                         "Rule too large (by about %d characters): \"%s\".",
+                         static_cast<int>(needed) - 2 - 999, text);
+            return false;
+        }
+        ++*count;
+    }
+    (void)path;
+    return true;
+}
+
+// Filling pass: compiles each rule into the table and keeps it when its first evaluation
+// succeeds.
+bool fill_rules(int count) {
+    std::uint8_t work[WORK_RECORD_SIZE];
+    int i = 0;
+    while (char* text = readin()) {
+        if (i >= count) {
+            report_error(PROGRAM_ERROR, WHERE, "Internal error: rulenumber > rulecount.");
+            closein();
+            return false;
+        }
+        std::memset(work, 0, sizeof work);
+        tokenize(text, work, RULE_CODE_SIZE);
+        RuleRecord& record = engine.rule_table.emplace_back();
+        std::memcpy(record.code, work, RULE_CODE_SIZE);
+        if (evalrule(record.code) != 0)
+            engine.rule_table.pop_back();
+        else
+            ++i;
+    }
+    closein();
+    if (i != count) {
+        report_error(CONFIGURATION_ERROR, WHERE, "Errors detected.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string side_file_name(const std::string& path, const char* extension) {
+    // Only a dot in the file's own name starts its extension, never one in a folder's name.
+    std::size_t dot = path.rfind('.');
+    std::size_t separator = path.find_last_of("/\\");
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
+        return path + extension;
+    return path.substr(0, dot) + extension;
+}
+
+std::string dump_file_name(const std::string& path) {
+    return path + "_dumpexpr.txt";
+}
+
+int RVLoadFile(const char* path) {
+    std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
+    std::memset(engine.detector_translation, 0, sizeof engine.detector_translation);
+    std::string dtl_name, stl_name;
+    try {
+        dtl_name = side_file_name(path, ".DTL");
+        stl_name = side_file_name(path, ".STL");
+        engine.rule_table_exists = false;
+        free_variables();
+        traceprintf("Ruvalda initializing...\n");
+        engine.rule_table.clear();
+        engine.rule_table.shrink_to_fit();
+        engine.adjust_file_name = cut(side_file_name(path, ".adj"), ADJUST_NAME_LENGTH);
+        reader_state.expression_dump_name = cut(dump_file_name(path), DUMP_NAME_LENGTH);
+    } catch (const std::bad_alloc&) {
+        return report_error(ERROR, WHERE, "Out of memory.");
+    }
+
+    close_dump();
+    reader_state.expression_dump = std::fopen(reader_state.expression_dump_name.c_str(), "w");
+    if (!reader_state.expression_dump)
+        return report_error(ERROR, WHERE, "Cannot open file %s: %s.",
+                            reader_state.expression_dump_name.c_str(), std::strerror(errno));
+    if (!openin(path)) {
+        close_dump();
+        return 0;
+    }
+    int count = 0;
+    if (!count_rules(path, &count)) return 0;
+    closein();
+    std::FILE* dump = reader_state.expression_dump;
+    reader_state.expression_dump = nullptr;
+    if (std::fclose(dump) != 0)
+        return report_error(ERROR, WHERE, "Error closing file %s: %s.",
+                            reader_state.expression_dump_name.c_str(), std::strerror(errno));
+
+    try {
+        engine.rule_table.reserve(static_cast<std::size_t>(count) + 1);
+    } catch (const std::bad_alloc&) {
+        return report_error(ERROR, WHERE, "Out of memory (allocating storage for %d rules).",
+                            count);
+    }
+    engine.rule_table_exists = true;
+    free_variables();
+    if (!openin(path)) return 0;
+    if (!fill_rules(count)) return 0;
+
+    if (!read_detector_translation(dtl_name)) return 0;
+    for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
+    if (!read_stream_translation(stl_name)) return 0;
+    traceprintf("Ruvalda file loaded.\n");
+    return 1;
+}
+
+}  // namespace ruvalda

@@ -1,0 +1,314 @@
+// The first and last stages of the reader: physical lines with their comments and markers, and
+// the reader directives.
+#include "loader/reader.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/eval.h"
+#include "engine/internal.h"
+#include "loader/text.h"
+#include "output/output.h"
+
+namespace ruvalda {
+
+ReaderState reader_state;
+
+namespace {
+
+int& line_number() {
+    return engine.source.line;
+}
+
+void close_macro_file() {
+    if (reader_state.macro.file) std::fclose(reader_state.macro.file);
+    reader_state.macro.file = nullptr;
+    engine.source.macro_open = false;
+}
+
+// "# ruvalda-version=" with the number from the comment's 19th character on.
+void check_version(const char* comment) {
+    if (std::strncmp(comment, "# ruvalda-versio", 16) != 0) return;
+    long version = 0;
+    if (std::strlen(comment) < 18 || !parse_decimal(comment + 18, &version)) {
+        report_error(ERROR, "read_raw", "Error parsing Version information \"%s\".", comment);
+        return;
+    }
+    if (version != SUPPORTED_VERSION && !reader_state.version_warned) {
+        report_error(ERROR, "read_raw",
+                     "%s(%d):\n Error: this program supports only RUVALDA files of version "
+                     "%d.\n File %s is of version %d.",
+                     engine.source.file_name.c_str(), line_number(), SUPPORTED_VERSION,
+                     engine.source.file_name.c_str(), static_cast<int>(version));
+        reader_state.version_warned = true;
+    }
+}
+
+// The comment line after the phase-timer header: one column per tab-ended run longer than one.
+void count_columns(const char* comment) {
+    int count = 0, run = 0;
+    for (const char* c = comment; *c; ++c) {
+        if (*c == '\t') {
+            if (run > 1) ++count;
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    if (count > MAX_REQUIRED_TIMES) {
+        report_error(CONFIGURATION_ERROR, "read_raw",
+                     "%s(%d): too many required-time columns (maximum is %d).",
+                     engine.source.file_name.c_str(), line_number(), MAX_REQUIRED_TIMES);
+        count = MAX_REQUIRED_TIMES;
+    }
+    reader_state.phase_timer_count = count;
+}
+
+bool is_sequence_marker(const char* comment) {
+    return std::strncmp(comment, "# Sequence", 10) == 0 ||
+           std::strncmp(comment, "# sequence", 10) == 0;
+}
+
+void dump_write(const char* format, const char* text) {
+    std::FILE* dump = reader_state.expression_dump;
+    if (!dump) return;
+    if (std::fprintf(dump, format, text) < 0)
+        report_error(ERROR, "readin", "Error writing file %s: %s.",
+                     reader_state.expression_dump_name.c_str(), std::strerror(errno));
+}
+
+// Reads the variable name of a directive; the word is upper-cased in place first.
+Variable* directive_variable(char* text, char** after) {
+    char* word = skip_blanks(text);
+    for (char* c = word; *c && !is_blank(*c); ++c)
+        if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+    char name[NAME_LENGTH + 2];
+    int number = 0;
+    int length = getname(word, name, &number);
+    *after = word + length;
+    if (length == 0) {
+        report_error(CONFIGURATION_ERROR, "readin", "Error: bad variable name in \"%s\".", text);
+        return nullptr;
+    }
+    return install_variable(name, number, 0);
+}
+
+long directive_number(char* text) {
+    long value = 0;
+    parse_decimal(skip_blanks(text), &value);
+    return value;
+}
+
+enum class Directive { NONE, INIT, TIME, SHOW, EXPORT };
+
+Directive directive_of(const char* text, std::size_t* keyword_length) {
+    struct Keyword {
+        const char* word;
+        Directive directive;
+    };
+    static constexpr Keyword KEYWORDS[] = {{"%init", Directive::INIT},
+                                           {"%time", Directive::TIME},
+                                           {"%show", Directive::SHOW},
+                                           {"%export", Directive::EXPORT}};
+    for (const Keyword& k : KEYWORDS) {
+        std::size_t length = std::strlen(k.word);
+        if (starts_with_nocase(text, k.word)) {
+            *keyword_length = length;
+            return k.directive;
+        }
+    }
+    return Directive::NONE;
+}
+
+enum class DirectiveResult { NOT_A_DIRECTIVE, DONE, OUT_OF_MEMORY, BAD_NAME };
+
+DirectiveResult apply_directive(char* text) {
+    std::size_t length = 0;
+    Directive d = directive_of(text, &length);
+    if (d == Directive::NONE) return DirectiveResult::NOT_A_DIRECTIVE;
+    char* after = nullptr;
+    char* name_start = skip_blanks(text + length);
+    std::size_t reports = output_state.reports_made;
+    Variable* v = directive_variable(text + length, &after);
+    if (!v) {
+        // A bad name was reported; only a failed install ends the input.
+        return output_state.reports_made != reports ? DirectiveResult::BAD_NAME
+                                                    : DirectiveResult::OUT_OF_MEMORY;
+    }
+    long n = d == Directive::INIT ? 0 : directive_number(after);
+    switch (d) {
+        case Directive::INIT:
+            v->flags |= V_INIT;
+            break;
+        case Directive::TIME:
+            if (v->flags & V_TIMER)
+                v->limit = static_cast<std::int32_t>(n);
+            else
+                report_error(CONFIGURATION_ERROR, "readin",
+                             "Error: cannot initialize a non-timer: %s.", name_start);
+            break;
+        case Directive::SHOW:
+            v->show_code = static_cast<std::uint8_t>(n & 0xff);
+            break;
+        case Directive::EXPORT:
+            v->export_code = static_cast<std::int8_t>(static_cast<std::uint8_t>(n & 0xff));
+            v->flags |= V_EXPORTED;
+            break;
+        case Directive::NONE:
+            break;
+    }
+    return DirectiveResult::DONE;
+}
+
+// The "%if" flags and their test; *rest receives where the conditioned text begins.
+bool condition_holds(char* text, char** rest) {
+    bool any_digit = false, true_digit = false, s = false, e = false, used = false, negated = false;
+    char* c = text;
+    for (;; ++c) {
+        if (*c == ' ' || *c == '\t') continue;
+        if (*c >= '1' && *c <= '9')
+            any_digit = true_digit = true;
+        else if (*c == '0')
+            any_digit = true;
+        else if (*c == 'S' || *c == 's')
+            s = true;
+        else if (*c == 'E' || *c == 'e')
+            e = true;
+        else if (*c == '=')
+            used = true;
+        else if (*c == 'N' || *c == 'n')
+            negated = true;
+        else
+            break;
+    }
+    bool result = false;
+    if (any_digit) {
+        result = true_digit;
+        *rest = skip_blanks(c);
+    } else {
+        char* end = c;
+        for (; *end && *end != ' '; ++end)
+            if (*end >= 'a' && *end <= 'z') *end = static_cast<char>(*end - 'a' + 'A');
+        char name[NAME_LENGTH + 2];
+        int number = 0;
+        int length = getname(c, name, &number);
+        *rest = skip_blanks(c + length);
+        const Variable* v = length > 0 ? find_variable(name, number) : nullptr;
+        if (v) {
+            if (!s && !e) s = e = true;
+            const bool set = v->flags & V_HAS_SET_RULE;
+            const bool clear = v->flags & V_HAS_CLEAR_RULE;
+            const bool limited_timer = (v->flags & V_TIMER) && v->limit >= 0;
+            if (s && e)
+                result = (set && clear) || (limited_timer && set);
+            else if (s)
+                result = set;
+            else
+                result = clear || limited_timer;
+            if (used && v->ref_count > 0) result = true;
+        }
+    }
+    return negated ? !result : result;
+}
+
+}  // namespace
+
+void reset_reader_state() {
+    closein();
+    close_macro_file();
+    if (reader_state.expression_dump) std::fclose(reader_state.expression_dump);
+    reader_state = ReaderState{};
+}
+
+int openin(const char* path) {
+    closein();
+    reader_state.control_file = std::fopen(path, "rb");
+    if (!reader_state.control_file) {
+        report_error(ERROR, "openin", "Cannot open file %s: %s.", path, std::strerror(errno));
+        return 0;
+    }
+    engine.source.file_name.assign(path, strnlen(path, FILE_NAME_LENGTH));
+    engine.source.file_open = true;
+    line_number() = 0;
+    reader_state.input_ended = false;
+    close_macro_file();
+    reader_state.declarations.state = 0;
+    return 1;
+}
+
+void closein() {
+    if (reader_state.control_file) std::fclose(reader_state.control_file);
+    reader_state.control_file = nullptr;
+    engine.source.file_open = false;
+}
+
+char* read_raw() {
+    if (!reader_state.control_file) {
+        report_error(PROGRAM_ERROR, "read_raw", "openin not called.");
+        return nullptr;
+    }
+    bool header_seen = false, counting = false;
+    char* line = reader_state.line;
+    while (!reader_state.input_ended) {
+        if (!read_piece(reader_state.control_file, line, sizeof reader_state.line)) {
+            reader_state.input_ended = true;
+            break;
+        }
+        ++line_number();
+        if (header_seen) counting = true;
+        char* comment = std::strchr(line, '#');
+        if (comment) {
+            check_version(comment);
+            if (is_sequence_marker(comment)) {
+                if (!reader_state.sequence_handler) {
+                    report_error(ERROR, "read_raw", "%s(%d): No handler for \"Sequence\" active.",
+                                 engine.source.file_name.c_str(), line_number());
+                    continue;
+                }
+                reader_state.sequence_handler(reader_state.control_file, &line_number());
+                if (line_number() < 0) {
+                    reader_state.input_ended = true;
+                    break;
+                }
+            }
+            if (std::strncmp(comment, "# PHASE TIMERS IN TENTH OF SECONDS", 34) == 0)
+                header_seen = true;
+            if (counting) count_columns(comment);
+            *comment = '\0';
+        }
+        if (!is_blank_text(line)) return line;
+    }
+    return nullptr;
+}
+
+char* readin() {
+    for (;;) {
+        char* text = domacro();
+        if (!text) return nullptr;
+        for (;;) {
+            char* p = skip_blanks(text);
+            if (*p == '%') dump_write("# Macro \"%s\"\n", text);
+            if (starts_with_nocase(p, "%if")) {
+                char* rest = nullptr;
+                if (!condition_holds(p + 3, &rest)) {
+                    dump_write("%s", "# Preceding rule not taken\n");
+                    text = nullptr;
+                    break;
+                }
+                std::memmove(text, rest, std::strlen(rest) + 1);
+                dump_write("# preceding rule taken, resulting code \"%s\"\n", text);
+                continue;
+            }
+            DirectiveResult result = apply_directive(p);
+            if (result == DirectiveResult::OUT_OF_MEMORY) return nullptr;
+            if (result != DirectiveResult::NOT_A_DIRECTIVE) {
+                text = nullptr;
+                break;
+            }
+            dump_write("%s\n", text);
+            return text;
+        }
+    }
+}
+
+}  // namespace ruvalda

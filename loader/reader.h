@@ -1,0 +1,92 @@
+// Control-file loading: the reader pipeline read_raw -> dosupermacro -> domacro -> readin, and
+// RVLoadFile with its side files.
+//
+// The control file's name and line number are kept in engine.source, where current_location
+// reads them; everything else the reader keeps is in reader_state.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace ruvalda {
+
+constexpr int SUPPORTED_VERSION = 100;
+constexpr std::size_t PIECE_LENGTH = 999;      // characters of one physical line piece
+constexpr std::size_t FILE_NAME_LENGTH = 100;  // control-file name kept by openin
+constexpr std::size_t TEXT_LENGTH = 1000;      // one text handed on by domacro and readin
+constexpr std::size_t MACRO_NAME_LENGTH = 100;
+constexpr std::size_t MACRO_ARGUMENT_LENGTH = 99;
+constexpr int MACRO_SLOTS = 10;
+constexpr int MAX_LISTED_STREAMS = 100;
+constexpr int MAX_REQUIRED_TIMES = 50;
+constexpr std::size_t WORK_RECORD_SIZE = 1541;  // 1001 bytes of code and a margin
+constexpr unsigned char INCOMPLETE_MARK = 153;
+
+// Reads a sequence section from the open control file; advances *line_number per line read
+// and sets it to -1 to end the reading of the file.
+using SequenceHandler = std::function<void(std::FILE* file, int* line_number)>;
+
+struct DeclarationTables {
+    int streams[MAX_LISTED_STREAMS] = {};
+    int n = 0;
+    int conflict[MAX_LISTED_STREAMS][MAX_LISTED_STREAMS] = {};
+    int ig[MAX_LISTED_STREAMS] = {};
+    int required[MAX_LISTED_STREAMS][MAX_REQUIRED_TIMES] = {};
+    int timer_rows[9][MAX_LISTED_STREAMS] = {};
+    int detector_rows[9][MAX_LISTED_STREAMS] = {};
+    bool conflicts_defined[MAX_LISTED_STREAMS] = {};
+    bool required_defined[MAX_LISTED_STREAMS] = {};
+    bool ig_defined = false;
+    bool timer_defined[9] = {};
+    bool detector_defined[9] = {};
+    int state = 0;  // 0 before "%mat", 1 inside the block, 2 after "%rules"
+    int generation_counter = 0;
+    char output[TEXT_LENGTH + 1] = {};
+};
+
+struct MacroState {
+    std::string macro_path;  // directories separated by ";", each ending in a separator
+    std::FILE* file = nullptr;
+    char args[MACRO_SLOTS + 1][MACRO_ARGUMENT_LENGTH + 2] = {};  // slots 1..10 are used
+    char expansion[TEXT_LENGTH + 1] = {};
+    char line[PIECE_LENGTH + 1] = {};
+};
+
+struct ReaderState {
+    std::FILE* control_file = nullptr;
+    bool input_ended = false;  // end of file, or a sequence section ended the reading
+    bool version_warned = false;
+    int phase_timer_count = 0;
+    SequenceHandler sequence_handler;
+    char line[PIECE_LENGTH + 1] = {};
+    std::FILE* expression_dump = nullptr;
+    std::string expression_dump_name;
+    MacroState macro;
+    DeclarationTables declarations;
+    int stream_translation[99] = {};
+};
+
+extern ReaderState reader_state;
+
+// Back to program start; closes open files.
+void reset_reader_state();
+
+int openin(const char* path);
+void closein();
+char* read_raw();
+char* dosupermacro();
+char* domacro();
+char* readin();
+
+// The macro search path for a control file: its folder (the current folder when the path has
+// none), then the folder of the program.
+std::string macro_path_for(const std::string& control_file, const std::string& program_dir);
+
+// Side-file names: the extension replaced (or appended), and the dump name.
+std::string side_file_name(const std::string& path, const char* extension);
+std::string dump_file_name(const std::string& path);
+
+int RVLoadFile(const char* path);
+
+}  // namespace ruvalda

@@ -1,0 +1,109 @@
+#include "sequence/sequence_model.h"
+
+#include <cstring>
+
+#include "loader/text.h"
+#include "output/output.h"
+
+namespace ruvalda {
+
+SequenceModel sequence_model;
+
+namespace {
+
+constexpr const char* WHERE = "Reading RVC File";
+constexpr std::size_t SECTION_LINE = 10000;
+
+struct SectionReader {
+    std::FILE* file;
+    int* line_number;
+    char line[SECTION_LINE];
+
+    bool next() {
+        if (!read_piece(file, line, sizeof line)) return false;
+        ++*line_number;
+        return true;
+    }
+    void stop() { *line_number = -1; }
+    void fail(const char* message) {
+        report_error(ERROR, WHERE, "%s", message);
+        stop();
+    }
+};
+
+// Reads one group line into `entries`; every entry after the first (and the first of a line
+// starting with "#") is read from two characters after the start of the previous one.
+bool read_group(const char* line, int count, int* entries) {
+    const char* p = line;
+    for (int j = 0; j < count; ++j) {
+        if (j > 0 || line[0] == '#') {
+            for (int step = 0; step < 2 && *p; ++step) ++p;
+            p = skip_blanks(p);
+        }
+        long value = 0;
+        const char* start = p;
+        if (!parse_decimal(p, &value)) return false;
+        entries[j] = static_cast<int>(value);
+        p = start;
+    }
+    return true;
+}
+
+}  // namespace
+
+void reset_sequence_model() {
+    sequence_model = SequenceModel{};
+}
+
+void ReadSequenceSection(std::FILE* file, int* line_number) {
+    SectionReader r{file, line_number, {}};
+    const int marker_line = *line_number;
+    do {
+        if (!r.next() || *line_number - marker_line > 6) return r.stop();
+    } while (std::strncmp(r.line, "# Conflictgroups Conflictgroupsize", 34) != 0);
+
+    if (!r.next()) return r.fail("cannot find ConflictGroupSize");
+    const char* p = r.line;
+    if (*p == '#') ++p;
+    long groups = 0, size = 0;
+    const char* after = nullptr;
+    if (!parse_decimal(skip_blanks(p), &groups, &after) ||
+        !parse_decimal(skip_blanks(after), &size))
+        return r.fail("cannot find ConflictGroupSize");
+    if (groups < 0 || groups >= MAXGROUP || size < 0 || size > MAXBLOCKS) {
+        report_error(ERROR, WHERE, "conflict groups %ld x %ld exceed %d groups of %d blocks",
+                     groups, size, MAXGROUP - 1, MAXBLOCKS);
+        return r.stop();
+    }
+    if (!r.next() || std::strncmp(r.line, "# Selected sequence", 19) != 0) return r.stop();
+    if (!r.next()) {
+        if (groups > 0) r.fail("cannot find conflict");
+        return;
+    }
+    if (std::strncmp(r.line, "# Structure:", 12) == 0) {
+        long structure = 0;
+        if (!parse_decimal(skip_blanks(r.line + 12), &structure))
+            return r.fail("cannot find structurenumber");
+        if (groups > 0 && !r.next()) return r.fail("cannot find conflict");
+    }
+    // Read into a scratch model: a section that fails leaves the previous one in place.
+    int entries[MAXGROUP][MAXBLOCKS] = {};
+    for (int i = 0; i < groups; ++i) {
+        if (i > 0 && !r.next()) return r.fail("cannot find conflict");
+        if (!read_group(r.line, static_cast<int>(size), entries[i]))
+            return r.fail("cannot find conflict");
+        for (int j = 0; j < size; ++j) {
+            if (entries[i][j] >= MAXSTREAM) {
+                report_error(ERROR, WHERE, "stream %d in conflict group %d exceeds %d",
+                             entries[i][j], i + 1, MAXSTREAM - 1);
+                return r.stop();
+            }
+        }
+    }
+    sequence_model.MaxCFCount = static_cast<int>(groups);
+    sequence_model.ConflictGroupSize = static_cast<int>(size);
+    for (int i = 0; i < groups; ++i)
+        std::memcpy(sequence_model.ConflictGroups[i], entries[i], sizeof entries[i]);
+}
+
+}  // namespace ruvalda

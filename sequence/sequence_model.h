@@ -1,0 +1,28 @@
+// The sequence section of a control file: conflict groups and, per block of the sequence, the
+// stream each group serves. Read while the control file loads; drawn by the map window.
+#pragma once
+
+#include <cstdio>
+
+namespace ruvalda {
+
+constexpr int MAXGROUP = 200;
+constexpr int MAXBLOCKS = 10;
+constexpr int MAXSTREAM = 100;
+
+struct SequenceModel {
+    int MaxCFCount = 0;
+    int ConflictGroupSize = 0;
+    int ConflictGroups[MAXGROUP][MAXBLOCKS] = {};
+    int current_block = -1;
+};
+
+extern SequenceModel sequence_model;
+
+void reset_sequence_model();
+
+// The loader's sequence handler: reads the section from the open control file, counting the
+// lines it reads in *line_number; sets it to -1 when the rest of the file is not to be read.
+void ReadSequenceSection(std::FILE* file, int* line_number);
+
+}  // namespace ruvalda
