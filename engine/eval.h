@@ -226,6 +226,13 @@ struct EngineState {
     bool trace_file_dirty = false;  // written since the last flush
 
     std::string adjust_file_name;
+    // Where the system can tell when a file appears, the adjust file is looked for only then,
+    // instead of being opened in every settle.
+    struct AdjustWatch {
+        std::string watched_name;
+        std::string base_name;
+        int fd = -1;
+    } adjust_watch;
 
     std::vector<RuleRecord> rule_table;
     bool rule_table_exists = false;  // false during the loader's counting pass

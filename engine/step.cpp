@@ -2,6 +2,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+
+#ifdef __linux__
+#include <sys/inotify.h>
+#include <unistd.h>
+#endif
 
 #include "engine/eval.h"
 #include "engine/internal.h"
@@ -49,8 +55,52 @@ void apply_adjust_line(const char* line) {
     if (v && (v->flags & V_TIMER)) v->limit = static_cast<std::int32_t>(value);
 }
 
+void close_adjust_watch() {
+#ifdef __linux__
+    if (engine.adjust_watch.fd >= 0) ::close(engine.adjust_watch.fd);
+#endif
+    engine.adjust_watch.fd = -1;
+}
+
+// False only when a watch on the adjust file's folder has seen nothing of that name happen
+// since the last look; without a watch, every settle looks.
+bool adjust_file_may_exist() {
+#ifdef __linux__
+    auto& w = engine.adjust_watch;
+    if (w.watched_name != engine.adjust_file_name) {
+        close_adjust_watch();
+        w.watched_name = engine.adjust_file_name;
+        std::filesystem::path path(w.watched_name);
+        w.base_name = path.filename().string();
+        std::string folder = path.parent_path().empty() ? "." : path.parent_path().string();
+        w.fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (w.fd >= 0 &&
+            ::inotify_add_watch(w.fd, folder.c_str(),
+                                IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY) < 0)
+            close_adjust_watch();
+        return true;  // it may be there already
+    }
+    if (w.fd < 0) return true;
+    alignas(inotify_event) char buffer[4096];
+    bool seen = false;
+    for (;;) {
+        ssize_t n = ::read(w.fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            if ((event->mask & IN_Q_OVERFLOW) || (event->len && w.base_name == event->name))
+                seen = true;
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    return seen;
+#else
+    return true;
+#endif
+}
+
 void take_adjust_file() {
-    if (engine.adjust_file_name.empty()) return;
+    if (engine.adjust_file_name.empty() || !adjust_file_may_exist()) return;
     std::FILE* f = std::fopen(engine.adjust_file_name.c_str(), "r");
     if (!f) return;
     char line[10000];
@@ -98,6 +148,7 @@ void trace_initial_values() {
 
 void reset_engine_state() {
     if (engine.trace_file) std::fclose(engine.trace_file);
+    close_adjust_watch();
     engine = EngineState{};
 }
 

@@ -1,6 +1,8 @@
 // The variable table: names, kinds, printed forms, creation and lookup.
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "engine/eval.h"
 #include "engine/internal.h"
@@ -19,32 +21,22 @@ bool is_detector_name(const char* name) {
 // the number as two digits before the first digit of the base, or appended; a detector's
 // digit after the number.
 void build_printed(const Variable& v, FormatMode mode, char* out, std::size_t size) {
-    char base[16];
-    const char* prefix = mode == FormatMode::PREFIX_I    ? "I"
-                         : mode == FormatMode::PREFIX_RI ? "RI"
-                                                         : "";
-    bool detector = is_detector_name(v.name);
-    std::snprintf(base, sizeof base, "%s%s", prefix, detector ? "D" : v.name);
-    std::size_t n = 0;
+    const bool detector = is_detector_name(v.name);
+    std::string text = mode == FormatMode::PREFIX_I    ? "I"
+                       : mode == FormatMode::PREFIX_RI ? "RI"
+                                                       : "";
+    text += detector ? "D" : v.name;
     if (v.number > 0) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02d", static_cast<int>(v.number % 100));
-        const char* first_digit = base;
-        while (*first_digit && !is_digit(*first_digit)) ++first_digit;
-        std::size_t head = static_cast<std::size_t>(first_digit - base);
-        n = static_cast<std::size_t>(std::snprintf(out, size, "%.*s%s%s", static_cast<int>(head),
-                                                   base, digits, first_digit));
-    } else {
-        n = static_cast<std::size_t>(std::snprintf(out, size, "%s", base));
+        const char digits[3] = {static_cast<char>('0' + v.number / 10 % 10),
+                                static_cast<char>('0' + v.number % 10), '\0'};
+        std::size_t first_digit = text.find_first_of("0123456789");
+        text.insert(first_digit == std::string::npos ? text.size() : first_digit, digits);
     }
-    if (detector && n + 1 < size) {
-        out[n++] = v.name[1];
-        out[n] = '\0';
-    }
-    if (mode == FormatMode::NEGATED && n + 1 < size) {
-        out[n++] = 'N';
-        out[n] = '\0';
-    }
+    if (detector) text += v.name[1];
+    if (mode == FormatMode::NEGATED) text += 'N';
+    std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
 }
 
 void record_location(std::string& field) {

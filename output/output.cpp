@@ -1,5 +1,6 @@
 #include "output/output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/eval.h"
@@ -32,29 +33,29 @@ void add_line(std::string line) {
 
 // Writes a text (line end already removed) into the pane after the rules of the line state:
 // the first piece continues or overwrites the last line, or starts a new one with the time.
-void write_to_pane(const std::string& text, bool ends_in_cr) {
+void write_to_pane(std::string_view text, bool ends_in_cr) {
     auto& lines = output_state.pane.lines;
     std::size_t piece_end = text.find_first_of("\r\n");
-    std::string first = text.substr(0, piece_end);
+    std::string_view first = text.substr(0, piece_end);
     bool continues = (output_state.line_open || output_state.line_overwritable) && !lines.empty();
     if (continues && ends_in_cr) {
-        lines.back() = std::string(RVGetTimeText()) + first;
+        lines.back().assign(RVGetTimeText()).append(first);
         notify_changed(lines.back());
     } else if (continues) {
         if (!first.empty()) {
-            lines.back() += first;
+            lines.back().append(first);
             notify_changed(lines.back());
         }
     } else {
-        add_line(std::string(RVGetTimeText()) + first);
+        add_line(std::string(RVGetTimeText()).append(first));
     }
     // Line breaks inside the text break the pane's line where they stand.
     while (piece_end != std::string::npos) {
         std::size_t next = piece_end + 1;
         if (text[piece_end] == '\r' && next < text.size() && text[next] == '\n') ++next;
         piece_end = text.find_first_of("\r\n", next);
-        add_line(text.substr(
-            next, piece_end == std::string::npos ? std::string::npos : piece_end - next));
+        add_line(std::string(text.substr(
+            next, piece_end == std::string::npos ? std::string::npos : piece_end - next)));
     }
 }
 
@@ -136,20 +137,24 @@ int traceprintf(const char* format, ...) {
 
     va_list args;
     va_start(args, format);
-    std::string text = format_limited(MESSAGE_LIMIT, format, args);
+    int formatted = std::vsnprintf(output_state.text, sizeof output_state.text, format, args);
     va_end(args);
+    // A longer text is cut at the limit.
+    std::string_view text(output_state.text,
+                          std::min<std::size_t>(formatted < 0 ? 0 : formatted, MESSAGE_LIMIT));
 
     bool open = !text.empty() && !is_line_end(text.back());
     bool ends_in_cr = !text.empty() && text.back() == '\r';
-    if (!open && !text.empty()) text.pop_back();
+    if (!open && !text.empty()) text.remove_suffix(1);
 
     write_to_pane(text, ends_in_cr);
     output_state.line_open = open;
     output_state.line_overwritable = ends_in_cr;
 
     if (!text.empty() && !is_line_end(text.front())) {
-        output_state.pane.status_text = text;
-        if (output_state.listener) output_state.listener->status_changed(text);
+        output_state.pane.status_text.assign(text);
+        if (output_state.listener)
+            output_state.listener->status_changed(output_state.pane.status_text);
     }
     --output_state.depth;
     return static_cast<int>(text.size());

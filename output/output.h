@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ruvalda {
@@ -68,6 +69,7 @@ struct OutputState {
     int depth = 0;
     std::string previous_format;
     bool recursion_reported = false;
+    char text[MESSAGE_LIMIT + 1] = {};  // the formatted text of the running call
 
     MessagePane pane;
     PaneListener* listener = nullptr;

@@ -1,0 +1,88 @@
+// Arbitrary control files with a macro file and the .DTL, .STL and .adj side files: the input
+// is split at lines "@@" into the control file, m.mac, the .DTL, the .STL and the .adj file;
+// the program is loaded, reset and stepped.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/eval.h"
+#include "loader/reader.h"
+#include "output/output.h"
+#include "sequence/sequence_model.h"
+
+using namespace ruvalda;
+
+namespace {
+
+std::vector<std::string> split_parts(const std::uint8_t* data, std::size_t size) {
+    std::string all(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (parts.size() < 4) {
+        std::size_t mark = all.find("\n@@\n", start);
+        if (mark == std::string::npos) break;
+        parts.push_back(all.substr(start, mark - start + 1));
+        start = mark + 4;
+    }
+    parts.push_back(all.substr(start));
+    parts.resize(5);
+    return parts;
+}
+
+void write_or_remove(const std::string& path, const std::string& text, bool present) {
+    if (!present) {
+        std::remove(path.c_str());
+        return;
+    }
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+}
+
+const std::string& work_dir() {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/ruvalda-fuzz-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        return std::string(made ? made : "/tmp");
+    }();
+    return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static ReportRecorder recorder;
+    reset_engine_state();
+    reset_output_state();
+    reset_reader_state();
+    reset_sequence_model();
+    recorder.reports.clear();
+    output_state.front_end = &recorder;
+
+    std::vector<std::string> parts = split_parts(data, size);
+    const std::string base = work_dir() + "/x";
+    write_or_remove(base + ".rvc", parts[0], true);
+    write_or_remove(work_dir() + "/m.mac", parts[1], !parts[1].empty());
+    write_or_remove(base + ".DTL", parts[2], !parts[2].empty());
+    write_or_remove(base + ".STL", parts[3], !parts[3].empty());
+
+    reader_state.macro.macro_path = work_dir() + "/";
+    reader_state.sequence_handler = ReadSequenceSection;
+    if (RVLoadFile((base + ".rvc").c_str())) {
+        write_or_remove(base + ".adj", parts[4], !parts[4].empty());
+        RVInitialize();
+        RVRunUntil(5);
+        SetDetectorState(RVTranslateDetector(static_cast<int>(size % 200)), 1);
+        RVRunUntil(30);
+        RVDumpVars([](const char*) { return true; }, true);
+    }
+    reset_reader_state();
+    reset_output_state();
+    return 0;
+}
