@@ -179,12 +179,14 @@ std::vector<DetectorEvent> read_detector_events(const std::string& path, std::in
         long time = 0, state = 0;
         char name[32] = {};
         int used = 0;
-        bool ok =
-            std::sscanf(line.c_str(), " %ld\t%31[^\t]\t%ld%n", &time, name, &state, &used) == 3 &&
-            line.find_first_not_of(" \t", static_cast<std::size_t>(used)) == std::string::npos &&
-            time >= 0 && time <= INT32_MAX;
+        bool ok = std::sscanf(line.c_str(), " %ld\t%31[^\t\n]%n", &time, name, &used) == 2 &&
+                  time >= 0 && time <= INT32_MAX;
         if (ok && last_time) *last_time = std::max(*last_time, static_cast<std::int32_t>(time));
         if (ok && name[0] >= '0' && name[0] <= '9') continue;  // a colour line
+        int state_end = 0;
+        ok = ok && std::sscanf(line.c_str() + used, "\t%ld%n", &state, &state_end) == 1 &&
+             line.find_first_not_of(" \t", static_cast<std::size_t>(used + state_end)) ==
+                 std::string::npos;
         char detector_name[NAME_LENGTH + 2];
         int number_out = 0;
         std::string upper = name;
