@@ -29,14 +29,14 @@ inline std::string two_digits(int n) {
 // Rule texts; `rules_per_stream` rules for each of `streams` streams (1..99).
 inline std::vector<std::string> generate_program(int streams, int rules_per_stream,
                                                  std::uint32_t seed = 7) {
-    static const char first[] = "KLMPQW";
+    static const char first[] = "LMPQUW";
     static const char second[] = "ABCDFGHJKLMPQRUVWXYZ";
     Lcg rng(seed);
     std::vector<std::string> rules;
     for (int s = 1; s <= streams; ++s) {
         const std::string nn = two_digits(s);
         std::vector<std::string> defined;
-        const std::string timers[] = {"TG" + nn, "TY" + nn, "TR" + nn};
+        const std::string timers[] = {"TH" + nn, "TJ" + nn, "TK" + nn};
         rules.push_back("%time " + timers[0] + " 50");
         rules.push_back("%time " + timers[1] + " 30");
         rules.push_back("%time " + timers[2] + " 20");
@@ -72,7 +72,11 @@ inline std::vector<std::string> generate_program(int streams, int rules_per_stre
         };
         static const char* const ops[] = {" . ", " + ", " . ", " = ", " <> ", " - ", " . ", " > "};
         for (int r = 0; r < rules_per_stream - 3; ++r) {
-            std::string target = std::string(1, first[r / 20 % 6]) + second[r % 20] + nn;
+            // Unique per stream: two letters, and a third after the first 120 names.
+            std::string target(1, first[r % 6]);
+            target += second[r / 6 % 20];
+            if (r >= 120) target += second[r / 120 % 20];
+            target += nn;
             int operands = 4 + static_cast<int>(rng.next(5));  // 4..8 operands: 8..20 tokens
             std::string expr;
             bool open = false;
