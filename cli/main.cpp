@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/eval.h"
+#include "engine/monitor.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
@@ -28,7 +29,7 @@ constexpr const char* USAGE =
     "usage: ruvalda-cli check FILE.rvc\n"
     "       ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]\n"
     "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
-    "                   [--strict]\n"
+    "                   [--strict] [--monitor]\n"
     "       ruvalda-cli replay FILE.rvc TRACEFILE\n";
 
 constexpr int EXIT_OK = 0;
@@ -51,6 +52,7 @@ struct Options {
     std::vector<int> trace_streams;
     std::vector<std::pair<std::string, int>> trace_vars;
     bool strict = false;
+    bool monitor = false;
 };
 
 struct DetectorEvent {
@@ -132,6 +134,8 @@ Options parse_options(int argc, char** argv) {
             o.dump_by_time = true;
         else if (run && a == "--strict")
             o.strict = true;
+        else if (run && a == "--monitor")
+            o.monitor = true;
         else if (run && a == "--trace-stream") {
             int stream = parse_int(value(), "--trace-stream");
             if (stream < 0 || stream > 99)
@@ -258,6 +262,7 @@ class Tool {
             engine.trace_file_name = o_.trace_file;
             RVRunUntil(RVGetTime());
         }
+        bool monitor_blind = o_.monitor && !start_monitor();
         for (int stream : o_.trace_streams) RVSetStreamFlags(stream, SF_TRACE);
         for (const auto& [name, value] : o_.trace_vars) RVSetVariableTrace(name.c_str(), value);
         RVInitialize();
@@ -289,6 +294,11 @@ class Tool {
             std::fflush(stdout);
         }
         if (o_.command == "replay") return compare_replay();
+        if (o_.monitor) {
+            printer_.finish();
+            erase_messages();
+            if (monitor_blind || !print_monitor_summary()) return EXIT_FAILED;
+        }
         return EXIT_OK;
     }
 
@@ -326,6 +336,41 @@ class Tool {
     }
 
     static bool ended() { return output_state.end_requested; }
+
+    // False when the program has no declaration block to take the clearances from.
+    static bool start_monitor() {
+        static std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
+        if (!declared_clearances(clearance)) {
+            traceprintf(
+                "Conflict monitor: no clearance matrix (the program has no declaration "
+                "block).\n");
+            return false;
+        }
+        monitor_start(clearance);
+        return true;
+    }
+
+    // The violations and, per stream, the longest wait from demand to green; false when the
+    // monitor saw a violation.
+    static bool print_monitor_summary() {
+        const ConflictMonitor& m = conflict_monitor;
+        std::printf("Conflict monitor: %ld violation%s.\n", m.violations,
+                    m.violations == 1 ? "" : "s");
+        std::string waits;
+        for (int s = 0; s < STREAM_COUNT; ++s) {
+            std::int32_t wait = m.longest_wait[s];
+            bool still = m.waiting_since[s] >= 0;
+            if (still) wait = std::max(wait, RVGetTime() - m.waiting_since[s]);
+            if (wait < 0) continue;
+            char piece[64];
+            std::snprintf(piece, sizeof piece, "%s%02d %d.%d s%s", waits.empty() ? "" : ", ", s,
+                          wait / 10, wait % 10, still ? " (still waiting)" : "");
+            waits += piece;
+        }
+        std::printf("Longest wait for green: %s.\n", waits.empty() ? "none" : waits.c_str());
+        std::fflush(stdout);
+        return m.violations == 0;
+    }
 
     static void close_trace() {
         engine.trace_file_name.clear();

@@ -5,6 +5,7 @@
 
 #include "engine/eval.h"
 #include "engine/internal.h"
+#include "engine/monitor.h"
 #include "output/output.h"
 
 namespace ruvalda {
@@ -41,6 +42,7 @@ void SetDetectorState(int detector, int state) {
         return;
     }
     if (state == 1 && v->value == 0) {
+        if (conflict_monitor.active) monitor_detector(detector, 1);
         v->value = 1;
         v->flags |= V_START;
         v->modify_time = engine.current_time;

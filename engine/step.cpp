@@ -11,6 +11,7 @@
 
 #include "engine/eval.h"
 #include "engine/internal.h"
+#include "engine/monitor.h"
 #include "output/output.h"
 
 namespace ruvalda {
@@ -168,6 +169,7 @@ void export_colour(const Variable& v) {
         std::fprintf(engine.trace_file, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
         engine.trace_file_dirty = true;
     }
+    if (conflict_monitor.active) monitor_colour(v.number, colour);
     if (engine.colour_callback) engine.colour_callback(v.number, colour);
 }
 
@@ -179,6 +181,7 @@ void flush_trace_file() {
 int RVInitialize() {
     engine.current_time = 0;
     set_time_text();
+    if (conflict_monitor.active) monitor_reset();
     for (Variable& v : engine.variables) {
         // A pending expiry belongs to the run before the reset, like the edges.
         v.flags &= ~(V_START | V_END | V_EXPIRED);

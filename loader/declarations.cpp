@@ -253,3 +253,23 @@ char* dosupermacro() {
 }
 
 }  // namespace ruvalda
+
+namespace ruvalda {
+
+bool declared_clearances(std::int32_t clearance[100][100]) {
+    for (int s = 0; s < 100; ++s)
+        for (int t = 0; t < 100; ++t) clearance[s][t] = -1;
+    const DeclarationTables& d = reader_state.declarations;
+    if (d.state == 0 || d.n == 0) return false;
+    for (int s = 0; s < d.n; ++s) {
+        if (!d.conflicts_defined[s]) continue;
+        for (int t = 0; t < d.n; ++t) {
+            const int from = d.streams[s], to = d.streams[t];
+            if (from < 0 || from > 99 || to < 0 || to > 99 || d.conflict[s][t] < 0) continue;
+            if (s != t) clearance[from][to] = d.conflict[s][t];
+        }
+    }
+    return true;
+}
+
+}  // namespace ruvalda

@@ -5,6 +5,7 @@
 // reads them; everything else the reader keeps is in reader_state.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -88,5 +89,10 @@ std::string side_file_name(const std::string& path, const char* extension);
 std::string dump_file_name(const std::string& path);
 
 int RVLoadFile(const char* path);
+
+// The clearance matrix of the last declaration block read, by stream number: entry [s][t] the
+// tenths from the end of the green of s to the start of the green of t, -1 where they do not
+// conflict. False when the file had no declaration block.
+bool declared_clearances(std::int32_t clearance[100][100]);
 
 }  // namespace ruvalda
