@@ -24,7 +24,7 @@ JUNCTIONS = {
         "pedestrians": {s: (15, 45) for s in range(31, 39)},
     },
     "tjunction": {
-        "vehicles": {1: (250, 700), 3: (250, 650), 2: (80, 250), 5: (60, 200), 6: (50, 180)},
+        "vehicles": {1: (250, 700), 2: (250, 650), 3: (60, 200), 5: (60, 200), 6: (50, 180)},
         "upstream": set(),
         "pedestrians": {s: (10, 40) for s in (33, 34)},
     },
