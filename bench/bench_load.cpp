@@ -48,7 +48,7 @@ std::string write_program(int streams, int rules_per_stream) {
     fs::path dir = fs::temp_directory_path() / "ruvalda-bench-load";
     fs::create_directories(dir);
     for (const char* mac : {"stream.mac", "conflict.mac", "detector.mac", "timer.mac"})
-        fs::copy_file(fs::path(RUVALDA_SOURCE_DIR) / "examples/crossing" / mac, dir / mac,
+        fs::copy_file(fs::path(RUVALDA_SOURCE_DIR) / "macros" / mac, dir / mac,
                       fs::copy_options::overwrite_existing);
     std::ofstream out(dir / "big.rvc");
     out << "# ruvalda-version=100\n" << declaration_block(streams);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -59,6 +60,54 @@ struct Variable {
     // The printed name never changes, so it is made once: traces and the evaluation hook
     // need it without string work.
     char printed[PRINTED_NAME_SIZE] = {};
+    std::uint32_t index = 0;  // position in creation order: the reference in rule code
+};
+
+// The variables in creation order. Storage comes in blocks that never move, so a variable
+// stays where it is until the table is freed, as callers of install_variable expect.
+class VariableTable {
+  public:
+    static constexpr std::size_t BLOCK = 256;
+
+    template <typename V>
+    class Iterator {
+      public:
+        using difference_type = std::ptrdiff_t;
+        using value_type = Variable;
+        explicit Iterator(Variable* const* p) : p_(p) {}
+        V& operator*() const { return **p_; }
+        V* operator->() const { return *p_; }
+        Iterator& operator++() {
+            ++p_;
+            return *this;
+        }
+        bool operator==(const Iterator& o) const { return p_ == o.p_; }
+        bool operator!=(const Iterator& o) const { return p_ != o.p_; }
+
+      private:
+        Variable* const* p_;
+    };
+
+    std::size_t size() const { return order_.size(); }
+    bool empty() const { return order_.empty(); }
+    Variable& operator[](std::size_t i) const { return *order_[i]; }
+    Variable& back() const { return *order_.back(); }
+    Iterator<Variable> begin() { return Iterator<Variable>(order_.data()); }
+    Iterator<Variable> end() { return Iterator<Variable>(order_.data() + order_.size()); }
+    Iterator<const Variable> begin() const { return Iterator<const Variable>(order_.data()); }
+    Iterator<const Variable> end() const {
+        return Iterator<const Variable>(order_.data() + order_.size());
+    }
+    // Appends a variable; throws std::bad_alloc when memory runs out.
+    Variable& push_back(Variable v);
+    void clear();
+    // Changes whenever the table is freed, so that what points into it can tell.
+    std::uint32_t generation() const { return generation_; }
+
+  private:
+    std::vector<std::unique_ptr<Variable[]>> blocks_;
+    std::vector<Variable*> order_;
+    std::uint32_t generation_ = 0;
 };
 
 // Where the reader stands, kept up to date by the control-file reader; current_location
@@ -187,11 +236,11 @@ constexpr int MEMO_OPERANDS = 14;
 struct RuleMemo {
     enum : std::uint8_t { UNKNOWN = 0, VALID = 1, NEVER = 2 };
     std::int32_t result = 0;
-    std::uint32_t table_bytes = 0;  // the inputs lie below this offset of the variable table
+    std::uint32_t generation = 0;  // of the variable table the inputs point into
     std::uint8_t state = UNKNOWN;
     std::uint8_t count = 0;
     std::uint8_t unused[6] = {};
-    std::uint32_t input[MEMO_OPERANDS] = {};  // byte offset of the field, field kind in bits 0-1
+    std::uintptr_t input[MEMO_OPERANDS] = {};  // address of the field, field kind in bits 0-1
     std::uint32_t seen[MEMO_OPERANDS] = {};
 };
 
@@ -206,7 +255,7 @@ using EvaluationHook = std::function<void(const char* printed_name, int value)>;
 
 // All state of the engine, so a test can reset it in one line.
 struct EngineState {
-    std::vector<Variable> variables;  // creation order; index = reference in rule code
+    VariableTable variables;  // creation order; index = reference in rule code
     // Lookup by (name, number); the table itself stays in creation order.
     std::unordered_map<std::uint64_t, std::uint32_t> variable_index;
     std::uint32_t stream_flags[STREAM_COUNT] = {};
@@ -236,6 +285,22 @@ struct EngineState {
 
     std::vector<RuleRecord> rule_table;
     bool rule_table_exists = false;  // false during the loader's counting pass
+
+    // A settle whose one pass wrote nothing at all leaves a fixed point: as long as nothing
+    // else writes to the variables, another settle would evaluate every rule to the same
+    // nothing, so it is skipped. `epoch` is raised by every write outside the settle passes
+    // (timers, detectors, resets, loading, trace flags), `pass_writes` counts the writes of a
+    // pass that are no counted change (edges cleared, timers restarted, colours passed out).
+    std::uint64_t epoch = 0;
+    std::uint32_t pass_writes = 0;
+    bool any_variable_traces_all = false;
+    bool skip_fixed_points = true;  // off only to compare against full evaluation
+    struct FixedPoint {
+        bool valid = false;
+        std::uint64_t epoch = 0;
+        const RuleRecord* rules = nullptr;
+        std::size_t count = 0;
+    } fixed_point;
 
     std::int32_t detector_translation[DETECTOR_TRANSLATIONS][2] = {};
 

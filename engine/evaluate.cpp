@@ -23,13 +23,13 @@ constexpr int LEVEL_UNARY = 4;       // operand of a unary minus
 
 struct Evaluation {
     const std::uint8_t* pc;
-    Variable* variables;
+    VariableTable& variables;
     std::uint32_t variable_count;
     int sp = 0;
     std::int32_t stack[STACK_SIZE];  // left uninitialised: only pushed entries are read
 
-    Evaluation(const std::uint8_t* start, Variable* table, std::uint32_t count)
-        : pc(start), variables(table), variable_count(count) {}
+    Evaluation(const std::uint8_t* start, VariableTable& table)
+        : pc(start), variables(table), variable_count(static_cast<std::uint32_t>(table.size())) {}
 
     bool push(std::int32_t value) {
         if (sp == STACK_SIZE) return false;
@@ -46,7 +46,7 @@ struct Evaluation {
     // The variable behind a reference; none for a reference outside the table.
     Variable* variable_at(const std::uint8_t* p) const {
         std::uint32_t index = static_cast<std::uint32_t>(read_int32(p));
-        return index < variable_count ? variables + index : nullptr;
+        return index < variable_count ? &variables[index] : nullptr;
     }
 };
 
@@ -186,6 +186,10 @@ void apply_to_timer(Variable& t, const std::uint8_t* expression, std::int32_t ki
     const std::uint32_t stream = stream_word(t);
     if (stream & (SF_TRACE | SF_TRACE_ALL) || (t.flags & V_TRACE_ALL))
         trace_timer(t, expression, kind, result, stream);
+    // A restart of a running timer changes it without counting as a change.
+    if (result != 0 && kind != K_CLEAR &&
+        (t.value != (t.limit > 0 ? t.limit : 1) || t.modify_time != engine.current_time))
+        ++engine.pass_writes;
     if (result != 0 && kind != K_CLEAR) {
         if (t.value == 0) {
             ++engine.change_count;
@@ -211,24 +215,20 @@ void apply_to_variable(Variable& v, const std::uint8_t* expression, std::int32_t
         traceprintf("%-7.7s <-%4d  %s.\n", v.printed, result, printrule(expression, true));
 }
 
-// Memo inputs: the field an operand reads, as a byte offset into the variable table with the
-// kind of field in the low bits (fields are 4-byte aligned).
-enum MemoField : std::uint32_t { FIELD_VALUE = 0, FIELD_START = 1, FIELD_END = 2 };
+// Memo inputs: the address of the field an operand reads, with the kind of field in the low
+// bits (fields are 4-byte aligned). Variables never move while the table lives.
+enum MemoField : std::uintptr_t { FIELD_VALUE = 0, FIELD_START = 1, FIELD_END = 2 };
 constexpr std::uint32_t FIELD_MASKS[4] = {0xffffffffu, V_START, V_END, 0};
 
-inline std::uint32_t memo_input(const Variable* base, std::uint32_t index, std::uint8_t marker) {
-    std::uint32_t offset = index * static_cast<std::uint32_t>(sizeof(Variable));
-    if (marker == T_START_EDGE)
-        return (offset + static_cast<std::uint32_t>(offsetof(Variable, flags))) | FIELD_START;
-    if (marker == T_END_EDGE)
-        return (offset + static_cast<std::uint32_t>(offsetof(Variable, flags))) | FIELD_END;
-    (void)base;
-    return (offset + static_cast<std::uint32_t>(offsetof(Variable, value))) | FIELD_VALUE;
+inline std::uintptr_t memo_input(const Variable& v, std::uint8_t marker) {
+    if (marker == T_START_EDGE) return reinterpret_cast<std::uintptr_t>(&v.flags) | FIELD_START;
+    if (marker == T_END_EDGE) return reinterpret_cast<std::uintptr_t>(&v.flags) | FIELD_END;
+    return reinterpret_cast<std::uintptr_t>(&v.value) | FIELD_VALUE;
 }
 
-inline std::uint32_t read_input(const Variable* base, std::uint32_t input) {
+inline std::uint32_t read_input(std::uintptr_t input) {
     std::uint32_t word;
-    std::memcpy(&word, reinterpret_cast<const char*>(base) + (input & ~3u), sizeof word);
+    std::memcpy(&word, reinterpret_cast<const void*>(input & ~std::uintptr_t{3}), sizeof word);
     return word & FIELD_MASKS[input & 3u];
 }
 
@@ -236,14 +236,12 @@ inline std::uint32_t read_input(const Variable* base, std::uint32_t input) {
 void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation& e) {
     memo.state = RuleMemo::NEVER;
     memo.count = 0;
-    std::uint32_t top = 0;
+    memo.generation = engine.variables.generation();
     for (const std::uint8_t* c = expression; *c != T_END && !is_error_marker(*c);) {
         if (is_operand_marker(*c) && c[1] == T_VARIABLE) {
-            std::uint32_t index = static_cast<std::uint32_t>(read_int32(c + 2));
-            if (index >= e.variable_count || memo.count == MEMO_OPERANDS) return;
-            memo.input[memo.count++] = memo_input(e.variables, index, *c);
-            top = std::max<std::uint32_t>(
-                top, (index + 1) * static_cast<std::uint32_t>(sizeof(Variable)));
+            const Variable* v = e.variable_at(c + 2);
+            if (!v || memo.count == MEMO_OPERANDS) return;
+            memo.input[memo.count++] = memo_input(*v, *c);
             c += 6;
         } else if (*c == T_VALUE && c[1] == T_CONSTANT) {
             c += 6;
@@ -251,22 +249,20 @@ void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation
             ++c;
         }
     }
-    memo.table_bytes = top;
     memo.state = RuleMemo::VALID;
 }
 
 // The memoised result when no input changed since it was taken.
-inline bool memo_holds(const RuleMemo& memo, const Evaluation& e) {
-    if (memo.state != RuleMemo::VALID || memo.table_bytes > e.variable_count * sizeof(Variable))
+inline bool memo_holds(const RuleMemo& memo) {
+    if (memo.state != RuleMemo::VALID || memo.generation != engine.variables.generation())
         return false;
     std::uint32_t diff = 0;
-    for (int i = 0; i < memo.count; ++i)
-        diff |= read_input(e.variables, memo.input[i]) ^ memo.seen[i];
+    for (int i = 0; i < memo.count; ++i) diff |= read_input(memo.input[i]) ^ memo.seen[i];
     return diff == 0;
 }
 
-inline void take_memo(RuleMemo& memo, const Evaluation& e, std::int32_t result) {
-    for (int i = 0; i < memo.count; ++i) memo.seen[i] = read_input(e.variables, memo.input[i]);
+inline void take_memo(RuleMemo& memo, std::int32_t result) {
+    for (int i = 0; i < memo.count; ++i) memo.seen[i] = read_input(memo.input[i]);
     memo.result = result;
 }
 
@@ -303,8 +299,7 @@ namespace {
 
 int evaluate(const std::uint8_t* code, RuleMemo* memo) {
     const std::uint8_t kind = code[0];
-    Evaluation e(code + 5, engine.variables.data(),
-                 static_cast<std::uint32_t>(engine.variables.size()));
+    Evaluation e(code + 5, engine.variables);
     int error = E_NONE;
     Variable* target = nullptr;
 
@@ -320,6 +315,7 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
 
     if (target) {
         // Edge housekeeping before the evaluation.
+        const std::uint32_t old_flags = target->flags;
         if (!(target->flags & V_TIMER)) {
             target->flags &= kind == K_SET     ? ~V_START
                              : kind == K_CLEAR ? ~V_END
@@ -330,20 +326,22 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
             target->flags = (target->flags & ~(V_START | V_END)) | V_CHANGED;
             ++engine.change_count;
         }
+        if (target->flags != old_flags) ++engine.pass_writes;
         // Set and start rules wait for 0, clear rules for non-zero.
         if (((kind == K_SET || kind == K_START) && target->value != 0) ||
             (kind == K_CLEAR && target->value == 0))
             return E_NONE;
 
-        if (memo && memo_holds(*memo, e)) {
+        if (memo && memo_holds(*memo)) {
             e.push(memo->result);
         } else {
             error = evaloperand(e, LEVEL_ANY);
             if (error == E_NONE && *e.pc == T_CLOSE) error = E_TOO_MANY_PARENS;
             if (error == E_NONE && memo) {
-                if (memo->state == RuleMemo::UNKNOWN || memo->state == RuleMemo::VALID)
+                if (memo->state == RuleMemo::UNKNOWN ||
+                    memo->generation != engine.variables.generation())
                     build_memo(*memo, code + 5, e);
-                if (memo->state == RuleMemo::VALID) take_memo(*memo, e, e.stack[e.sp - 1]);
+                if (memo->state == RuleMemo::VALID) take_memo(*memo, e.stack[e.sp - 1]);
             }
         }
     }

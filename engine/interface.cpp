@@ -41,6 +41,7 @@ void SetDetectorState(int detector, int state) {
         traceprintf("%s: cannot find detector %s%02d", "SetDetectorState", name, detector / 10);
         return;
     }
+    ++engine.epoch;
     if (state == 1 && v->value == 0) {
         if (conflict_monitor.active) monitor_detector(detector, 1);
         v->value = 1;
@@ -93,6 +94,7 @@ void RVSetStreamFlags(int stream, int flags) {
     }
     engine.stream_flags[stream] =
         (engine.stream_flags[stream] & ~trace_bits) | static_cast<std::uint32_t>(flags);
+    ++engine.epoch;
 }
 
 void RVSetVariableTrace(const char* printed_name, int flags) {
@@ -106,6 +108,10 @@ void RVSetVariableTrace(const char* printed_name, int flags) {
     }
     const std::uint32_t bits = V_TRACE | V_TRACE_ALL;
     v->flags = (v->flags & ~bits) | (static_cast<std::uint32_t>(flags) & bits);
+    ++engine.epoch;
+    engine.any_variable_traces_all = false;
+    for (const Variable& other : engine.variables)
+        if (other.flags & V_TRACE_ALL) engine.any_variable_traces_all = true;
 }
 
 int RVGetVariableTrace(const char* printed_name) {

@@ -49,9 +49,7 @@ struct CodeWriter {
         byte(T_END);
         return TOKENIZE_ERROR;
     }
-    void reference(const Variable* v) {
-        int32(static_cast<std::int32_t>(v - engine.variables.data()));
-    }
+    void reference(const Variable* v) { int32(static_cast<std::int32_t>(v->index)); }
     // An error record: marker, then " [<error>] <rest>" and the end byte.
     void error_record(std::uint8_t marker, int error, const char* rest) {
         byte(marker);

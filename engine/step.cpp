@@ -53,7 +53,10 @@ void apply_adjust_line(const char* line) {
     int number = (name[length - 2] - '0') * 10 + (name[length - 1] - '0');
     name[length - 2] = '\0';
     Variable* v = find_variable(name, number);
-    if (v && (v->flags & V_TIMER)) v->limit = static_cast<std::int32_t>(value);
+    if (v && (v->flags & V_TIMER)) {
+        v->limit = static_cast<std::int32_t>(value);
+        ++engine.epoch;
+    }
 }
 
 void close_adjust_watch() {
@@ -126,11 +129,17 @@ void report_oscillation() {
 // One settle pass: every rule in order, then colours and the timers' S edges.
 void settle_pass() {
     engine.change_count = 0;
-    for (Variable& v : engine.variables) v.flags &= ~V_CHANGED;
+    engine.pass_writes = 0;
+    for (Variable& v : engine.variables) {
+        if (v.flags & V_CHANGED) ++engine.pass_writes;
+        v.flags &= ~V_CHANGED;
+    }
     for (RuleRecord& rule : engine.rule_table) evalrule(rule);
     for (Variable& v : engine.variables) {
-        if ((v.flags & (V_EXPORTED | V_START)) == (V_EXPORTED | V_START) && v.value != 0)
+        if ((v.flags & (V_EXPORTED | V_START)) == (V_EXPORTED | V_START) && v.value != 0) {
             export_colour(v);
+            ++engine.pass_writes;
+        }
         // A timer's S edge lasts to the end of the pass that started it.
         if ((v.flags & (V_TIMER | V_START)) == (V_TIMER | V_START)) {
             v.flags = (v.flags & ~V_START) | V_CHANGED;
@@ -179,6 +188,7 @@ void flush_trace_file() {
 }
 
 int RVInitialize() {
+    ++engine.epoch;
     engine.current_time = 0;
     set_time_text();
     if (conflict_monitor.active) monitor_reset();
@@ -234,20 +244,46 @@ bool RVRunUntil(std::int32_t target) {
     return true;
 }
 
+// True when the last settle left a fixed point that nothing has touched since, and a settle
+// would write no trace line of its own.
+bool at_fixed_point() {
+    const auto& f = engine.fixed_point;
+    if (!engine.skip_fixed_points || !f.valid || f.epoch != engine.epoch ||
+        f.rules != engine.rule_table.data() || f.count != engine.rule_table.size() ||
+        engine.evaluation_hook || engine.any_variable_traces_all)
+        return false;
+    for (std::uint32_t word : engine.stream_flags)
+        if (word & SF_TRACE_ALL) return false;
+    return true;
+}
+
 void settle() {
     take_adjust_file();
-    for (int pass = 1;; ++pass) {
+    if (at_fixed_point()) return;
+    int pass = 1;
+    for (;; ++pass) {
         settle_pass();
         if (engine.change_count == 0 || pass == MAX_SETTLE_PASSES) break;
     }
-    for (Variable& v : engine.variables)
-        if (v.flags & V_DETECTOR) v.flags &= ~(V_START | V_END);
+    bool edges_cleared = false;
+    for (Variable& v : engine.variables) {
+        if ((v.flags & V_DETECTOR) && (v.flags & (V_START | V_END))) {
+            v.flags &= ~(V_START | V_END);
+            edges_cleared = true;
+        }
+    }
     if (engine.change_count != 0) report_oscillation();
+    auto& f = engine.fixed_point;
+    f.valid = pass == 1 && engine.change_count == 0 && engine.pass_writes == 0 && !edges_cleared;
+    f.epoch = engine.epoch;
+    f.rules = engine.rule_table.data();
+    f.count = engine.rule_table.size();
 }
 
 void tick_timers() {
     for (Variable& v : engine.variables) {
         if (!(v.flags & V_TIMER) || v.value == 0) continue;
+        ++engine.epoch;
         std::int64_t remaining = static_cast<std::int64_t>(v.value) - engine.rate;
         if (remaining > 0) {
             v.value = static_cast<std::int32_t>(remaining);

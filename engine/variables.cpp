@@ -45,6 +45,23 @@ void record_location(std::string& field) {
 
 }  // namespace
 
+Variable& VariableTable::push_back(Variable v) {
+    const std::size_t n = order_.size();
+    if (n % BLOCK == 0) blocks_.push_back(std::make_unique<Variable[]>(BLOCK));
+    order_.reserve(n + 1);  // may throw before anything changed
+    Variable& slot = blocks_.back()[n % BLOCK];
+    slot = std::move(v);
+    order_.push_back(&slot);
+    return slot;
+}
+
+void VariableTable::clear() {
+    order_.clear();
+    order_.shrink_to_fit();
+    blocks_.clear();
+    ++generation_;
+}
+
 std::uint64_t variable_key(const char* name, int number) {
     std::uint64_t key = static_cast<std::uint64_t>(number & 0xff);
     for (std::size_t i = 0; i < NAME_LENGTH && name[i]; ++i)
@@ -139,10 +156,10 @@ Variable* install_variable(const char* name, int number, int location_flags) {
                 fresh.flags |= V_DETECTOR;
             }
             build_printed(fresh, FormatMode::PLAIN, fresh.printed, sizeof fresh.printed);
-            engine.variables.push_back(std::move(fresh));
-            engine.variable_index.emplace(key,
-                                          static_cast<std::uint32_t>(engine.variables.size() - 1));
-            v = &engine.variables.back();
+            fresh.index = static_cast<std::uint32_t>(engine.variables.size());
+            v = &engine.variables.push_back(std::move(fresh));
+            ++engine.epoch;
+            engine.variable_index.emplace(key, v->index);
         }
         if (location_flags & LOC_SET) record_location(v->set_location);
         if (location_flags & LOC_CLEAR) record_location(v->clear_location);
@@ -165,8 +182,8 @@ Variable* find_by_printed_name(const char* printed) {
 }
 
 void free_variables() {
+    ++engine.epoch;
     engine.variables.clear();
-    engine.variables.shrink_to_fit();
     engine.variable_index.clear();
 }
 

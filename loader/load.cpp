@@ -239,6 +239,7 @@ int RVLoadFile(const char* path) {
     if (!read_detector_translation(dtl_name)) return 0;
     for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
     if (!read_stream_translation(stl_name)) return 0;
+    ++engine.epoch;  // the directives changed flags and limits
     traceprintf("Ruvalda file loaded.\n");
     return 1;
 }
