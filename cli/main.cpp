@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/events.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
@@ -53,12 +54,6 @@ struct Options {
     std::vector<std::pair<std::string, int>> trace_vars;
     bool strict = false;
     bool monitor = false;
-};
-
-struct DetectorEvent {
-    std::int32_t time;
-    int detector;
-    int state;
 };
 
 // Prints each pane line once it is final: when the next line starts, and the last at the end.
@@ -169,62 +164,19 @@ std::string program_dir() {
     return error ? std::string(".") : exe.parent_path().string();
 }
 
-// Detector lines of an engine trace file: time, tab, printed detector name, tab, 0 or 1.
-// Blank lines, "#" lines and colour lines are passed over.
 std::vector<DetectorEvent> read_detector_events(const std::string& path, std::int32_t* last_time) {
     std::ifstream in(path);
     if (!in) throw UsageError{"cannot open \"" + path + "\": " + std::strerror(errno)};
     std::vector<DetectorEvent> events;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#') continue;
-        long time = 0, state = 0;
-        char name[32] = {};
-        int used = 0;
-        bool ok = std::sscanf(line.c_str(), " %ld\t%31[^\t\n]%n", &time, name, &used) == 2 &&
-                  time >= 0 && time <= INT32_MAX;
-        if (ok && last_time) *last_time = std::max(*last_time, static_cast<std::int32_t>(time));
-        if (ok && name[0] >= '0' && name[0] <= '9') continue;  // a colour line
-        int state_end = 0;
-        ok = ok && std::sscanf(line.c_str() + used, "\t%ld%n", &state, &state_end) == 1 &&
-             line.find_first_not_of(" \t", static_cast<std::size_t>(used + state_end)) ==
-                 std::string::npos;
-        char detector_name[NAME_LENGTH + 2];
-        int number_out = 0;
-        std::string upper = name;
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        std::size_t reports = output_state.reports_made;
-        int length = ok ? getname(upper.data(), detector_name, &number_out) : 0;
-        output_state.reports_made = reports;
-        ok = ok && length == static_cast<int>(upper.size()) && detector_name[0] == 'D' &&
-             detector_name[1] >= '0' && detector_name[1] <= '9' && detector_name[2] == '\0' &&
-             (state == 0 || state == 1);
-        if (!ok)
-            throw UsageError{path + ":" + std::to_string(number) +
-                             ": not a detector line (time, tab, detector, tab, 0 or 1): \"" + line +
-                             "\""};
-        events.push_back({static_cast<std::int32_t>(time),
-                          number_out * 10 + (detector_name[1] - '0'), static_cast<int>(state)});
-    }
+    std::string error;
+    if (!cli::read_detector_events(in, &events, last_time, &error))
+        throw UsageError{path + ":" + error.substr(5)};
     return events;
 }
 
-// The colour lines of an engine trace file, in order.
 std::vector<std::string> colour_lines(const std::string& path) {
     std::ifstream in(path);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        long time = 0;
-        int stream = 0;
-        char colour = 0;
-        if (std::sscanf(line.c_str(), " %ld\t%2d\t%c", &time, &stream, &colour) == 3)
-            lines.push_back(line);
-    }
-    return lines;
+    return cli::colour_lines(in);
 }
 
 class Tool {
