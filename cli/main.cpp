@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/events.h"
+#include "cli/timeline.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
@@ -30,7 +31,7 @@ constexpr const char* USAGE =
     "usage: ruvalda-cli check FILE.rvc\n"
     "       ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]\n"
     "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
-    "                   [--strict] [--monitor]\n"
+    "                   [--strict] [--monitor] [--timeline OUT.svg [--from S] [--to S]]\n"
     "       ruvalda-cli replay FILE.rvc TRACEFILE\n";
 
 constexpr int EXIT_OK = 0;
@@ -54,6 +55,9 @@ struct Options {
     std::vector<std::pair<std::string, int>> trace_vars;
     bool strict = false;
     bool monitor = false;
+    std::string timeline_file;
+    std::int32_t timeline_from = 0;
+    std::int32_t timeline_to = -1;  // the end of the run
 };
 
 // Prints each pane line once it is final: when the next line starts, and the last at the end.
@@ -131,6 +135,12 @@ Options parse_options(int argc, char** argv) {
             o.strict = true;
         else if (run && a == "--monitor")
             o.monitor = true;
+        else if (run && a == "--timeline")
+            o.timeline_file = value();
+        else if (run && a == "--from")
+            o.timeline_from = parse_seconds(value());
+        else if (run && a == "--to")
+            o.timeline_to = parse_seconds(value());
         else if (run && a == "--trace-stream") {
             int stream = parse_int(value(), "--trace-stream");
             if (stream < 0 || stream > 99)
@@ -153,6 +163,8 @@ Options parse_options(int argc, char** argv) {
     if (positional.size() != wanted)
         throw UsageError{o.command +
                          (wanted == 2 ? " needs FILE.rvc and TRACEFILE" : " needs one FILE.rvc")};
+    if (o.timeline_file.empty() && (o.timeline_from != 0 || o.timeline_to != -1))
+        throw UsageError{"--from and --to go with --timeline"};
     o.control_file = positional[0];
     if (wanted == 2) o.replay_file = positional[1];
     return o;
@@ -214,6 +226,7 @@ class Tool {
             engine.trace_file_name = o_.trace_file;
             RVRunUntil(RVGetTime());
         }
+        if (!o_.timeline_file.empty()) start_timeline();
         bool monitor_blind = o_.monitor && !start_monitor();
         for (int stream : o_.trace_streams) RVSetStreamFlags(stream, SF_TRACE);
         for (const auto& [name, value] : o_.trace_vars) RVSetVariableTrace(name.c_str(), value);
@@ -223,6 +236,8 @@ class Tool {
         std::size_t next = 0;
         auto apply_events = [&]() {
             while (next < events.size() && events[next].time <= RVGetTime() && !ended()) {
+                if (!o_.timeline_file.empty())
+                    timeline_.detector(RVGetTime(), events[next].detector, events[next].state);
                 SetDetectorState(events[next].detector, events[next].state);
                 ++next;
             }
@@ -237,6 +252,7 @@ class Tool {
         progress.clear();
         if (ended()) return EXIT_FAILED;
         close_trace();
+        if (!o_.timeline_file.empty() && !write_timeline()) return EXIT_FAILED;
 
         if (o_.dump || o_.dump_by_time) {
             printer_.finish();
@@ -288,6 +304,26 @@ class Tool {
     }
 
     static bool ended() { return output_state.end_requested; }
+
+    void start_timeline() {
+        timeline_.title = std::filesystem::path(o_.control_file).filename().string();
+        if (!o_.detectors_file.empty())
+            timeline_.title += ", " + std::filesystem::path(o_.detectors_file).filename().string();
+        engine.colour_callback = [this](int stream, char colour) {
+            timeline_.colour(RVGetTime(), stream, colour);
+        };
+        conflict_monitor.on_violation = [this](std::int32_t time, int a, int b, std::int32_t s) {
+            timeline_.violation(time, a, b, s);
+        };
+    }
+
+    bool write_timeline() {
+        std::int32_t to = o_.timeline_to < 0 ? RVGetTime() : o_.timeline_to;
+        std::string error;
+        if (timeline_.write_svg(o_.timeline_file, o_.timeline_from, to, &error)) return true;
+        std::fprintf(stderr, "ruvalda-cli: --timeline: %s\n", error.c_str());
+        return false;
+    }
 
     // False when the program has no declaration block to take the clearances from.
     static bool start_monitor() {
@@ -347,6 +383,7 @@ class Tool {
     }
 
     Options o_;
+    TimelineRecorder timeline_;
     ConsoleFrontEnd front_end_;
     PanePrinter printer_;
 };

@@ -20,6 +20,7 @@ void report(const char* what, int s, int t, std::int32_t shortfall) {
     const std::int32_t now = engine.current_time;
     traceprintf("Conflict monitor: %d.%d s: streams %02d and %02d %s, short by %d tenths.\n",
                 now / 10, now % 10, s, t, what, shortfall);
+    if (conflict_monitor.on_violation) conflict_monitor.on_violation(now, s, t, shortfall);
 }
 
 // Stream t turns green: every conflicting stream must be out of green, for long enough.
@@ -40,7 +41,9 @@ void check_green_start(int t) {
 }  // namespace
 
 void monitor_start(const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
+    auto on_violation = std::move(conflict_monitor.on_violation);
     conflict_monitor = ConflictMonitor{};
+    conflict_monitor.on_violation = std::move(on_violation);
     std::copy(&clearance[0][0], &clearance[0][0] + STREAM_COUNT * STREAM_COUNT,
               &conflict_monitor.clearance[0][0]);
     conflict_monitor.active = true;

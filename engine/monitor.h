@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "engine/eval.h"
 
@@ -23,6 +24,9 @@ struct ConflictMonitor {
     std::int32_t waiting_since[STREAM_COUNT] = {};  // -1: no demand waiting
     std::int32_t longest_wait[STREAM_COUNT] = {};   // -1: never waited
     long violations = 0;
+    // Told of every violation, for a front end that draws them.
+    std::function<void(std::int32_t time, int stream_a, int stream_b, std::int32_t shortfall)>
+        on_violation;
 };
 
 extern ConflictMonitor conflict_monitor;

@@ -11,7 +11,7 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRUVALDA_WERROR
 cmake --build build/release -j "${JOBS:-2}" --target ruvalda-cli >/dev/null
 if [ $# -eq 0 ]; then
     set -- examples/crossing/crossing.rvc --seconds 120 \
-        --detectors examples/crossing/rush-hour.txt --monitor
+        --detectors examples/crossing/rush-hour.txt --monitor --timeline build/crossing-timeline.svg
 fi
 case "$1" in
     check|run|replay|--help|-h) exec build/release/ruvalda-cli "$@" ;;

@@ -136,6 +136,24 @@ TEST_F(CliTest, usageErrors_oneLineAndExitTwo) {
     EXPECT_EQ(0u, help.out.find("usage: ruvalda-cli check FILE.rvc"));
 }
 
+TEST_F(CliTest, timeline_drawsTheRunAndRefusesAnEmptyWindow) {
+    write_file(dir + "/events.txt", "5\tD011\t1\n8\tD011\t0\n");
+    Result r = run_cli(
+        {"run", program(), "--seconds", "4", "--detectors", "events.txt", "--timeline", "run.svg"},
+        dir);
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    std::string svg = read_file(dir + "/run.svg");
+    EXPECT_NE(std::string::npos, svg.find("<svg")) << svg.substr(0, 200);
+    EXPECT_NE(std::string::npos, svg.find("small.rvc, events.txt"));
+    EXPECT_NE(std::string::npos, svg.find(">01<"));
+    Result empty = run_cli(
+        {"run", "small.rvc", "--seconds", "4", "--timeline", "w.svg", "--from", "3", "--to", "2"},
+        dir);
+    EXPECT_EQ(1, empty.exit_code);
+    EXPECT_EQ(0u, empty.err.find("ruvalda-cli: --timeline: ")) << empty.err;
+    EXPECT_EQ(2, run_cli({"run", "small.rvc", "--from", "3"}, dir).exit_code);
+}
+
 TEST_F(CliTest, badDetectorLine_namesFileAndLine) {
     write_file(dir + "/events.txt", "5\tD011\t1\n6\tX011\t1\n");
     Result r = run_cli({"run", program(), "--detectors", "events.txt"}, dir);
