@@ -297,6 +297,12 @@ char* readin() {
                 }
                 std::memmove(text, rest, std::strlen(rest) + 1);
                 dump_write("# preceding rule taken, resulting code \"%s\"\n", text);
+                // A condition with nothing behind it leaves no rule (an empty rule text would
+                // be an internal error of the compiler).
+                if (is_blank_text(text)) {
+                    text = nullptr;
+                    break;
+                }
                 continue;
             }
             DirectiveResult result = apply_directive(p);
