@@ -1,6 +1,8 @@
 // Loading control files from disk: the reader's lines and markers, directives, macros, the
 // declaration block, the two passes and the side files.
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
@@ -21,6 +23,7 @@ class LoaderTest : public EngineTest {
     }
     void TearDown() override {
         reset_reader_state();
+        std::filesystem::remove_all(dir);
         EngineTest::TearDown();
     }
     // Writes the control file and loads it with the macro path of a front end.
@@ -191,6 +194,17 @@ TEST_F(LoaderTest, noRules_loadsAnEmptyTable) {
     EXPECT_EQ((std::vector<std::string>{"Time:   0.0 Ruvalda initializing...",
                                         "Time:   0.0 Ruvalda file loaded."}),
               pane());
+}
+
+TEST_F(LoaderTest, longControlFileName_isCutInMessagesButStillRead) {
+    std::string deep = dir + "/" + std::string(120, 'd');
+    std::filesystem::create_directories(deep);
+    write_file(deep + "/x.rvc", "# Sequence\nX = 1\n");
+    reader_state.sequence_handler = nullptr;
+    ASSERT_EQ(1, RVLoadFile((deep + "/x.rvc").c_str()));
+    EXPECT_EQ("Error in read_raw: " + (deep + "/x.rvc").substr(0, 100) +
+                  "(1): No handler for \"Sequence\" active.",
+              report_texts().front());
 }
 
 TEST_F(LoaderTest, sideFileNames_replaceOnlyTheFilesExtension) {
