@@ -77,7 +77,9 @@ void ReadSequenceSection(std::FILE* file, int* line_number) {
     }
     if (!r.next() || std::strncmp(r.line, "# Selected sequence", 19) != 0) return r.stop();
     if (!r.next()) {
-        if (groups > 0) r.fail("cannot find conflict");
+        if (groups > 0) return r.fail("cannot find conflict");
+        sequence_model.MaxCFCount = 0;  // a section of no groups at the end of the file
+        sequence_model.ConflictGroupSize = static_cast<int>(size);
         return;
     }
     if (std::strncmp(r.line, "# Structure:", 12) == 0) {
