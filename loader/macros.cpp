@@ -88,7 +88,7 @@ bool start_macro(char* line) {
     std::size_t length = static_cast<std::size_t>(open - amp - 1);
     if (length > MACRO_NAME_LENGTH) {
         report_error(CONFIGURATION_ERROR, "domacro", "Macro name \"%*.*s\" too long.", 1,
-                     static_cast<int>(MACRO_NAME_LENGTH), amp + 1);
+                     static_cast<int>(length), amp + 1);
         return false;
     }
     std::string name(amp + 1, length);

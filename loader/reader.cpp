@@ -20,6 +20,13 @@ int& line_number() {
     return engine.source.line;
 }
 
+// Read to its end: locations no longer name the control file (the calls generated from the
+// declarations come after it).
+void end_of_input() {
+    reader_state.input_ended = true;
+    engine.source.file_open = false;
+}
+
 void close_macro_file() {
     if (reader_state.macro.file) std::fclose(reader_state.macro.file);
     reader_state.macro.file = nullptr;
@@ -93,9 +100,11 @@ Variable* directive_variable(char* text, char** after) {
     return install_variable(name, number, 0);
 }
 
+// The decimal digits after the blanks; no digits give 0 (a sign is no digit).
 long directive_number(char* text) {
     long value = 0;
-    parse_decimal(skip_blanks(text), &value);
+    const char* digits = skip_blanks(text);
+    if (*digits >= '0' && *digits <= '9') parse_decimal(digits, &value);
     return value;
 }
 
@@ -251,7 +260,7 @@ char* read_raw() {
     char* line = reader_state.line;
     while (!reader_state.input_ended) {
         if (!read_piece(reader_state.control_file, line, sizeof reader_state.line)) {
-            reader_state.input_ended = true;
+            end_of_input();
             break;
         }
         ++line_number();
@@ -267,7 +276,7 @@ char* read_raw() {
                 }
                 reader_state.sequence_handler(reader_state.control_file, &line_number());
                 if (line_number() < 0) {
-                    reader_state.input_ended = true;
+                    end_of_input();
                     break;
                 }
             }
