@@ -254,14 +254,19 @@ int compile(char* text, CodeWriter& w) {
         std::uint8_t marker = T_VALUE;
         std::size_t start = p;
         length = 0;
+        bool refused = false;
         if ((c == 'S' || c == 'E') && is_letter(next)) {
+            const std::size_t reports = output_state.reports_made;
             length = getname(text + p + 1, name, &number);
             if (length > 0) {
                 marker = c == 'S' ? T_START_EDGE : T_END_EDGE;
                 ++p;
             }
+            // The edge of a bad name is a syntax error; read again from the "S" or "E", the
+            // rule would run although its name was refused.
+            refused = output_state.reports_made != reports;
         }
-        if (length == 0) length = getname(text + p, name, &number);
+        if (length == 0 && !refused) length = getname(text + p, name, &number);
         if (length == 0) {
             w.error_record(M_SYNTAX, E_SYNTAX, text + start);
             return TOKENIZE_ERROR;
