@@ -71,13 +71,9 @@ TEST_F(Messages, longText_isCutAtTheLimitWithoutOverrun) {
     EXPECT_EQ(MESSAGE_LIMIT, recorder.reports[0].text.size());
 }
 
-class Reentrant : public PaneListener {
+class Reentrant : public QuietListener {
   public:
     void line_added(const std::string&) override { traceprintf("inner %d\n", 1); }
-    void last_line_changed(const std::string&) override {}
-    void first_lines_removed(std::size_t) override {}
-    void cleared() override {}
-    void status_changed(const std::string&) override {}
 };
 
 TEST_F(Messages, recursiveTrace_isRefusedAndReportedOnceAsProgramError) {

@@ -35,6 +35,16 @@ class EngineTest : public ::testing::Test {
     std::vector<std::uint8_t> compile(std::string text, int* result = nullptr);
 };
 
+// A pane listener that ignores everything; tests override what they watch.
+class QuietListener : public PaneListener {
+  public:
+    void line_added(const std::string&) override {}
+    void last_line_changed(const std::string&) override {}
+    void first_lines_removed(std::size_t) override {}
+    void cleared() override {}
+    void status_changed(const std::string&) override {}
+};
+
 // A scratch folder for files, emptied per test.
 std::string temp_dir();
 std::string read_file(const std::string& path);
