@@ -1,0 +1,74 @@
+// Arbitrary bytes as a trace-set file: read from disk, parsed, and applied line by line to a
+// small loaded program, then written back as the dialog saves it and read again.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/eval.h"
+#include "loader/reader.h"
+#include "output/output.h"
+#include "traceset/trace_set.h"
+
+using namespace ruvalda;
+
+namespace {
+
+const std::string& work_dir() {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/ruvalda-fuzz-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        return std::string(made ? made : "/tmp");
+    }();
+    return dir;
+}
+
+// Loaded once: the set is applied to the same program every time, its bits reset per input.
+void load_program() {
+    static ReportRecorder recorder;
+    output_state.front_end = &recorder;
+    const std::string path = work_dir() + "/x.rvc";
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fputs("ZED = 1\nA1 = ZED\nA = A1\nK05 = A\nX = D011 + K05\n", f);
+        std::fclose(f);
+    }
+    reader_state.macro.macro_path = work_dir() + "/";
+    if (!RVLoadFile(path.c_str())) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool loaded = (load_program(), true);
+    (void)loaded;
+    for (const Variable& v : engine.variables) RVSetVariableTrace(v.printed, 0);
+    reset_output_state();
+
+    const std::string path = work_dir() + "/x.rts";
+    if (!write_trace_set_file(path, std::string(reinterpret_cast<const char*>(data), size)))
+        std::abort();
+    std::string text;
+    if (!read_trace_set_file(path, &text) || text.size() != size) std::abort();
+
+    int line_number = 0;
+    for (const TraceSetLine& line : parse_trace_set(text)) {
+        if (line.number != ++line_number || apply_trace_setting(line) != line.ok) std::abort();
+    }
+
+    std::vector<TraceSetting> settings;
+    for (const std::string& item : trace_items())
+        settings.push_back(
+            {trace_item_name(item), RVGetVariableTrace(trace_item_name(item).c_str())});
+    const std::string saved = build_trace_set(settings);
+    // What was saved loads back to the same bits, with every line well formed.
+    for (const TraceSetLine& line : parse_trace_set(saved)) {
+        if (!line.ok || line.value != (RVGetVariableTrace(line.name.c_str()) & TRACE_VALUE_BITS))
+            std::abort();
+    }
+    reset_output_state();
+    return 0;
+}
