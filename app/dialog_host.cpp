@@ -29,9 +29,12 @@ QString QtDialogHost::choose_file(const FileDialogRequest& request) {
                                                            : QFileDialog::ExistingFile);
     if (!request.default_suffix.isEmpty()) dialog.setDefaultSuffix(request.default_suffix);
     if (!request.confirm_overwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // A preset name with a folder opens in that folder, as the initial directory is only
+    // the fallback for a bare name.
+    const QFileInfo preset(request.file_name);
     QString directory = request.directory;
-    if (directory.isEmpty() && !request.file_name.isEmpty())
-        directory = QFileInfo(request.file_name).absolutePath();
+    if (!request.file_name.isEmpty() && (preset.isAbsolute() || directory.isEmpty()))
+        directory = preset.absolutePath();
     if (!directory.isEmpty()) dialog.setDirectory(directory);
     if (!request.file_name.isEmpty()) dialog.selectFile(QFileInfo(request.file_name).fileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};

@@ -81,10 +81,17 @@ void MemoPaneView::status_changed(const std::string& text) {
 }
 
 void MemoPaneView::caret_to_end() {
-    QTextCursor cursor = memo_->textCursor();
-    cursor.movePosition(QTextCursor::End);
-    memo_->setTextCursor(cursor);
-    memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+    // A busy step writes many lines; the caret and the scroll position are set once, when
+    // control is back in the event loop, which is also the first moment anything is painted.
+    if (caret_pending_) return;
+    caret_pending_ = true;
+    QTimer::singleShot(0, memo_, [this] {
+        caret_pending_ = false;
+        QTextCursor cursor = memo_->textCursor();
+        cursor.movePosition(QTextCursor::End);
+        memo_->setTextCursor(cursor);
+        memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+    });
 }
 
 }  // namespace ruvalda

@@ -36,6 +36,7 @@ class MemoPaneView : public PaneListener {
     void caret_to_end();
     QPlainTextEdit* memo_;
     QLabel* status_panel_;
+    bool caret_pending_ = false;
 };
 
 }  // namespace ruvalda
