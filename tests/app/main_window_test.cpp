@@ -294,6 +294,27 @@ TEST_F(OwnClockTest, reportAnsweredYes_goesOn_No_endsFromTheEventLoop) {
     EXPECT_EQ(0, end_requests) << "the reporting operation finishes first";
     QApplication::processEvents();
     EXPECT_EQ(1, end_requests);
+
+    report_error(PROGRAM_ERROR, "there", "broken");
+    ASSERT_EQ(3u, host.boxes.size());
+    EXPECT_EQ("Program Error", host.boxes[2].caption);
+    EXPECT_EQ("Program Error in there: broken", host.boxes[2].text);
+    EXPECT_EQ(QMessageBox::Ok, host.boxes[2].buttons);
+    EXPECT_EQ(QMessageBox::Warning, host.boxes[2].icon);
+    QApplication::processEvents();
+    EXPECT_EQ(2, end_requests) << "a program error always ends";
+}
+
+TEST_F(OwnClockTest, closingTheWindow_closesTheEngineTrace_andEndsTheApplication) {
+    engine.trace_file_name = dir + "/closing.trace";
+    RVRunUntil(-1);  // opens it before the reset, as the Debug menu does
+    button("BitBtnRun")->click();
+    tick(100);
+    ASSERT_NE(nullptr, engine.trace_file);
+    EXPECT_TRUE(main_window->close());
+    EXPECT_EQ(nullptr, engine.trace_file);
+    EXPECT_EQ(1, end_requests);
+    EXPECT_FALSE(read_file(dir + "/closing.trace").empty());
 }
 
 // ---- menus and the message pane ---------------------------------------------------------------
