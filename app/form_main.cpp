@@ -25,6 +25,7 @@
 #include "engine/eval.h"
 #include "loader/reader.h"
 #include "map/form_map.h"
+#include "sequence/sequence_display.h"
 #include "sequence/sequence_model.h"
 #include "traceset/select_formula.h"
 
@@ -120,8 +121,13 @@ TFormMain::~TFormMain() {
     delete pane_view_;
 }
 
+bool TFormMain::running() const {
+    return pause_->isEnabled();
+}
+
 void TFormMain::set_windows(TFormMap* map, TFormSelectFormula* trace_dialog) {
     map_ = map;
+    if (map_) map_->set_main_window(this);
     trace_dialog_ = trace_dialog;
 }
 
@@ -373,6 +379,9 @@ bool TFormMain::OpenRuvalda() {
     reader_state.sequence_handler = ReadSequenceSection;
     engine.evaluation_hook = nullptr;
     const bool loaded = RVLoadFile(local_path(name).c_str()) != 0;
+    engine.evaluation_hook = [](const char* printed_name, int value) {
+        ShowSequenceState(printed_name, value);
+    };
 
     // Whatever ran before ran on the old table, which the load has freed: the next Run or Step
     // starts afresh.

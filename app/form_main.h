@@ -34,6 +34,9 @@ class TFormMain : public QMainWindow {
     explicit TFormMain(const QStringList& arguments, QWidget* parent = nullptr);
     ~TFormMain() override;
 
+    // The simulation runs on the own clock (Pause is enabled).
+    bool running() const;
+
     // The windows created after this one (start-up order: main, map, trace dialog).
     void set_windows(TFormMap* map, TFormSelectFormula* trace_dialog);
 

@@ -15,7 +15,7 @@ set(RUVALDA_ID_UNITS
   "main_window|app/form_main.cpp|app/form_main.h"
   "map_window|map/form_map.cpp|map/form_map.h"
   "trace_dialog|traceset/select_formula.cpp|traceset/select_formula.h"
-  "sequence_diagram|sequence/sequence_model.cpp|sequence/sequence_model.h"
+  "sequence_diagram|sequence/sequence_display.cpp|sequence/sequence_display.h"
   "message_output|output/output.cpp|output/output.h"
   "engine|engine/*.cpp|engine/eval.h"
   "vissim_conversation|vissim/lsa.cpp|vissim/lsa.h"

@@ -70,11 +70,13 @@ void ReadSequenceSection(std::FILE* file, int* line_number) {
     if (!parse_decimal(skip_blanks(p), &groups, &after) ||
         !parse_decimal(skip_blanks(after), &size))
         return r.fail("cannot find ConflictGroupSize");
-    if (groups < 0 || groups >= MAXGROUP || size < 0 || size > MAXBLOCKS) {
-        report_error(ERROR, WHERE, "conflict groups %ld x %ld exceed %d groups of %d blocks",
-                     groups, size, MAXGROUP - 1, MAXBLOCKS);
-        return r.stop();
-    }
+    // The model holds at most 199 groups of 10 blocks; larger counts are refused before any
+    // group is read, so the table is never indexed beyond its rows.
+    if (groups >= MAXGROUP) return r.fail("too many conflict groups (maximum is 199)");
+    if (groups < 0) return r.fail("negative number of conflict groups");
+    if (size > MAXBLOCKS)
+        return r.fail("conflict groups too long (maximum ConflictGroupSize is 10)");
+    if (size < 0) return r.fail("negative ConflictGroupSize");
     if (!r.next() || std::strncmp(r.line, "# Selected sequence", 19) != 0) return r.stop();
     if (!r.next()) {
         if (groups > 0) return r.fail("cannot find conflict");
@@ -96,8 +98,8 @@ void ReadSequenceSection(std::FILE* file, int* line_number) {
             return r.fail("cannot find conflict");
         for (int j = 0; j < size; ++j) {
             if (entries[i][j] >= MAXSTREAM) {
-                report_error(ERROR, WHERE, "stream %d in conflict group %d exceeds %d",
-                             entries[i][j], i + 1, MAXSTREAM - 1);
+                report_error(ERROR, WHERE, "stream %d in conflict group %d (maximum is 99)",
+                             entries[i][j], i + 1);
                 return r.stop();
             }
         }

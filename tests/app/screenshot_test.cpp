@@ -6,9 +6,14 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QRadioButton>
 
+#include "map/map_editor.h"
+#include "map/map_widgets.h"
+#include "sequence/sequence_display.h"
+#include "sequence/sequence_model.h"
 #include "tests/app/gui_fixture.h"
 
 namespace ruvalda::test {
@@ -66,6 +71,56 @@ TEST_F(ScreenshotTest, traceVariableDialog_withTheCrossingLoaded) {
     QApplication::processEvents();
     expect_captions_fit(trace_dialog.get());
     save(trace_dialog.get(), "trace-variable-dialog.png");
+}
+
+TEST_F(ScreenshotTest, mapWindow_runningTheCrossingWithADetectorTicked) {
+    reset_map_model();
+    reset_map_editor();
+    reset_sequence_model();
+    reset_sequence_display();
+    start({QString::fromStdString(example("crossing/crossing.rvc"))});
+    main_window->findChild<QRadioButton*>("RadioGroupSpeedItem5")->click();
+    button("BitBtnRun")->click();
+    auto* detector = map_window->findChild<DetectorBox*>("CheckBox41");
+    ASSERT_NE(nullptr, detector);
+    detector->click();
+    int millis = 0;
+    while (RVGetTime() < 250) {
+        tick(millis);
+        millis = (millis + 10) % 1000;
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(detector->isChecked());
+    EXPECT_GE(sequence_model.current_block, 0) << "a block is framed";
+    expect_captions_fit(map_window.get());
+    save(map_window.get(), "map-running.png");
+}
+
+TEST_F(ScreenshotTest, mapWindow_editingAPolygon) {
+    reset_map_model();
+    reset_map_editor();
+    reset_sequence_model();
+    reset_sequence_display();
+    start({QString::fromStdString(example("crossing/crossing.rvc"))});
+    QWidget* picture = map_window->image();
+    for (QAction* entry : map_window->findChild<QMenu*>("ItemAddPolygon")->actions())
+        if (entry->text() == "07") entry->trigger();
+    auto click = [&](QPoint at) {
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, QPointF(at), picture->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(picture, &event);
+        }
+    };
+    click({520, 600});
+    click({600, 600});
+    click({600, 680});
+    QMouseEvent hover(QEvent::MouseMove, QPointF(530, 690), picture->mapToGlobal(QPointF(530, 690)),
+                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(picture, &hover);
+    QApplication::processEvents();
+    save(map_window.get(), "map-editing.png");
 }
 
 }  // namespace
