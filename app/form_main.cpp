@@ -15,13 +15,13 @@
 #include <QRadioButton>
 #include <QSaveFile>
 #include <QScreen>
-#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
 #include "app/dialog_host.h"
+#include "app/window_position.h"
 #include "engine/eval.h"
 #include "loader/reader.h"
 #include "map/form_map.h"
@@ -40,11 +40,6 @@ const char* const FILTER_VISSIM_TRACE = "Text files (*.txt)|*.txt";
 
 const char* const SPEED_CAPTIONS[] = {"&1: Real time",       "&2: Double speed", "&3: Triple speed",
                                       "&4: Quadruple speed", "&5: Five times",   "1&0: Ten times"};
-
-// Window position values under Software\Varndal\<executable>.
-QSettings window_settings() {
-    return QSettings("Varndal", QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-}
 
 QString with_extension(const QString& file_name, const QString& extension) {
     const QFileInfo info(file_name);
@@ -419,22 +414,7 @@ bool TFormMain::OpenForSimulator(const QString& file_name) {
 // ---- window position -----------------------------------------------------------------------
 
 void TFormMain::read_window_position() {
-    QSettings settings = window_settings();
-    auto read = [&](const char* key, int* value) {
-        const QVariant stored = settings.value(key);
-        bool ok = false;
-        if (stored.isValid()) *value = stored.toInt(&ok);
-        return ok;
-    };
-    int value = 0;
-    if (!read("MainLeft", &value)) return;
-    move(value, y());
-    if (!read("MainTop", &value)) return;
-    move(x(), value);
-    if (!read("MainWidth", &value)) return;
-    resize(value, height());
-    if (!read("MainHeight", &value)) return;
-    resize(width(), value);
+    if (!ruvalda::read_window_position(this, "Main")) return;
     const QSize screen_size = screen()->size();
     if (screen_size.width() < x()) move(10, y());
     if (screen_size.height() < y()) move(x(), 10);
@@ -443,15 +423,7 @@ void TFormMain::read_window_position() {
 }
 
 void TFormMain::write_window_position() {
-    QSettings settings = window_settings();
-    settings.setValue("MainLeft", x());
-    settings.setValue("MainTop", y());
-    settings.setValue("MainWidth", width());
-    settings.setValue("MainHeight", height());
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        show_message(QMessageBox::NoIcon, app_state.title,
-                     "Error: Problem saving window position in Registry");
+    ruvalda::write_window_position(this, "Main");
 }
 
 // ---- closing ---------------------------------------------------------------------------------

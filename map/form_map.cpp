@@ -11,7 +11,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -19,6 +18,7 @@
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "app/identification.h"
+#include "app/window_position.h"
 #include "engine/eval.h"
 #include "map/graphics_file.h"
 #include "map/map_editor.h"
@@ -42,10 +42,6 @@ QColor letter_colour(char letter) {
         default:
             return QColor(255, 0, 0);
     }
-}
-
-QSettings window_settings() {
-    return QSettings("Varndal", QFileInfo(QCoreApplication::applicationFilePath()).fileName());
 }
 
 std::string local_path(const QString& name) {
@@ -710,36 +706,13 @@ void TFormMap::showEvent(QShowEvent* event) {
 }
 
 void TFormMap::FormShow() {
-    QSettings settings = window_settings();
-    auto read = [&](const char* key, int* value) {
-        const QVariant stored = settings.value(key);
-        bool ok = false;
-        if (stored.isValid()) *value = stored.toInt(&ok);
-        return ok;
-    };
-    int value = 0;
-    if (!read("MapLeft", &value)) return;
-    move(value, y());
-    if (!read("MapTop", &value)) return;
-    move(x(), value);
-    if (!read("MapWidth", &value)) return;
-    resize(value, height());
-    if (!read("MapHeight", &value)) return;
-    resize(width(), value);
+    read_window_position(this, "Map");
 }
 
 void TFormMap::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
-    QSettings settings = window_settings();
-    settings.setValue("MapLeft", x());
-    settings.setValue("MapTop", y());
-    settings.setValue("MapWidth", width());
-    settings.setValue("MapHeight", height());
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        show_message(QMessageBox::NoIcon, app_state.title,
-                     "Error: Problem saving window position in Registry");
+    write_window_position(this, "Map");
 }
 
 }  // namespace ruvalda
