@@ -5,6 +5,7 @@
 //                            [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...
 //                            [--strict]
 //   ruvalda-cli replay FILE.rvc TRACEFILE
+//   ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT]
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "cli/events.h"
+#include "cli/sumo_client.h"
 #include "cli/timeline.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
@@ -32,7 +34,8 @@ constexpr const char* USAGE =
     "       ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]\n"
     "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
     "                   [--strict] [--monitor] [--timeline OUT.svg [--from S] [--to S]]\n"
-    "       ruvalda-cli replay FILE.rvc TRACEFILE\n";
+    "       ruvalda-cli replay FILE.rvc TRACEFILE\n"
+    "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT]\n";
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
@@ -109,9 +112,9 @@ int parse_int(const std::string& text, const char* what) {
 Options parse_options(int argc, char** argv) {
     Options o;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) throw UsageError{"missing command (check, run or replay)"};
+    if (args.empty()) throw UsageError{"missing command (check, run, replay or sumo)"};
     o.command = args[0];
-    if (o.command != "check" && o.command != "run" && o.command != "replay")
+    if (o.command != "check" && o.command != "run" && o.command != "replay" && o.command != "sumo")
         throw UsageError{"unknown command \"" + o.command + "\""};
     std::vector<std::string> positional;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -159,14 +162,17 @@ Options parse_options(int argc, char** argv) {
             positional.push_back(a);
         }
     }
-    std::size_t wanted = o.command == "replay" ? 2 : 1;
+    std::size_t wanted = o.command == "replay" || o.command == "sumo" ? 2 : 1;
     if (positional.size() != wanted)
-        throw UsageError{o.command +
-                         (wanted == 2 ? " needs FILE.rvc and TRACEFILE" : " needs one FILE.rvc")};
+        throw UsageError{o.command + (o.command == "sumo" ? " needs FILE.rvc and sumo://HOST[:PORT]"
+                                      : wanted == 2       ? " needs FILE.rvc and TRACEFILE"
+                                                          : " needs one FILE.rvc")};
+    if (o.command == "sumo" && positional[1].compare(0, 7, "sumo://") != 0)
+        throw UsageError{"sumo needs an address of the form sumo://HOST[:PORT]"};
     if (o.timeline_file.empty() && (o.timeline_from != 0 || o.timeline_to != -1))
         throw UsageError{"--from and --to go with --timeline"};
     o.control_file = positional[0];
-    if (wanted == 2) o.replay_file = positional[1];
+    if (wanted == 2) o.replay_file = positional[1];  // the address for sumo
     return o;
 }
 
@@ -218,6 +224,7 @@ class Tool {
         if (o_.command == "replay") o_.tenths = last_time;
 
         if (!load()) return EXIT_FAILED;
+        if (o_.command == "sumo") return run_sumo_client(o_.replay_file);
         if (o_.command == "check") {
             int ok = RVInitialize();
             return (ok && output_state.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;

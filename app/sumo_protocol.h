@@ -1,0 +1,69 @@
+// The SUMO line protocol, without a socket: the colour table fed by the engine, the lights
+// line, splitting the received bytes into lines, and the polling pass that turns "detector"
+// and "step" lines into engine operations. The desktop and ruvalda-cli drive it over their own
+// sockets.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace ruvalda {
+
+constexpr int SUMO_DEFAULT_PORT = 12345;
+// A line longer than this is not a line of the protocol; the connection ends.
+constexpr std::size_t SUMO_LINE_LIMIT = 65536;
+
+struct SumoLink {
+    std::array<char, 100> colour{};  // last colour letter per stream; 0: none yet
+    std::string received;            // bytes not yet making a whole line
+    std::string connect_phase;       // "(connecting to HOST:PORT)" while connecting
+};
+
+extern SumoLink sumo_link;
+
+void reset_sumo_link();
+
+// A SUMO address "sumo://HOST[:PORT]". False when the text after ":" is not a port number.
+struct SumoAddress {
+    std::string host;
+    int port = SUMO_DEFAULT_PORT;
+};
+bool parse_sumo_address(const std::string& argument, SumoAddress* address);
+
+// The engine's colour callback in SUMO mode: remembers the stream's letter.
+void record_sumo_colour(int stream, char letter);
+
+// "lights " and a lower-case letter per existing stream, then CR LF. A stream without a colour
+// yet is sent as red.
+std::string lights_message();
+
+// Bytes from the server.
+void sumo_receive(const char* data, std::size_t size);
+
+// What a polling pass ended with.
+enum class SumoPass {
+    Waiting,     // no whole line left: wait for more
+    Stepped,     // one step taken and answered; lines behind it wait for the next pass
+    Disconnect,  // the server sent nonsense (told in the pane), or writing failed
+};
+
+// What the pass needs of its front end.
+struct SumoPort {
+    // Writes the text at once; false when writing failed (the pass reports it).
+    std::function<bool(const std::string& text, std::string* error)> write;
+    // Shows a detector's new state on the map (the desktop); may be empty.
+    std::function<void(int detector, int state)> show_detector;
+};
+
+// Writes a message; a failure is reported ("WriteToSumo") and asks the application to end.
+bool WriteToSumo(const SumoPort& port, const std::string& message);
+// The lights line, then the pane is trimmed.
+bool SendLightsToSumo(const SumoPort& port);
+
+// One polling pass over the received lines: detector lines until a step (taken and answered),
+// an empty line, no whole line, or a line that ends the connection.
+SumoPass sumo_polling_pass(const SumoPort& port);
+
+}  // namespace ruvalda
