@@ -17,10 +17,12 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTcpSocket>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
 #include "app/dialog_host.h"
+#include "app/sumo_protocol.h"
 #include "app/window_position.h"
 #include "engine/eval.h"
 #include "loader/reader.h"
@@ -339,9 +341,19 @@ void TFormMain::start_from_command_line() {
     if (count == 0) {
         ItemOpenClick();
     } else if (count >= 2 && arguments_[1].startsWith("sumo://")) {
-        report_error(ERROR, "TFormMain::FormPaint",
-                     "The SUMO coupling is not in this build; cannot start with %s.",
-                     arguments_[1].toLocal8Bit().constData());
+        if (OpenForSimulator(arguments_[0])) {
+            app_state.sumoMode = true;
+            SumoAddress address;
+            if (!parse_sumo_address(arguments_[1].toStdString(), &address)) {
+                report_error(ERROR, "TFormMain::FormPaint", "Bad port number in argument: %s",
+                             arguments_[1].toLocal8Bit().constData());
+                end_now();
+                return;
+            }
+            // Editing comes on once the connection stands; a failed one ends the program.
+            sumo_start(QString::fromStdString(address.host), address.port);
+            return;
+        }
     } else if (QFileInfo(arguments_[0]).suffix().compare("rvc", Qt::CaseInsensitive) == 0 &&
                arguments_[0].contains('.')) {
         app_state.control_file_name = arguments_[0];
@@ -397,6 +409,9 @@ bool TFormMain::OpenRuvalda() {
     if (map_) map_->LoadGraphics();
     app_state.title = QFileInfo(name).completeBaseName();
     if (map_) map_->setWindowTitle(app_state.title);
+    if (app_state.sumoMode && tcp_client_ &&
+        tcp_client_->state() == QAbstractSocket::ConnectedState)
+        SendLightsToSumo();
     return true;
 }
 

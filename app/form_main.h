@@ -18,6 +18,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTcpSocket;
 
 namespace ruvalda {
 
@@ -74,6 +75,11 @@ class TFormMain : public QMainWindow {
     void ItemRecordEngineTraceClick();
     void ItemAboutClick();
     void BuildTraceStreamMenu();
+    // The SUMO coupling: polling pass, disconnection, lights.
+    void TimerTCPReadTimer();
+    void IdTCPClientDisconnected();
+    bool SendLightsToSumo();
+
     // The About listing; sets buildDate and buildTime.
     std::string BuildIdentification();
 
@@ -102,6 +108,8 @@ class TFormMain : public QMainWindow {
     void start_from_command_line();
     void set_caption_for_load(bool loaded);
     void end_now();
+    void sumo_start(const QString& host, int port);
+    void sumo_connected();
 
     QStringList arguments_;
     TFormMap* map_ = nullptr;
@@ -120,6 +128,8 @@ class TFormMain : public QMainWindow {
     QTimer* timer_tick_ = nullptr;
     QTimer* timer_rtc_ = nullptr;
     QTimer* timer_tcp_read_ = nullptr;
+    QTcpSocket* tcp_client_ = nullptr;  // IdTCPClient
+    bool sumo_pass_running_ = false;
     QMenu* trace_stream_menu_ = nullptr;
     QAction* item_open_ = nullptr;
     QAction* item_run_ = nullptr;

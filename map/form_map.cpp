@@ -18,6 +18,7 @@
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "app/identification.h"
+#include "app/sumo_protocol.h"
 #include "app/window_position.h"
 #include "engine/eval.h"
 #include "map/graphics_file.h"
@@ -295,6 +296,9 @@ void TFormMap::UpdateColor(int stream, char letter) {
     }
     map_model.colour[static_cast<std::size_t>(stream)] = letter;
     paint_stream(stream, letter);
+    // The SUMO coupling sends the colours with its next lights line.
+    if (app_state.sumoMode && (RVGetStreamFlags(stream) & SF_EXISTS))
+        record_sumo_colour(stream, letter);
 }
 
 void TFormMap::paint_stream(int stream, char letter) {

@@ -56,15 +56,7 @@ TEST_F(MainWindowTest, extensionIsComparedWithoutCase_otherArgumentsOpenNothing)
     EXPECT_TRUE(host.boxes.empty());
 }
 
-TEST_F(MainWindowTest, simulatorStarts_sayTheCouplingIsNotInThisBuild) {
-    start({"x.rvc", "sumo://localhost:4000"});
-    ASSERT_EQ(1u, host.boxes.size());
-    EXPECT_EQ("Error", host.boxes[0].caption);
-    EXPECT_TRUE(host.boxes[0].text.contains("SUMO coupling is not in this build"));
-    EXPECT_EQ("0000", buttons());
-    close_all();
-
-    host.boxes.clear();
+TEST_F(MainWindowTest, vissimStart_saysTheCouplingIsNotInThisBuild) {
     host.answers = {QMessageBox::No};
     start({"1", "2", "3", "x.rvc", "5"});
     ASSERT_EQ(1u, host.boxes.size());
