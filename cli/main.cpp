@@ -5,7 +5,7 @@
 //                            [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...
 //                            [--strict]
 //   ruvalda-cli replay FILE.rvc TRACEFILE
-//   ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT]
+//   ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -35,7 +35,7 @@ constexpr const char* USAGE =
     "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
     "                   [--strict] [--monitor] [--timeline OUT.svg [--from S] [--to S]]\n"
     "       ruvalda-cli replay FILE.rvc TRACEFILE\n"
-    "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT]\n";
+    "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]\n";
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
@@ -124,20 +124,21 @@ Options parse_options(int argc, char** argv) {
             return args[++i];
         };
         bool run = o.command == "run";
-        if (run && a == "--seconds")
+        bool sumo = o.command == "sumo";
+        if ((run || sumo) && a == "--monitor")
+            o.monitor = true;
+        else if ((run || sumo) && a == "--trace")
+            o.trace_file = value();
+        else if (run && a == "--seconds")
             o.tenths = parse_seconds(value());
         else if (run && a == "--detectors")
             o.detectors_file = value();
-        else if (run && a == "--trace")
-            o.trace_file = value();
         else if (run && a == "--dump")
             o.dump = true;
         else if (run && a == "--dump-by-time")
             o.dump_by_time = true;
         else if (run && a == "--strict")
             o.strict = true;
-        else if (run && a == "--monitor")
-            o.monitor = true;
         else if (run && a == "--timeline")
             o.timeline_file = value();
         else if (run && a == "--from")
@@ -224,7 +225,7 @@ class Tool {
         if (o_.command == "replay") o_.tenths = last_time;
 
         if (!load()) return EXIT_FAILED;
-        if (o_.command == "sumo") return run_sumo_client(o_.replay_file);
+        if (o_.command == "sumo") return run_sumo();
         if (o_.command == "check") {
             int ok = RVInitialize();
             return (ok && output_state.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
@@ -333,6 +334,24 @@ class Tool {
     }
 
     // False when the program has no declaration block to take the clearances from.
+    // The controller of a SUMO junction until the connection ends; with --monitor the colours
+    // are watched against the clearance matrix all the while.
+    int run_sumo() {
+        if (!o_.trace_file.empty()) {
+            engine.trace_file_name = o_.trace_file;
+            RVRunUntil(RVGetTime());
+        }
+        const bool monitor_blind = o_.monitor && !start_monitor();
+        int result = run_sumo_client(o_.replay_file);
+        close_trace();
+        if (o_.monitor) {
+            printer_.finish();
+            erase_messages();
+            if (monitor_blind || !print_monitor_summary()) result = EXIT_FAILED;
+        }
+        return result;
+    }
+
     static bool start_monitor() {
         static std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
         if (!declared_clearances(clearance)) {

@@ -69,9 +69,11 @@ class SumoClientTest : public ::testing::Test {
     Result result;
     std::thread controller;
 
-    void start(const std::string& address) {
-        controller = std::thread([this, address] {
-            result = run_cli({"sumo", crossing, address}, dir);
+    void start(const std::string& address, const std::vector<std::string>& options = {}) {
+        controller = std::thread([this, address, options] {
+            std::vector<std::string> args{"sumo", crossing, address};
+            args.insert(args.end(), options.begin(), options.end());
+            result = run_cli(args, dir);
         });
     }
     void finish() { controller.join(); }
@@ -82,7 +84,7 @@ const std::string ALL_RED = "lights " + std::string(16, 'r') + "\r\n";
 
 TEST_F(SumoClientTest, lightsFirst_thenOneStepPerPass_detectorsBetweenSteps) {
     ScriptedServer server;
-    start(url(server.port));
+    start(url(server.port), {"--monitor"});
     server.accept();
     EXPECT_EQ(ALL_RED, server.line()) << "the first lights line comes before any step";
     // The detector line behind the step waits for the next pass, so it happens at 0.1 s.
@@ -100,6 +102,7 @@ TEST_F(SumoClientTest, lightsFirst_thenOneStepPerPass_detectorsBetweenSteps) {
         << result.out;
     EXPECT_NE(std::string::npos, result.out.find("Made detector 1012 -> 12 inactive."));
     EXPECT_EQ(std::string::npos, result.out.find("Made detector 7 ")) << "not ours: silent";
+    EXPECT_NE(std::string::npos, result.out.find("Conflict monitor: 0 violations."));
 }
 
 TEST_F(SumoClientTest, nonsense_endsTheConnectionWithTheMessage) {
