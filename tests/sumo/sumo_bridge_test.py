@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""Real SUMO, the bridge and ruvalda-cli on the crossing example, and the bridge's reaction to
+controllers that break the line protocol.
+
+    sumo_bridge_test.py PATH/TO/ruvalda-cli SOURCE_DIR
+
+Exit 0 when everything holds, 1 on a failure, 77 (skipped) when SUMO is not installed.
+"""
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
+SIM_SECONDS = 300
+failures = []
+
+
+def check(cond, what):
+    print(("ok   " if cond else "FAIL ") + what, flush=True)
+    if not cond:
+        failures.append(what)
+
+
+def wait_ports(path, proc, limit=30.0):
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            return {line.split()[0]: int(line.split()[1]) for line in open(path) if line.strip()}
+        if proc.poll() is not None:
+            return None
+        time.sleep(0.05)
+    return None
+
+
+class Scenario:
+    def __init__(self, tmp, src):
+        self.tmp = tmp
+        self.src = src
+        self.bridge = os.path.join(src, "tools", "sumo-bridge", "sumo_bridge.py")
+        ex = os.path.join(src, "examples", "crossing", "sumo")
+        self.net = os.path.join(tmp, "crossing.net.xml")
+        # the network is built from its sources, as run.sh does
+        subprocess.run(["netconvert", "--node-files", os.path.join(ex, "crossing.nod.xml"),
+                        "--edge-files", os.path.join(ex, "crossing.edg.xml"),
+                        "--connection-files", os.path.join(ex, "crossing.con.xml"),
+                        "--no-turnarounds", "true", "--tls.default-type", "static",
+                        "--output-file", self.net],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.sumocfg = os.path.join(tmp, "crossing.sumocfg")
+        with open(self.sumocfg, "w") as f:
+            f.write(f"""<configuration>
+    <input>
+        <net-file value="{self.net}"/>
+        <route-files value="{os.path.join(ex, 'crossing.rou.xml')}"/>
+        <additional-files value="{os.path.join(ex, 'crossing.det.xml')}"/>
+    </input>
+    <time><begin value="0"/><end value="3600"/></time>
+</configuration>
+""")
+        self.mapping = os.path.join(ex, "crossing.map.json")
+
+    def start_bridge(self, name, extra):
+        d = os.path.join(self.tmp, name)
+        os.makedirs(d)
+        cfg = os.path.join(d, "bridge.json")
+        with open(cfg, "w") as f:
+            json.dump({"sumocfg": self.sumocfg, "step_length": 0.1, "seed": 42,
+                       "outputs": os.path.join(d, "out"),
+                       "junctions": [{"tls": "C", "port": 0, "mapping": self.mapping}]}, f)
+        ports = os.path.join(d, "ports")
+        proc = subprocess.Popen([sys.executable, self.bridge, cfg, "--ports-file", ports,
+                                 "--summary", os.path.join(d, "summary.json"),
+                                 "--accept-timeout", "30"] + extra,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        return d, proc, wait_ports(ports, proc)
+
+
+def real_controller(sc, cli):
+    rvc = os.path.join(sc.src, "examples", "crossing", "crossing.rvc")
+    d, bridge, ports = sc.start_bridge("real", ["--end", str(SIM_SECONDS)])
+    check(ports is not None and "C" in ports, "bridge listens for junction C")
+    if ports is None:
+        bridge.kill()
+        print(bridge.communicate()[1])
+        return
+    ctl = subprocess.Popen([cli, "sumo", rvc, f"sumo://127.0.0.1:{ports['C']}"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        out, err = bridge.communicate(timeout=90)
+    except subprocess.TimeoutExpired:
+        bridge.kill()
+        out, err = bridge.communicate()
+    try:
+        ctl_rc = ctl.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        ctl.kill()
+        ctl_rc = None
+    print(out.strip())
+    check(bridge.returncode == 0, f"bridge ends normally (exit {bridge.returncode}) {err.strip()[-300:]}")
+    check(ctl_rc is not None, "ruvalda-cli ends when the bridge closes the connection")
+    try:
+        s = json.load(open(os.path.join(d, "summary.json")))
+    except (OSError, ValueError):
+        check(False, "summary written")
+        return
+    check(s["steps"] == SIM_SECONDS * 10, f"{SIM_SECONDS * 10} steps taken ({s['steps']})")
+    check(s["collisions"] == 0, f"no collision ({s['collisions']})")
+    check(s["teleports"] == 0, f"no teleport ({s['teleports']})")
+    check(s["emergency_stops"] == 0, f"no emergency stop ({s['emergency_stops']})")
+    check(s["emergency_braking_warnings"] == 0,
+          f"no emergency braking ({s['emergency_braking_warnings']})")
+    check(s["conflicting_green_pairs"] == 0,
+          f"no conflicting G pair ({s['conflicting_green_pairs']}, {s['first_conflicting_green']})")
+    for approach in ("n_in", "e_in", "s_in", "w_in"):
+        n = s["arrivals_per_approach"].get(approach, 0)
+        check(n > 0, f"vehicles from {approach} arrived ({n})")
+    # SUMO's own collision record is empty too
+    col = open(os.path.join(d, "out", "collisions.xml")).read()
+    check("<collision " not in col, "collision output of SUMO empty")
+
+
+def fake_controller(sc, name, answers, expect, extra=(), rc=2):
+    """Connects like a controller, sends a valid first lights line, then answers the steps with
+    `answers` (one entry per step: bytes to send, or None to go silent, or "close")."""
+    d, bridge, ports = sc.start_bridge(name, ["--end", "60"] + list(extra))
+    d_summary = os.path.join(d, "summary.json")
+    if ports is None:
+        bridge.kill()
+        check(False, f"{name}: bridge listens")
+        return
+    s = socket.create_connection(("127.0.0.1", ports["C"]))
+    s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    s.sendall(b"lights " + b"r" * 16 + b"\r\n")
+    buf = b""
+    for a in answers:
+        while b"step\r\n" not in buf:
+            data = s.recv(4096)
+            if not data:
+                break
+            buf += data
+        buf = buf.split(b"step\r\n", 1)[1] if b"step\r\n" in buf else b""
+        if a == "close":
+            s.close()
+            break
+        if a is None:
+            break
+        s.sendall(a)
+    try:
+        out, err = bridge.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        bridge.kill()
+        out, err = bridge.communicate()
+    s.close()
+    check(bridge.returncode == rc, f"{name}: bridge exit code {rc} ({bridge.returncode})")
+    if expect is not None:
+        check(expect in err, f"{name}: message {expect!r} in {err.strip().splitlines()[-1:]}")
+    return json.load(open(d_summary)) if os.path.exists(d_summary) else None
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 1
+    cli, src = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    missing = [p for p in ("sumo", "netconvert") if shutil.which(p) is None]
+    if missing or not os.path.isdir(os.path.join(SUMO_HOME, "tools", "traci")):
+        print("SKIP: SUMO is not installed (sumo, netconvert and the TraCI tools under "
+              f"{SUMO_HOME}/tools are needed; Debian packages sumo and sumo-tools)")
+        return 77
+    tmp = tempfile.mkdtemp(prefix="ruvalda-sumo-")
+    try:
+        sc = Scenario(tmp, src)
+        real_controller(sc, cli)
+        good = b"lights " + b"r" * 16 + b"\r\n"
+        fake_controller(sc, "bad-letter", [good, good, b"lights rrrrrrrrrrrrrrrx\r\n"],
+                        "junction C: invalid lights line 'lights rrrrrrrrrrrrrrrx'")
+        fake_controller(sc, "short", [good, b"lights rrrr\r\n"],
+                        "junction C: invalid lights line 'lights rrrr'")
+        fake_controller(sc, "upper-case", [b"lights " + b"R" * 16 + b"\r\n"],
+                        "junction C: invalid lights line 'lights RRRRRRRRRRRRRRRR'")
+        fake_controller(sc, "no-prefix", [b"light " + b"r" * 16 + b"\r\n"],
+                        "junction C: invalid lights line 'light rrrrrrrrrrrrrrrr'")
+        fake_controller(sc, "disconnect", [good, "close"],
+                        "junction C: the controller disconnected")
+        fake_controller(sc, "silent", [good, None],
+                        "junction C: the controller stayed silent for 1 s", ["--timeout", "1"])
+        # all greens at once: the bridge applies them but counts every pair of foes both on G
+        green = b"lights " + b"g" * 16 + b"\r\n"
+        s = fake_controller(sc, "all-green", [green] * 10, None, ["--end", "1"], rc=0)
+        check(s is not None and s["conflicting_green_pairs"] > 0,
+              f"all-green: conflicting G pairs counted ({s and s['conflicting_green_pairs']})")
+    finally:
+        if not failures:
+            shutil.rmtree(tmp, ignore_errors=True)
+        else:
+            print(f"outputs kept in {tmp}")
+    print(f"{len(failures)} failure(s)")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
