@@ -54,6 +54,8 @@ import time
 import xml.etree.ElementTree as ET
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
+# SUMO looks for its XML schemas below SUMO_HOME; without it, it asks the web or skips checks.
+os.environ.setdefault("SUMO_HOME", SUMO_HOME)
 sys.path.append(os.path.join(SUMO_HOME, "tools"))
 import traci  # noqa: E402
 import traci.constants as tc  # noqa: E402
