@@ -88,8 +88,9 @@ def real_controller(sc, cli):
         bridge.kill()
         print(bridge.communicate()[1])
         return
-    ctl = subprocess.Popen([cli, "sumo", rvc, f"sumo://127.0.0.1:{ports['C']}"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ctl_log = open(os.path.join(d, "controller.log"), "w+")
+    ctl = subprocess.Popen([cli, "sumo", rvc, f"sumo://127.0.0.1:{ports['C']}", "--monitor"],
+                           stdout=ctl_log, stderr=subprocess.STDOUT)
     try:
         out, err = bridge.communicate(timeout=90)
     except subprocess.TimeoutExpired:
@@ -102,7 +103,10 @@ def real_controller(sc, cli):
         ctl_rc = None
     print(out.strip())
     check(bridge.returncode == 0, f"bridge ends normally (exit {bridge.returncode}) {err.strip()[-300:]}")
-    check(ctl_rc is not None, "ruvalda-cli ends when the bridge closes the connection")
+    check(ctl_rc == 0, f"ruvalda-cli ends when the bridge closes the connection (exit {ctl_rc})")
+    ctl_log.seek(0)
+    monitor = [line for line in ctl_log.read().splitlines() if "Conflict monitor" in line]
+    check(monitor == ["Conflict monitor: 0 violations."], f"the conflict monitor is clean {monitor}")
     try:
         s = json.load(open(os.path.join(d, "summary.json")))
     except (OSError, ValueError):
