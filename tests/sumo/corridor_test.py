@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""Real SUMO, the bridge and two ruvalda-cli processes on the corridor example: junction JW under
+examples/corridor/west.rvc, junction JE under examples/corridor/east.rvc, one controller per
+junction against the one bridge.
+
+    corridor_test.py PATH/TO/ruvalda-cli SOURCE_DIR
+
+Exit 0 when everything holds, 1 on a failure, 77 (skipped) when SUMO is not installed.
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
+SIM_SECONDS = 200
+# junction -> (control program, first digit of its loop numbers, its side arms, edge prefix)
+JUNCTIONS = {"JW": ("west", "1", ("wn_in", "ws_in"), "w"),
+             "JE": ("east", "2", ("en_in", "es_in"), "e")}
+THROUGH = ("ww_ee", "ee_ww")  # route ids of the traffic along the whole corridor
+failures = []
+
+
+def check(cond, what):
+    print(("ok   " if cond else "FAIL ") + what, flush=True)
+    if not cond:
+        failures.append(what)
+
+
+def wait_ports(path, proc, limit=30.0):
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            ports = {}
+            for line in open(path):
+                if line.strip():
+                    ports[line.split()[0]] = int(line.split()[1])
+            if len(ports) == len(JUNCTIONS):
+                return ports
+        if proc.poll() is not None:
+            return None
+        time.sleep(0.05)
+    return None
+
+
+def run(cli, src, tmp):
+    ex = os.path.join(src, "examples", "corridor")
+    sx = os.path.join(ex, "sumo")
+    net = os.path.join(tmp, "corridor.net.xml")
+    # the network is built from its sources and the demand generated, as run.sh does
+    subprocess.run(["netconvert", "--node-files", os.path.join(sx, "corridor.nod.xml"),
+                    "--edge-files", os.path.join(sx, "corridor.edg.xml"),
+                    "--connection-files", os.path.join(sx, "corridor.con.xml"),
+                    "--no-turnarounds", "true", "--tls.default-type", "static",
+                    "--output-file", net],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    routes = os.path.join(tmp, "corridor.rou.xml")
+    subprocess.run([sys.executable, os.path.join(sx, "make_routes.py"), "--out", routes], check=True)
+    sumocfg = os.path.join(tmp, "corridor.sumocfg")
+    with open(sumocfg, "w") as f:
+        f.write(f"""<configuration>
+    <input>
+        <net-file value="{net}"/>
+        <route-files value="{routes}"/>
+        <additional-files value="{os.path.join(sx, 'corridor.det.xml')}"/>
+    </input>
+    <time><begin value="0"/><end value="3600"/></time>
+</configuration>
+""")
+    cfg = os.path.join(tmp, "bridge.json")
+    with open(cfg, "w") as f:
+        json.dump({"sumocfg": sumocfg, "step_length": 0.1, "seed": 42,
+                   "outputs": os.path.join(tmp, "out"),
+                   "junctions": [{"tls": tls, "port": 0,
+                                  "mapping": os.path.join(sx, name + ".map.json")}
+                                 for tls, (name, _, _, _) in JUNCTIONS.items()]}, f)
+    ports_file = os.path.join(tmp, "ports")
+    summary = os.path.join(tmp, "summary.json")
+    bridge = subprocess.Popen([sys.executable, os.path.join(src, "tools", "sumo-bridge", "sumo_bridge.py"),
+                               cfg, "--ports-file", ports_file, "--summary", summary,
+                               "--end", str(SIM_SECONDS), "--accept-timeout", "30"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    ports = wait_ports(ports_file, bridge)
+    check(ports is not None and set(ports) == set(JUNCTIONS),
+          f"bridge listens for junctions {sorted(JUNCTIONS)} ({ports})")
+    if ports is None or set(ports) != set(JUNCTIONS):
+        bridge.kill()
+        print(bridge.communicate()[1])
+        return
+    controllers = {}
+    for tls, (name, _, _, _) in JUNCTIONS.items():
+        log = open(os.path.join(tmp, name + ".log"), "w+")
+        proc = subprocess.Popen([cli, "sumo", os.path.join(ex, name + ".rvc"),
+                                 f"sumo://127.0.0.1:{ports[tls]}", "--monitor"],
+                                stdout=log, stderr=subprocess.STDOUT)
+        controllers[tls] = (proc, log)
+    try:
+        out, err = bridge.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        bridge.kill()
+        out, err = bridge.communicate()
+    print(out.strip())
+    check(bridge.returncode == 0, f"bridge ends normally (exit {bridge.returncode}) {err.strip()[-300:]}")
+
+    for tls, (proc, log) in controllers.items():
+        name, digit, _, _ = JUNCTIONS[tls]
+        try:
+            rc = proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            rc = None
+        check(rc == 0, f"{tls}: ruvalda-cli {name}.rvc ends when the bridge closes (exit {rc})")
+        log.seek(0)
+        text = log.read()
+        monitor = [line for line in text.splitlines() if "Conflict monitor" in line]
+        check(monitor == ["Conflict monitor: 0 violations."], f"{tls}: the conflict monitor is clean {monitor}")
+        # each controller hears only the loops of its own junction
+        numbers = set(re.findall(r"Made detector (\d+) ->", text))
+        check(numbers and all(n.startswith(digit) and len(n) == 4 for n in numbers),
+              f"{tls}: detectors {digit}xxx only ({sorted(numbers)})")
+
+    try:
+        s = json.load(open(summary))
+    except (OSError, ValueError):
+        check(False, "summary written")
+        return
+    check(s["steps"] == SIM_SECONDS * 10, f"{SIM_SECONDS * 10} steps taken ({s['steps']})")
+    # the bridge's counts cover both junctions, so zero holds for each of them
+    check(s["collisions"] == 0, f"no collision at any junction ({s['collisions']})")
+    check(s["teleports"] == 0, f"no teleport ({s['teleports']})")
+    check(s["emergency_stops"] == 0, f"no emergency stop ({s['emergency_stops']})")
+    check(s["emergency_braking_warnings"] == 0,
+          f"no emergency braking ({s['emergency_braking_warnings']})")
+    check(s["conflicting_green_pairs"] == 0,
+          f"no conflicting G pair at any junction ({s['conflicting_green_pairs']}, {s['first_conflicting_green']})")
+    col = open(os.path.join(tmp, "out", "collisions.xml")).read()
+    for tls, (_, _, sides, prefix) in JUNCTIONS.items():
+        lanes = re.findall(r'lane="([^"]*)"', col)
+        mine = [lane for lane in lanes if lane.startswith(":" + tls + "_") or lane.startswith(prefix)]
+        check(not mine, f"{tls}: no collision in SUMO's collision output ({len(mine)})")
+        for approach in sides:
+            n = s["arrivals_per_approach"].get(approach, 0)
+            check(n > 0, f"{tls}: vehicles from the side arm {approach} arrived ({n})")
+    # through traffic crosses both junctions: arrivals in both directions
+    trips = open(os.path.join(tmp, "out", "tripinfo.xml")).read()
+    for rid in THROUGH:
+        n = len(re.findall(r'<tripinfo id="' + rid + r'\.', trips))
+        check(n > 0, f"through route {rid}: vehicles arrived ({n})")
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 1
+    cli, src = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    missing = [p for p in ("sumo", "netconvert") if shutil.which(p) is None]
+    if missing or not os.path.isdir(os.path.join(SUMO_HOME, "tools", "traci")):
+        print("SKIP: SUMO is not installed (sumo, netconvert and the TraCI tools under "
+              f"{SUMO_HOME}/tools are needed; Debian packages sumo and sumo-tools)")
+        return 77
+    tmp = tempfile.mkdtemp(prefix="ruvalda-corridor-")
+    try:
+        run(cli, src, tmp)
+    finally:
+        if not failures:
+            shutil.rmtree(tmp, ignore_errors=True)
+        else:
+            print(f"outputs kept in {tmp}")
+    print(f"{len(failures)} failure(s)" if failures else "all checks passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
