@@ -1,0 +1,212 @@
+// Detector and signal-group buffer: triple stream, unpacking, wished pictures, queries.
+#include "vissim/lsa_puff.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace ruvalda;
+
+namespace {
+
+struct Seen {
+    int kind;
+    std::string function;
+    std::string text;
+};
+
+class LsaPuffTest : public ::testing::Test {
+  protected:
+    std::vector<Seen> errors;
+    std::vector<Seen> warnings;
+
+    void SetUp() override {
+        reset_lsa_puff();
+        lsa_puff_state.hooks.fehler = [this](int k, const std::string& f, const std::string& t) {
+            errors.push_back({k, f, t});
+        };
+        lsa_puff_state.hooks.laufzeitfehler = [this](int k, const std::string& f,
+                                                     unsigned long nr) {
+            warnings.push_back({k, f, std::to_string(nr)});
+        };
+        ASSERT_TRUE(InitLSAPuffer());
+    }
+    void TearDown() override {
+        lsa_puff_state.hooks = LsaHooks{};
+        reset_lsa_puff();
+    }
+
+    static void poke(const std::vector<std::int32_t>& values) {
+        lsa_puff_state.data.clear();
+        for (std::int32_t v : values) {
+            const auto u = static_cast<std::uint32_t>(v);
+            for (int i = 0; i < 4; ++i)
+                lsa_puff_state.data.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
+        }
+        LSAPufferAuspacken(true);
+    }
+
+    static std::vector<std::int32_t> reply() {
+        EXPECT_TRUE(LSAPufferPacken());
+        std::vector<std::int32_t> out;
+        const auto& d = lsa_puff_state.data;
+        EXPECT_EQ(d.size() % 4, 0u);
+        for (std::size_t i = 0; i + 4 <= d.size(); i += 4) {
+            std::uint32_t u = 0;
+            for (std::size_t k = 0; k < 4; ++k)
+                u |= static_cast<std::uint32_t>(d[i + k]) << (8 * k);
+            out.push_back(static_cast<std::int32_t>(u));
+        }
+        return out;
+    }
+};
+
+TEST_F(LsaPuffTest, EmptyBufferLeavesEverythingUndefinedAndReplyHasNoWishes) {
+    poke({999});
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(det_definiert(17), 0);
+    EXPECT_EQ(d_imp(17), 0);
+    EXPECT_EQ(d_limp(17), -1);
+    EXPECT_EQ(d_blgzt(17), 0);
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(warnings[0].kind, 4);
+    EXPECT_EQ(warnings[0].function, "LSA_PUFF.d_imp");
+    EXPECT_EQ(warnings[0].text, "17");
+    EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 999}));
+}
+
+TEST_F(LsaPuffTest, SlotsTakeTenValuesPerBufferAndEmptyAgainInTheNext) {
+    std::vector<std::int32_t> buf;
+    for (int i = 0; i < 11; ++i) buf.insert(buf.end(), {3014, 5, 100 + i});
+    buf.insert(buf.end(), {3015, 5, 0x12345, 999});
+    poke(buf);
+    const LsaDet& d = lsa_puff_state.puffer->Det[5];
+    EXPECT_EQ(d.slots3014[0], 100);
+    EXPECT_EQ(d.slots3014[9], 109);
+    EXPECT_EQ(d.slots3015[0], 0x2345);
+    EXPECT_EQ(d.slots3015[1], -1);
+    poke({3014, 5, 7, 999});
+    EXPECT_EQ(d.slots3014[0], 7);
+    EXPECT_EQ(d.slots3014[1], -1);
+    EXPECT_EQ(d.slots3015[0], -1);
+}
+
+TEST_F(LsaPuffTest, SumsGrowByLow16BitsAndSurviveUnpacking) {
+    poke({3012, 9, 3, 3012, 9, 0x10004, 3013, 9, -1, 999});
+    const LsaDet& d = lsa_puff_state.puffer->Det[9];
+    EXPECT_EQ(d.wert3012, 4);
+    EXPECT_EQ(d.summe3012, 7u);
+    EXPECT_EQ(d.summe3013, 0xFFFFu);
+    poke({3012, 9, 1, 999});
+    EXPECT_EQ(d.summe3012, 8u);
+}
+
+TEST_F(LsaPuffTest, StepDivisorScalesReceivedValuesAndTheEcho) {
+    lsa_set_schrittteiler(11);  // ignored
+    lsa_set_schrittteiler(0);   // ignored
+    EXPECT_EQ(lsa_puff_state.puffer->schrittteiler, 1u);
+    lsa_set_schrittteiler(5);
+    poke({1002, 0, 5, 9101, 0, 50, 1001, 0, -3, 1011, 0, 7, 1031, 0, 2, 999});
+    EXPECT_FLOAT_EQ(lsa_puff_state.puffer->wert1002, 1.0f);
+    EXPECT_FLOAT_EQ(lsa_simulationszeit(), 10.0f);
+    EXPECT_EQ(lsa_puff_state.puffer->wert1001, 0);
+    EXPECT_TRUE(lsa_puff_state.puffer->flag1031);
+    EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 5, 1002, 0, 5, 1011, 0, 7, 999}));
+}
+
+TEST_F(LsaPuffTest, PictureCodesBothWays) {
+    poke({2001, 3, 7, 2001, 4, 1, 2001, 5, 0, 999});
+    EXPECT_EQ(lsa_puff_state.puffer->SigGr[3].ist_bild, 7);
+    EXPECT_EQ(lsa_puff_state.puffer->SigGr[4].ist_bild, 2);
+    EXPECT_EQ(lsa_puff_state.puffer->SigGr[5].ist_bild, 4);
+    EXPECT_TRUE(errors.empty());
+    poke({2001, 3, 11, 999});
+    EXPECT_EQ(lsa_puff_state.puffer->SigGr[3].ist_bild, 4);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].function, "LSA_PUFF.lsa_bild");
+    EXPECT_EQ(errors[0].text, "Unbekanntes Signalbild");
+    EXPECT_TRUE(lsa_puff_state.abort_flag);
+    EXPECT_EQ(puffer_bild(0), 2);
+    EXPECT_EQ(puffer_bild(2), 4);
+    EXPECT_EQ(puffer_bild(3), 5);
+    EXPECT_EQ(puffer_bild(4), 0);
+    EXPECT_EQ(puffer_bild(9), 9);
+    EXPECT_EQ(puffer_bild(5), -1);
+}
+
+TEST_F(LsaPuffTest, WishedPicturesFromVonLsaGoIntoTheReply) {
+    poke({2001, 1, 2, 2001, 2, 2, 2001, 3, 2, 2001, 4, 2, 999});
+    VonLSA(1, 1, false);  // green
+    VonLSA(2, 2, false);  // red
+    VonLSA(8, 3, true);   // yellow, command 2002
+    VonLSA(14, 4, true);  // refused, only the flag changes
+    VonLSA(1, 6, false);  // not in the buffer: warning, nothing changes
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].function, "LSA_PUFF.VonLSA");
+    EXPECT_EQ(errors[0].text, "Unzulässiges Kommando");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].kind, 2);
+    lsa_puff_state.abort_flag = false;
+    EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 2003, 1, 4,
+                                                  2003, 2, 2, 2002, 3, 5, 999}));
+    poke({2001, 1, 2, 999});
+    EXPECT_EQ(lsa_puff_state.puffer->SigGr[1].vorher_wunsch_bild, BILD_GRUEN);
+    EXPECT_EQ(lsa_puff_state.puffer->SigGr[1].wunsch_bild, BILD_KEIN_WUNSCH);
+    VonLSA(1, 1000, false);
+    EXPECT_EQ(errors.back().text, "Interne Signalgruppennummer 1000 unzulässig!");
+}
+
+TEST_F(LsaPuffTest, DetectorQueriesAndClearImpulseRequest) {
+    poke({3001, 2000, 1, 3031, 2000, 123, 3011, 12, 5, 999});
+    EXPECT_EQ(det_definiert(2000), 1);  // the buffer carries it; the control step never feeds it
+    EXPECT_EQ(d_blgzt(2000), 12);
+    EXPECT_EQ(d_imp(12), 1);
+    EXPECT_EQ(d_blgzt(12), 0);
+    EXPECT_EQ(d_limp(12), 0);
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(reply(),
+              (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 3011, 12, 0, 999}));
+    EXPECT_EQ(det_definiert(2001), -1);
+    EXPECT_EQ(errors.back().text, "Interne Detektornummer 2001 unzulässig!");
+    EXPECT_EQ(d_imp(0), -1);
+}
+
+TEST_F(LsaPuffTest, TelegramsAndPairs) {
+    poke({3081, 42,   0, 3082, 42,   7, 3083, 41,   9, 3089, 42,
+          8,    1021, 5, 1,    1021, 6, 2,    1021, 5, 3,    999});
+    const auto& p = *lsa_puff_state.puffer;
+    ASSERT_EQ(p.telegramme.size(), 1u);
+    EXPECT_EQ(p.telegramme.front().werte[0], 42);
+    EXPECT_EQ(p.telegramme.front().werte[1], 7);
+    EXPECT_EQ(p.telegramme.front().werte[2], 0);
+    EXPECT_EQ(p.telegramme.front().werte[8], 8);
+    ASSERT_EQ(p.paare.size(), 2u);
+    EXPECT_EQ(p.paare.front().key, 6);
+    EXPECT_EQ(p.paare.back().value, 3);
+    poke({999});
+    EXPECT_TRUE(p.telegramme.empty());
+    EXPECT_EQ(p.paare.size(), 2u);
+}
+
+TEST_F(LsaPuffTest, TruncatedBuffersEndWithUnexpectedEnd) {
+    poke({3001, 5, 1});  // no 999
+    EXPECT_EQ(det_definiert(5), 1);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().function, "LSA_PUFF.LSAPufferAuspacken");
+    EXPECT_EQ(errors.back().text, "Unerwartetes Pufferende");
+    errors.clear();
+    lsa_puff_state.abort_flag = false;
+    lsa_puff_state.data = {0xE7, 0x03, 0x00};  // 999 cut short
+    LSAPufferAuspacken(true);
+    EXPECT_FALSE(errors.empty());
+    errors.clear();
+    lsa_puff_state.abort_flag = false;
+    LSAPufferAuspacken(false);  // does nothing
+    EXPECT_TRUE(errors.empty());
+    poke({3001, 2001, 1, 999});  // unknown VISSIM detector: reported, triple skipped
+    EXPECT_EQ(errors.back().text, "VISSIM-Detektornummer 2001 unbekannt!");
+}
+
+}  // namespace

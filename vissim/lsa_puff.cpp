@@ -1,0 +1,630 @@
+// VISSIM coupling: detector and signal-group buffer and its triple stream.
+#include "vissim/lsa_puff.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "output/output.h"
+
+namespace ruvalda {
+
+LsaPuffState lsa_puff_state;
+
+void reset_lsa_puff() {
+    LsaHooks hooks = std::move(lsa_puff_state.hooks);
+    lsa_puff_state = LsaPuffState{};
+    lsa_puff_state.hooks = std::move(hooks);
+}
+
+const char* lsa_text(int id) {
+    switch (id) {
+        case 10:
+            return "Interne Signalgruppennummer %lu unzulässig!";
+        case 11:
+            return "Interne Signalgruppennummer %lu unbekannt!";
+        case 12:
+            return "Interne Detektornummer %lu unzulässig!";
+        case 13:
+            return "Interne Detektornummer %lu unbekannt!";
+        case 15:
+            return "Vorhandener Speicher reicht nicht aus!";
+        case 16:
+            return "Unbekanntes Signalbild";
+        case 17:
+            return "Unerwartetes Pufferende";
+        case 18:
+            return "VISSIM-Signalgruppennummer %lu unbekannt!";
+        case 19:
+            return "VISSIM-Detektornummer %lu unbekannt!";
+        case 21:
+            return "Unzulässiges Kommando";
+        default:
+            return "";
+    }
+}
+
+namespace {
+
+constexpr int GENERAL = 1;
+constexpr int INTERNAL = 0;
+constexpr int WARN_SIGGR = 2;
+constexpr int WARN_DET = 4;
+
+// Stands for the coupling's message boxes: every one of them sets the abort flag.
+void fehler(int kind, const char* function, const std::string& text) {
+    lsa_puff_state.abort_flag = true;
+    if (lsa_puff_state.hooks.fehler) {
+        lsa_puff_state.hooks.fehler(kind, function, text);
+    } else {
+        report_error(SIMULATOR_ERROR, function, "%s", text.c_str());
+    }
+}
+
+void fehler_nr(int kind, const char* function, int text_id, unsigned long nr) {
+    char text[128];
+    std::snprintf(text, sizeof text, lsa_text(text_id), nr);
+    fehler(kind, function, text);
+}
+
+void laufzeitfehler(int kind, const char* function, unsigned long nr) {
+    if (lsa_puff_state.hooks.laufzeitfehler)
+        lsa_puff_state.hooks.laufzeitfehler(kind, function, nr);
+}
+
+LSA_Puffer& puffer() {
+    return *lsa_puff_state.puffer;
+}
+
+bool det_in_range(unsigned long nr, const char* function) {
+    if (nr >= 1 && nr <= static_cast<unsigned long>(LSA_MAX_DET)) return true;
+    fehler_nr(GENERAL, function, 12, nr);
+    return false;
+}
+
+bool sg_in_range(unsigned long nr, const char* function) {
+    if (nr >= 1 && nr <= static_cast<unsigned long>(LSA_MAX_SIGGR)) return true;
+    fehler_nr(GENERAL, function, 10, nr);
+    return false;
+}
+
+std::int32_t nicht_negativ(std::int32_t value) {
+    return std::max<std::int32_t>(value, 0);
+}
+std::int16_t low16(std::int32_t value) {
+    return static_cast<std::int16_t>(value & 0xFFFF);
+}
+
+void slot_eintragen(std::array<std::int16_t, LSA_SLOTS>& slots, std::int32_t value) {
+    for (auto& slot : slots) {
+        if (slot == -1) {
+            slot = low16(value);
+            return;
+        }
+    }
+}
+
+void anwenden_siggr(std::int32_t command, std::int32_t number, std::int32_t value) {
+    const char* where = "LSA_PUFF.LSAPufferAuspacken";
+    const int nr = SigGrInternNr(number, where);
+    if (nr == 0 || !sg_in_range(static_cast<unsigned long>(nr), where)) return;
+    LsaSigGr& sg = puffer().SigGr[static_cast<std::size_t>(nr)];
+    sg.definiert = true;
+    switch (command) {
+        case 2001:
+            sg.ist_bild = lsa_bild(value);
+            break;
+        case 2011:
+            sg.wert2011 = nicht_negativ(value);
+            break;
+        case 2012:
+            sg.wert2012 = nicht_negativ(value);
+            break;
+        case 2013:
+            sg.wert2013 = nicht_negativ(value);
+            break;
+        case 2014:
+            sg.wert2014 = nicht_negativ(value);
+            break;
+        case 2021:
+            sg.wert2021 = nicht_negativ(value);
+            break;
+        default:
+            break;
+    }
+}
+
+void anwenden_det(std::int32_t command, std::int32_t number, std::int32_t value) {
+    const char* where = "LSA_PUFF.LSAPufferAuspacken";
+    const int nr = DetInternNr(number, where);
+    if (nr == 0 || !det_in_range(static_cast<unsigned long>(nr), where)) return;
+    LsaDet& det = puffer().Det[static_cast<std::size_t>(nr)];
+    det.definiert = true;
+    const auto low = static_cast<std::uint16_t>(value & 0xFFFF);
+    switch (command) {
+        case 3001:
+            det.belegt = value != 0;
+            break;
+        case 3011:
+            det.impuls = value != 0 ? 1 : 0;
+            break;
+        case 3012:
+            det.wert3012 = low16(value);
+            det.summe3012 += low;
+            break;
+        case 3013:
+            det.wert3013 = low16(value);
+            det.summe3013 += low;
+            break;
+        case 3014:
+            slot_eintragen(det.slots3014, value);
+            break;
+        case 3015:
+            slot_eintragen(det.slots3015, value);
+            break;
+        case 3021:
+            det.wert3021 = value;
+            break;
+        case 3022:
+            det.wert3022 = low16(value);
+            break;
+        case 3031:
+            det.belegungszeit = static_cast<std::uint32_t>(value);
+            break;
+        case 3040:
+            det.wert3040 = low16(value);
+            break;
+        case 3041:
+            det.wert3041 = low16(value);
+            break;
+        case 3050:
+            det.wert3050 = value;
+            break;
+        case 3051:
+            det.wert3051 = value;
+            break;
+        default:
+            break;
+    }
+}
+
+bool ist_siggr_kommando(std::int32_t c) {
+    return c == 2001 || (c >= 2011 && c <= 2014) || c == 2021;
+}
+
+bool ist_det_kommando(std::int32_t c) {
+    switch (c) {
+        case 3001:
+        case 3011:
+        case 3012:
+        case 3013:
+        case 3014:
+        case 3015:
+        case 3021:
+        case 3022:
+        case 3031:
+        case 3040:
+        case 3041:
+        case 3050:
+        case 3051:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Applies one triple; false ends the unpacking (memory exhausted).
+bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
+    LSA_Puffer& p = puffer();
+    const auto teiler = static_cast<float>(p.schrittteiler);
+    if (ist_siggr_kommando(command)) {
+        anwenden_siggr(command, number, value);
+        return true;
+    }
+    if (ist_det_kommando(command)) {
+        anwenden_det(command, number, value);
+        return true;
+    }
+    switch (command) {
+        case 1001:
+            p.wert1001 = nicht_negativ(value);
+            break;
+        case 1002:
+            p.wert1002 = static_cast<float>(value) / teiler;
+            break;
+        case 1011:
+            p.wert1011 = value;
+            break;
+        case 1031:
+            p.flag1031 = value != 0;
+            break;
+        case 9101:
+            p.simulationszeit = static_cast<float>(value) / teiler;
+            break;
+        case 1021: {
+            auto found = lsa_puff_state.paar_index.find(number);
+            if (found != lsa_puff_state.paar_index.end()) {
+                found->second->value = value;
+                break;
+            }
+            try {
+                p.paare.push_front(LsaPaar{number, value});
+                lsa_puff_state.paar_index[number] = &p.paare.front();
+            } catch (const std::bad_alloc&) {
+                fehler(GENERAL, "LSA_PUFF.LSAPufferAuspacken", lsa_text(15));
+                return false;
+            }
+            break;
+        }
+        case 3081:
+            try {
+                OevTelegramm t;
+                t.werte[0] = number;
+                p.telegramme.push_front(t);
+            } catch (const std::bad_alloc&) {
+                fehler(GENERAL, "LSA_PUFF.neues_oev_telegramm", lsa_text(15));
+                return false;
+            }
+            break;
+        default:
+            if (command >= 3082 && command <= 3089 && !p.telegramme.empty() &&
+                p.telegramme.front().werte[0] == number) {
+                p.telegramme.front().werte[static_cast<std::size_t>(command - 3081)] = value;
+            }
+            break;  // unknown commands are skipped silently
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- write side -------------------------------------------------------------------------
+
+bool InitPufferSchreiben() {
+    try {
+        lsa_puff_state.data.clear();
+        lsa_puff_state.data.reserve(LSA_REPLY_INITIAL);
+    } catch (const std::bad_alloc&) {
+        fehler(INTERNAL, "PROZKOMM.InitPufferSchreiben", "DdeCreateDataHandle()");
+        return false;
+    }
+    lsa_puff_state.read_open = false;
+    lsa_puff_state.write_offset = 0;
+    return true;
+}
+
+bool SchreibePuffer(std::int32_t value) {
+    auto& data = lsa_puff_state.data;
+    const std::size_t offset = lsa_puff_state.write_offset;
+    try {
+        if (data.size() < offset + 4) data.resize(offset + 4);
+    } catch (const std::bad_alloc&) {
+        fehler(INTERNAL, "PROZKOMM.SchreibePuffer", "DdeAddData()");
+        return false;
+    }
+    const auto u = static_cast<std::uint32_t>(value);
+    for (std::size_t i = 0; i < 4; ++i) data[offset + i] = static_cast<std::uint8_t>(u >> (8 * i));
+    lsa_puff_state.write_offset = offset + 4;
+    return true;
+}
+
+bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t value) {
+    bool ok = SchreibePuffer(command);
+    if (ok && command != 999) ok = SchreibePuffer(number) && SchreibePuffer(value);
+    if (!ok) fehler(GENERAL, "LSAPUFFR.SchreibeTripel", lsa_text(15));
+    return ok;
+}
+
+// ---- read side --------------------------------------------------------------------------
+
+bool InitPufferLesen() {
+    lsa_puff_state.read_pos = 0;
+    lsa_puff_state.read_open = true;
+    return true;
+}
+
+bool LiesPuffer(std::int32_t& value) {
+    const auto& data = lsa_puff_state.data;
+    const std::size_t pos = lsa_puff_state.read_pos;
+    if (!lsa_puff_state.read_open || pos > data.size() || data.size() - pos < 4) {
+        fehler(INTERNAL, "PROZKOMM.LiesPuffer", lsa_text(17));
+        return false;
+    }
+    std::uint32_t u = 0;
+    for (std::size_t i = 0; i < 4; ++i) u |= static_cast<std::uint32_t>(data[pos + i]) << (8 * i);
+    value = static_cast<std::int32_t>(u);
+    lsa_puff_state.read_pos = pos + 4;
+    return true;
+}
+
+bool LiesTripel(std::int32_t& command, std::int32_t& number, std::int32_t& value) {
+    if (!LiesPuffer(command)) return false;
+    if (command == 999) {
+        number = 0;
+        value = 0;
+        return true;
+    }
+    return LiesPuffer(number) && LiesPuffer(value);
+}
+
+bool ExitPufferLesen() {
+    // Access given up and the poked data freed.
+    lsa_puff_state.read_open = false;
+    lsa_puff_state.read_pos = 0;
+    lsa_puff_state.data.clear();
+    return true;
+}
+
+// ---- the buffer -------------------------------------------------------------------------
+
+bool InitLSAPuffer() {
+    try {
+        auto p = std::make_unique<LSA_Puffer>();
+        for (int i = 0; i <= LSA_MAX_DET; ++i) {
+            LsaDet& d = p->Det[static_cast<std::size_t>(i)];
+            d.vissim_nr = i;
+            d.slots3014.fill(-1);
+            d.slots3015.fill(-1);
+        }
+        for (int i = 0; i <= LSA_MAX_SIGGR; ++i)
+            p->SigGr[static_cast<std::size_t>(i)].vissim_nr = i;
+        lsa_puff_state.puffer = std::move(p);
+        lsa_puff_state.paar_index.clear();
+        lsa_puff_state.det_cache = 0;
+        lsa_puff_state.sg_cache = 0;
+    } catch (const std::bad_alloc&) {
+        fehler(GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_text(15));
+        return false;
+    }
+    return true;
+}
+
+void LSAPufferAuspacken(bool read) {
+    if (!read || !lsa_puff_state.puffer) return;
+    LSA_Puffer& p = puffer();
+    InitPufferLesen();
+    for (auto& d : p.Det) {
+        d.definiert = false;
+        d.impuls_loeschen = false;
+        d.slots3014.fill(-1);
+        d.slots3015.fill(-1);
+    }
+    for (auto& sg : p.SigGr) {
+        sg.definiert = false;
+        if (sg.wunsch_bild != BILD_KEIN_WUNSCH) sg.vorher_wunsch_bild = sg.wunsch_bild;
+        sg.wunsch_bild = BILD_KEIN_WUNSCH;
+        sg.wunsch_flag = false;
+    }
+    p.telegramme.clear();
+    std::int32_t command = 0;
+    std::int32_t number = 0;
+    std::int32_t value = 0;
+    // Every triple consumes at least 4 bytes, so the loop ends with the data.
+    while (!lsa_puff_state.abort_flag) {
+        if (!LiesTripel(command, number, value)) {
+            fehler(INTERNAL, "LSA_PUFF.LSAPufferAuspacken", lsa_text(17));
+            break;
+        }
+        if (command == 999) break;
+        if (!anwenden(command, number, value)) break;
+    }
+    ExitPufferLesen();
+}
+
+bool LSAPufferPacken() {
+    if (!lsa_puff_state.puffer) return false;
+    if (!InitPufferSchreiben() || lsa_puff_state.abort_flag) return false;
+    LSA_Puffer& p = puffer();
+    const auto teiler = static_cast<double>(p.schrittteiler);
+    const double echo = teiler * static_cast<double>(p.wert1002) + 0.001;
+    const double lo = std::numeric_limits<std::int32_t>::min();
+    const double hi = std::numeric_limits<std::int32_t>::max();
+    const auto wert1002 = static_cast<std::int32_t>(std::clamp(echo, lo, hi));
+    if (!SchreibeTripel(1000, 0, static_cast<std::int32_t>(p.schrittteiler))) return false;
+    if (!SchreibeTripel(1002, 0, wert1002)) return false;
+    if (!SchreibeTripel(1011, 0, p.wert1011)) return false;
+    for (int i = 1; i <= LSA_MAX_SIGGR; ++i) {
+        const LsaSigGr& sg = p.SigGr[static_cast<std::size_t>(i)];
+        if (sg.wunsch_bild == BILD_KEIN_WUNSCH) continue;
+        const std::int32_t vissim = SigGrVISSIMNr(static_cast<unsigned long>(i));
+        if (vissim == 0) continue;
+        if (!SchreibeTripel(sg.wunsch_flag ? 2002 : 2003, vissim, puffer_bild(sg.wunsch_bild)))
+            return false;
+        if (lsa_puff_state.abort_flag) return false;
+    }
+    for (int i = 1; i <= LSA_MAX_DET; ++i) {
+        if (!p.Det[static_cast<std::size_t>(i)].impuls_loeschen) continue;
+        const std::int32_t vissim = DetVISSIMNr(static_cast<unsigned long>(i));
+        if (vissim == 0) continue;
+        if (!SchreibeTripel(3011, vissim, 0)) return false;
+        if (lsa_puff_state.abort_flag) return false;
+    }
+    if (!SchreibeTripel(999, 0, 0)) return false;
+    return !lsa_puff_state.abort_flag;
+}
+
+void VonLSA(int command, unsigned long sg, bool flag) {
+    const char* where = "LSA_PUFF.VonLSA";
+    if (!lsa_puff_state.puffer || !sg_in_range(sg, where)) return;
+    LsaSigGr& rec = puffer().SigGr[sg];
+    if (!rec.definiert) {
+        laufzeitfehler(WARN_SIGGR, where, sg);
+        return;
+    }
+    rec.wunsch_flag = flag;
+    switch (command) {
+        case 1:
+        case 3:
+        case 5:
+            rec.wunsch_bild = BILD_GRUEN;
+            break;
+        case 2:
+            rec.wunsch_bild = BILD_ROT;
+            break;
+        case 4:
+        case 6:
+            rec.wunsch_bild = BILD_AUS;
+            break;
+        case 7:
+            rec.wunsch_bild = 1;
+            break;
+        case 8:
+            rec.wunsch_bild = BILD_GELB;
+            break;
+        default:
+            if (command >= 9 && command <= 13) {
+                rec.wunsch_bild = static_cast<std::uint8_t>(command - 3);
+            } else {
+                fehler(INTERNAL, where, lsa_text(21));
+            }
+            break;
+    }
+}
+
+std::uint8_t lsa_bild(std::int32_t vissim_code) {
+    switch (vissim_code) {
+        case 0:
+            return 4;
+        case 1:
+            return 2;
+        case 2:
+            return 0;
+        case 3:
+            return 1;
+        case 4:
+            return 2;
+        case 5:
+            return 3;
+        default:
+            if (vissim_code >= 6 && vissim_code <= 10)
+                return static_cast<std::uint8_t>(vissim_code);
+            fehler(INTERNAL, "LSA_PUFF.lsa_bild", lsa_text(16));
+            return 4;
+    }
+}
+
+std::int32_t puffer_bild(std::uint8_t internal_code) {
+    switch (internal_code) {
+        case 0:
+            return 2;
+        case 1:
+            return 3;
+        case 2:
+            return 4;
+        case 3:
+            return 5;
+        case 4:
+            return 0;
+        default:
+            if (internal_code >= 6 && internal_code <= 10) return internal_code;
+            fehler(GENERAL, "LSA_PUFF.puffer_bild", lsa_text(16));
+            return -1;
+    }
+}
+
+// ---- detector queries -------------------------------------------------------------------
+
+namespace {
+
+LsaDet* det_for_query(unsigned long nr, const char* where) {
+    if (!lsa_puff_state.puffer || !det_in_range(nr, where)) return nullptr;
+    return &puffer().Det[nr];
+}
+
+}  // namespace
+
+std::int32_t d_imp(unsigned long nr) {
+    const char* where = "LSA_PUFF.d_imp";
+    LsaDet* d = det_for_query(nr, where);
+    if (!d) return -1;
+    if (!d->definiert) {
+        laufzeitfehler(WARN_DET, where, nr);
+        return 0;
+    }
+    return d->impuls;
+}
+
+std::int32_t d_limp(unsigned long nr) {
+    const char* where = "LSA_PUFF.d_limp";
+    LsaDet* d = det_for_query(nr, where);
+    if (!d) return -1;
+    if (!d->definiert) {
+        laufzeitfehler(WARN_DET, where, nr);
+        return -1;
+    }
+    d->impuls_loeschen = true;
+    return 0;
+}
+
+std::int32_t d_blgzt(unsigned long nr) {
+    const char* where = "LSA_PUFF.d_blgzt";
+    LsaDet* d = det_for_query(nr, where);
+    if (!d) return -1;
+    if (!d->definiert) {
+        laufzeitfehler(WARN_DET, where, nr);
+        return 0;
+    }
+    if (!d->belegt) return 0;
+    const std::uint32_t t = d->belegungszeit / 10;
+    return static_cast<std::int32_t>(std::min<std::uint32_t>(t, 2147483647u));
+}
+
+std::int32_t det_definiert(unsigned long nr) {
+    LsaDet* d = det_for_query(nr, "LSA_PUFF.det_definiert");
+    if (!d) return -1;
+    return d->definiert ? 1 : 0;
+}
+
+std::int32_t DetVISSIMNr(unsigned long nr) {
+    if (!lsa_puff_state.puffer || !det_in_range(nr, "DetVISSIMNr")) return 0;
+    return puffer().Det[nr].vissim_nr;
+}
+
+std::int32_t SigGrVISSIMNr(unsigned long nr) {
+    if (!lsa_puff_state.puffer || !sg_in_range(nr, "SigGrVISSIMNr")) return 0;
+    return puffer().SigGr[nr].vissim_nr;
+}
+
+int DetInternNr(std::int32_t vissim_nr, const char* function) {
+    if (!lsa_puff_state.puffer) return 0;
+    LSA_Puffer& p = puffer();
+    const int cached = lsa_puff_state.det_cache;
+    if (cached != 0 && p.Det[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
+        return cached;
+    for (int i = 1; i <= LSA_MAX_DET; ++i) {
+        if (p.Det[static_cast<std::size_t>(i)].vissim_nr == vissim_nr) {
+            lsa_puff_state.det_cache = i;
+            return i;
+        }
+    }
+    fehler_nr(GENERAL, function, 19, static_cast<std::uint32_t>(vissim_nr));
+    return 0;
+}
+
+int SigGrInternNr(std::int32_t vissim_nr, const char* function) {
+    if (!lsa_puff_state.puffer) return 0;
+    LSA_Puffer& p = puffer();
+    const int cached = lsa_puff_state.sg_cache;
+    if (cached != 0 && p.SigGr[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
+        return cached;
+    for (int i = 1; i <= LSA_MAX_SIGGR; ++i) {
+        if (p.SigGr[static_cast<std::size_t>(i)].vissim_nr == vissim_nr) {
+            lsa_puff_state.sg_cache = i;
+            return i;
+        }
+    }
+    fehler_nr(GENERAL, function, 18, static_cast<std::uint32_t>(vissim_nr));
+    return 0;
+}
+
+float lsa_simulationszeit() {
+    return lsa_puff_state.puffer ? puffer().simulationszeit : 0.0f;
+}
+
+void lsa_set_schrittteiler(std::uint32_t divisor) {
+    if (lsa_puff_state.puffer && divisor >= 1 && divisor <= 10) puffer().schrittteiler = divisor;
+}
+
+}  // namespace ruvalda

@@ -1,0 +1,152 @@
+// VISSIM coupling: the controller-side image of the detector and signal-group data exchanged
+// with VISSIM, the 32-bit triple stream it travels in, and the wished signal pictures.
+//
+// Wire format: 32-bit signed little-endian integers in triples (command, number, value); a
+// single 999 ends a buffer. The transport (DDEML or a local socket) only moves the bytes: a
+// poke puts them into lsa_puff_state.data, a request takes the reply from the same place.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ruvalda {
+
+constexpr int LSA_MAX_DET = 2000;   // detectors 1..2000 (record 0 exists, never addressed)
+constexpr int LSA_MAX_SIGGR = 999;  // signal groups 1..999
+constexpr int LSA_SLOTS = 10;       // slots 3014 and 3015 per detector
+constexpr std::size_t LSA_REPLY_INITIAL = 8192;
+
+// Internal picture codes.
+constexpr std::uint8_t BILD_ROT = 0;
+constexpr std::uint8_t BILD_GRUEN = 2;
+constexpr std::uint8_t BILD_GELB = 3;
+constexpr std::uint8_t BILD_AUS = 4;
+constexpr std::uint8_t BILD_KEIN_WUNSCH = 5;
+
+struct LsaDet {
+    bool definiert = false;
+    std::int32_t vissim_nr = 0;
+    bool belegt = false;           // 3001
+    std::uint16_t impuls = 0;      // 3011
+    bool impuls_loeschen = false;  // set by d_limp, sent back as 3011
+    std::int16_t wert3012 = 0;
+    std::uint32_t summe3012 = 0;
+    std::int16_t wert3013 = 0;
+    std::uint32_t summe3013 = 0;
+    std::int32_t wert3021 = 0;
+    std::int16_t wert3022 = 0;
+    std::int16_t wert3040 = 0;
+    std::int16_t wert3041 = 0;
+    std::uint32_t belegungszeit = 0;  // 3031
+    std::int32_t wert3050 = 0;
+    std::int32_t wert3051 = 0;
+    std::array<std::int16_t, LSA_SLOTS> slots3014{};
+    std::array<std::int16_t, LSA_SLOTS> slots3015{};
+};
+
+struct LsaSigGr {
+    bool definiert = false;
+    std::int32_t vissim_nr = 0;
+    std::uint8_t ist_bild = BILD_AUS;     // 2001
+    std::uint8_t wunsch_bild = BILD_AUS;  // written by VonLSA
+    std::uint8_t vorher_wunsch_bild = BILD_AUS;
+    bool wunsch_flag = false;  // reply command 2002 (true) or 2003
+    std::int32_t wert2011 = 0;
+    std::int32_t wert2012 = 0;
+    std::int32_t wert2013 = 0;
+    std::int32_t wert2014 = 0;
+    std::int32_t wert2021 = 0;
+};
+
+// Public-transport telegram: number (3081), then the values of 3082..3089.
+struct OevTelegramm {
+    std::array<std::int32_t, 9> werte{};
+};
+
+struct LsaPaar {
+    std::int32_t key = 0;
+    std::int32_t value = 0;
+};
+
+struct LSA_Puffer {
+    std::array<LsaDet, LSA_MAX_DET + 1> Det;
+    std::array<LsaSigGr, LSA_MAX_SIGGR + 1> SigGr;
+    float wert1002 = 0.0f;
+    std::int32_t wert1001 = 0;
+    std::int32_t wert1011 = 1;
+    bool flag1031 = false;
+    float simulationszeit = 0.0f;         // seconds (9101)
+    std::deque<OevTelegramm> telegramme;  // newest first
+    std::deque<LsaPaar> paare;            // newest first (1021)
+    std::uint32_t schrittteiler = 1;
+};
+
+// Where reports go until the coupling's own message boxes and error file exist. Both boxes
+// set the abort flag; run-time warnings do not. Unset hooks fall back to report_error.
+struct LsaHooks {
+    // kind: 1 general error, 0 internal error; function such as "LSA_PUFF.VonLSA".
+    std::function<void(int kind, const std::string& function, const std::string& text)> fehler;
+    // Run-time warning (kind 2: signal group, 4: detector, with its number); the receiver
+    // writes each number once.
+    std::function<void(int kind, const std::string& function, unsigned long nr)> laufzeitfehler;
+};
+
+struct LsaPuffState {
+    std::unique_ptr<LSA_Puffer> puffer;
+    std::vector<std::uint8_t> data;  // the current data: poked buffer or reply being built
+    std::size_t read_pos = 0;
+    bool read_open = false;
+    std::size_t write_offset = 0;
+    bool abort_flag = false;
+    int det_cache = 0;                                      // last successful DetInternNr answer
+    int sg_cache = 0;                                       // last successful SigGrInternNr answer
+    std::unordered_map<std::int32_t, LsaPaar*> paar_index;  // key -> pair (deque keeps them put)
+    LsaHooks hooks;
+};
+
+extern LsaPuffState lsa_puff_state;
+// Drops the buffer and the current data, clears the abort flag and the caches (hooks stay).
+void reset_lsa_puff();
+
+// German texts of the coupling by number (those this module uses).
+const char* lsa_text(int id);
+
+// Write side.
+bool InitPufferSchreiben();
+bool SchreibePuffer(std::int32_t value);
+bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t value);
+// Read side; the poked bytes are in lsa_puff_state.data.
+bool InitPufferLesen();
+bool LiesPuffer(std::int32_t& value);
+bool LiesTripel(std::int32_t& command, std::int32_t& number, std::int32_t& value);
+bool ExitPufferLesen();
+
+bool InitLSAPuffer();
+void LSAPufferAuspacken(bool read);
+bool LSAPufferPacken();
+void VonLSA(int command, unsigned long sg, bool flag);
+
+std::uint8_t lsa_bild(std::int32_t vissim_code);
+std::int32_t puffer_bild(std::uint8_t internal_code);
+
+std::int32_t d_imp(unsigned long nr);
+std::int32_t d_limp(unsigned long nr);
+std::int32_t d_blgzt(unsigned long nr);
+std::int32_t det_definiert(unsigned long nr);
+
+std::int32_t DetVISSIMNr(unsigned long nr);
+std::int32_t SigGrVISSIMNr(unsigned long nr);
+int DetInternNr(std::int32_t vissim_nr, const char* function);
+int SigGrInternNr(std::int32_t vissim_nr, const char* function);
+
+float lsa_simulationszeit();
+void lsa_set_schrittteiler(std::uint32_t divisor);
+
+}  // namespace ruvalda
