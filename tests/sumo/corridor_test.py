@@ -14,7 +14,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+from sumo_support import build_net, check, failures, wait_ports
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 200
@@ -22,29 +23,10 @@ SIM_SECONDS = 200
 JUNCTIONS = {"JW": ("west", "1", ("wn_in", "ws_in"), "w"),
              "JE": ("east", "2", ("en_in", "es_in"), "e")}
 THROUGH = ("ww_ee", "ee_ww")  # route ids of the traffic along the whole corridor
-failures = []
 
 
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
 
 
-def wait_ports(path, proc, limit=30.0):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        if os.path.exists(path):
-            ports = {}
-            for line in open(path):
-                if line.strip():
-                    ports[line.split()[0]] = int(line.split()[1])
-            if len(ports) == len(JUNCTIONS):
-                return ports
-        if proc.poll() is not None:
-            return None
-        time.sleep(0.05)
-    return None
 
 
 def run(cli, src, tmp):
@@ -52,12 +34,7 @@ def run(cli, src, tmp):
     sx = os.path.join(ex, "sumo")
     net = os.path.join(tmp, "corridor.net.xml")
     # the network is built from its sources and the demand generated, as run.sh does
-    subprocess.run(["netconvert", "--node-files", os.path.join(sx, "corridor.nod.xml"),
-                    "--edge-files", os.path.join(sx, "corridor.edg.xml"),
-                    "--connection-files", os.path.join(sx, "corridor.con.xml"),
-                    "--no-turnarounds", "true", "--tls.default-type", "static",
-                    "--output-file", net],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    build_net(sx, "corridor", net)
     routes = os.path.join(tmp, "corridor.rou.xml")
     subprocess.run([sys.executable, os.path.join(sx, "make_routes.py"), "--out", routes], check=True)
     sumocfg = os.path.join(tmp, "corridor.sumocfg")
@@ -84,7 +61,7 @@ def run(cli, src, tmp):
                                cfg, "--ports-file", ports_file, "--summary", summary,
                                "--end", str(SIM_SECONDS), "--accept-timeout", "30"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    ports = wait_ports(ports_file, bridge)
+    ports = wait_ports(ports_file, bridge, count=len(JUNCTIONS))
     check(ports is not None and set(ports) == set(JUNCTIONS),
           f"bridge listens for junctions {sorted(JUNCTIONS)} ({ports})")
     if ports is None or set(ports) != set(JUNCTIONS):

@@ -22,16 +22,13 @@ import sys
 import tempfile
 import time
 
+from sumo_support import build_net, check, failures, wait_ports
+
 SIM_SECONDS = 300
 SEED = 42
 ROUTE_SEED = 7
-failures = []
 
 
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
 
 
 def sumo_options(out_dir):
@@ -52,15 +49,6 @@ def body(path):
     return re.sub(rb"\A(<\?xml[^>]*\?>\s*)?<!--.*?-->\s*", b"", data, count=1, flags=re.S)
 
 
-def wait_ports(path, proc, limit=30.0):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        if os.path.exists(path):
-            return {line.split()[0]: int(line.split()[1]) for line in open(path) if line.strip()}
-        if proc.poll() is not None:
-            return None
-        time.sleep(0.05)
-    return None
 
 
 def main():
@@ -76,12 +64,7 @@ def main():
     tmp = tempfile.mkdtemp(prefix="ruvalda-oracle-")
     try:
         net = os.path.join(tmp, "crossing.net.xml")
-        subprocess.run(["netconvert", "--node-files", os.path.join(ex, "crossing.nod.xml"),
-                        "--edge-files", os.path.join(ex, "crossing.edg.xml"),
-                        "--connection-files", os.path.join(ex, "crossing.con.xml"),
-                        "--no-turnarounds", "true", "--tls.default-type", "static",
-                        "--output-file", net],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        build_net(ex, "crossing", net)
         routes = os.path.join(tmp, "crossing.rou.xml")
         subprocess.run([sys.executable, os.path.join(ex, "make_routes.py"),
                         "--seed", str(ROUTE_SEED), "--out", routes], check=True)

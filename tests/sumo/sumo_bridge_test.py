@@ -13,28 +13,15 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
+
+from sumo_support import build_net, check, failures, wait_ports
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 300
-failures = []
 
 
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
 
 
-def wait_ports(path, proc, limit=30.0):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        if os.path.exists(path):
-            return {line.split()[0]: int(line.split()[1]) for line in open(path) if line.strip()}
-        if proc.poll() is not None:
-            return None
-        time.sleep(0.05)
-    return None
 
 
 class Scenario:
@@ -45,12 +32,7 @@ class Scenario:
         ex = os.path.join(src, "examples", "crossing", "sumo")
         self.net = os.path.join(tmp, "crossing.net.xml")
         # the network is built from its sources, as run.sh does
-        subprocess.run(["netconvert", "--node-files", os.path.join(ex, "crossing.nod.xml"),
-                        "--edge-files", os.path.join(ex, "crossing.edg.xml"),
-                        "--connection-files", os.path.join(ex, "crossing.con.xml"),
-                        "--no-turnarounds", "true", "--tls.default-type", "static",
-                        "--output-file", self.net],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        build_net(ex, "crossing", self.net)
         self.sumocfg = os.path.join(tmp, "crossing.sumocfg")
         with open(self.sumocfg, "w") as f:
             f.write(f"""<configuration>
