@@ -20,7 +20,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 from sumo_support import build_net, check, failures, wait_ports
 
