@@ -5,7 +5,6 @@ namespace ruvalda {
 AppState app_state;
 
 void reset_app_state() {
-    if (app_state.vissimTraceFile) std::fclose(app_state.vissimTraceFile);
     app_state = AppState{};
 }
 

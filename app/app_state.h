@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QString>
-#include <cstdio>
 
 namespace ruvalda {
 
@@ -13,8 +12,6 @@ struct AppState {
     bool vissimMode = false;    // started by VISSIM
     bool sumoMode = false;      // started with a sumo:// address
     QString title = "Ruvalda";  // the application title
-    // The VISSIM communication trace while one is open (Debug menu).
-    std::FILE* vissimTraceFile = nullptr;
 };
 
 extern AppState app_state;

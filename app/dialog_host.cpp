@@ -44,6 +44,7 @@ QString QtDialogHost::choose_file(const FileDialogRequest& request) {
 QMessageBox::StandardButton QtDialogHost::message_box(const MessageBoxRequest& request) {
     QMessageBox box(request.icon, request.caption, request.text, request.buttons,
                     QApplication::activeWindow());
+    if (request.topmost) box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -33,6 +33,7 @@ struct MessageBoxRequest {
     QString caption;
     QString text;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    bool topmost = false;  // above every other window
 };
 
 class DialogHost {

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
+#include "vissim/lsa.h"
 #include "app/dialog_host.h"
 #include "app/sumo_protocol.h"
 #include "app/window_position.h"
@@ -359,9 +360,8 @@ void TFormMain::start_from_command_line() {
         app_state.control_file_name = arguments_[0];
         OpenRuvalda();
     } else if (count == 5) {
-        report_error(ERROR, "TFormMain::FormPaint",
-                     "The VISSIM coupling is not in this build; cannot start as controller %s.",
-                     arguments_[0].toLocal8Bit().constData());
+        vissim_start();  // the coupling decides about editing
+        return;
     }
     if (map_) map_->SetEditMode(true);
 }
@@ -477,10 +477,11 @@ void TFormMain::FormDestroy() {
     // Whatever way the program ends, recorded traces are complete on disk.
     engine.trace_file_name.clear();
     RVRunUntil(-1);
-    if (app_state.vissimTraceFile) {
-        std::fclose(app_state.vissimTraceFile);
-        app_state.vissimTraceFile = nullptr;
+    if (lsa_state.vissimTraceFile) {
+        std::fclose(lsa_state.vissimTraceFile);
+        lsa_state.vissimTraceFile = nullptr;
     }
+    vissim_stop();
 }
 
 // ---- run controls ----------------------------------------------------------------------------
@@ -648,9 +649,9 @@ void TFormMain::ItemTraceVariableClick() {
 }
 
 void TFormMain::ItemTraceVissimCommunicationsClick() {
-    if (app_state.vissimTraceFile) {
-        std::fclose(app_state.vissimTraceFile);
-        app_state.vissimTraceFile = nullptr;
+    if (lsa_state.vissimTraceFile) {
+        std::fclose(lsa_state.vissimTraceFile);
+        lsa_state.vissimTraceFile = nullptr;
         return;
     }
     FileDialogRequest request;
@@ -661,7 +662,7 @@ void TFormMain::ItemTraceVissimCommunicationsClick() {
     request.confirm_overwrite = true;
     const QString chosen = dialog_host().choose_file(request);
     if (chosen.isEmpty()) return;
-    app_state.vissimTraceFile = std::fopen(local_path(chosen).c_str(), "w");
+    lsa_state.vissimTraceFile = std::fopen(local_path(chosen).c_str(), "w");
 }
 
 void TFormMain::ItemRecordEngineTraceClick() {

@@ -6,10 +6,13 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "app/gui_front_end.h"
 #include "app/identification.h"
 #include "app/own_clock.h"
+#include "vissim/lsa_socket.h"
 
 class QAction;
 class QButtonGroup;
@@ -18,6 +21,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSocketNotifier;
 class QTcpSocket;
 
 namespace ruvalda {
@@ -110,6 +114,9 @@ class TFormMain : public QMainWindow {
     void end_now();
     void sumo_start(const QString& host, int port);
     void sumo_connected();
+    void vissim_start();
+    void vissim_watch();
+    void vissim_stop();
 
     QStringList arguments_;
     TFormMap* map_ = nullptr;
@@ -130,6 +137,8 @@ class TFormMain : public QMainWindow {
     QTimer* timer_tcp_read_ = nullptr;
     QTcpSocket* tcp_client_ = nullptr;  // IdTCPClient
     bool sumo_pass_running_ = false;
+    std::unique_ptr<LsaSocketServer> vissim_transport_;
+    std::vector<QSocketNotifier*> vissim_notifiers_;
     QMenu* trace_stream_menu_ = nullptr;
     QAction* item_open_ = nullptr;
     QAction* item_run_ = nullptr;

@@ -6,6 +6,7 @@
 //                            [--strict]
 //   ruvalda-cli replay FILE.rvc TRACEFILE
 //   ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]
+//   ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -20,11 +21,13 @@
 #include "cli/events.h"
 #include "cli/sumo_client.h"
 #include "cli/timeline.h"
+#include "cli/vissim_host.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
+#include "vissim/lsa.h"
 
 namespace ruvalda::cli {
 namespace {
@@ -35,7 +38,8 @@ constexpr const char* USAGE =
     "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
     "                   [--strict] [--monitor] [--timeline OUT.svg [--from S] [--to S]]\n"
     "       ruvalda-cli replay FILE.rvc TRACEFILE\n"
-    "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]\n";
+    "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]\n"
+    "       ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]\n";
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
@@ -61,6 +65,8 @@ struct Options {
     std::string timeline_file;
     std::int32_t timeline_from = 0;
     std::int32_t timeline_to = -1;  // the end of the run
+    std::string vissim_numbers[2];  // controller and second number as VISSIM gives them
+    std::string vissim_trace_file;
 };
 
 // Prints each pane line once it is final: when the next line starts, and the last at the end.
@@ -112,9 +118,10 @@ int parse_int(const std::string& text, const char* what) {
 Options parse_options(int argc, char** argv) {
     Options o;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) throw UsageError{"missing command (check, run, replay or sumo)"};
+    if (args.empty()) throw UsageError{"missing command (check, run, replay, sumo or vissim)"};
     o.command = args[0];
-    if (o.command != "check" && o.command != "run" && o.command != "replay" && o.command != "sumo")
+    if (o.command != "check" && o.command != "run" && o.command != "replay" &&
+        o.command != "sumo" && o.command != "vissim")
         throw UsageError{"unknown command \"" + o.command + "\""};
     std::vector<std::string> positional;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -125,10 +132,13 @@ Options parse_options(int argc, char** argv) {
         };
         bool run = o.command == "run";
         bool sumo = o.command == "sumo";
+        bool vissim = o.command == "vissim";
         if ((run || sumo) && a == "--monitor")
             o.monitor = true;
-        else if ((run || sumo) && a == "--trace")
+        else if ((run || sumo || vissim) && a == "--trace")
             o.trace_file = value();
+        else if (vissim && a == "--vissim-trace")
+            o.vissim_trace_file = value();
         else if (run && a == "--seconds")
             o.tenths = parse_seconds(value());
         else if (run && a == "--detectors")
@@ -162,6 +172,13 @@ Options parse_options(int argc, char** argv) {
         } else {
             positional.push_back(a);
         }
+    }
+    if (o.command == "vissim") {
+        if (positional.size() != 3) throw UsageError{"vissim needs NR, NR2 and FILE.rvc"};
+        o.vissim_numbers[0] = positional[0];
+        o.vissim_numbers[1] = positional[1];
+        o.control_file = positional[2];
+        return o;
     }
     std::size_t wanted = o.command == "replay" || o.command == "sumo" ? 2 : 1;
     if (positional.size() != wanted)
@@ -226,6 +243,7 @@ class Tool {
 
         if (!load()) return EXIT_FAILED;
         if (o_.command == "sumo") return run_sumo();
+        if (o_.command == "vissim") return run_vissim();
         if (o_.command == "check") {
             int ok = RVInitialize();
             return (ok && output_state.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
@@ -349,6 +367,21 @@ class Tool {
             erase_messages();
             if (monitor_blind || !print_monitor_summary()) result = EXIT_FAILED;
         }
+        return result;
+    }
+
+    int run_vissim() {
+        if (!o_.trace_file.empty()) {
+            engine.trace_file_name = o_.trace_file;
+            RVRunUntil(RVGetTime());
+        }
+        VissimHostOptions host;
+        host.controller = lsa_argument_number(o_.vissim_numbers[0]);
+        host.second = lsa_argument_number(o_.vissim_numbers[1]);
+        host.comm_trace = o_.vissim_trace_file;
+        host.ended = [this] { return ended(); };
+        const int result = run_vissim_host(host);
+        close_trace();
         return result;
     }
 

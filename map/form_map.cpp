@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "app/app_state.h"
+#include "vissim/lsa.h"
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "app/identification.h"
@@ -296,6 +297,7 @@ void TFormMap::UpdateColor(int stream, char letter) {
     }
     map_model.colour[static_cast<std::size_t>(stream)] = letter;
     paint_stream(stream, letter);
+    if (app_state.vissimMode) lsa_wish_colour(stream, letter);
     // The SUMO coupling sends the colours with its next lights line.
     if (app_state.sumoMode && (RVGetStreamFlags(stream) & SF_EXISTS))
         record_sumo_colour(stream, letter);

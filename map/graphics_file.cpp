@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -251,7 +254,7 @@ void write_graphics(std::FILE* out, const std::string& control_file,
         const fs::path picture_full = picture.lexically_normal();
         if (!picture_error && !control_error &&
             picture_full.parent_path() == control.lexically_normal().parent_path())
-            std::fprintf(out, "mapfile=%s\n", picture_full.filename().c_str());
+            std::fprintf(out, "mapfile=%s\n", picture_full.filename().string().c_str());
         else
             std::fprintf(out, "mapfile=%s\n", map_model.picture_file.c_str());
     }
@@ -365,14 +368,21 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
         return report_error(ERROR, SAVE_WHERE, "Cannot open file \"%s\" for writing: %s.",
                             file.c_str(), std::strerror(error));
     }
+#ifndef _WIN32
+    // Windows files have no permission bits to carry over.
     struct stat old_file {};
     if (::stat(file.c_str(), &old_file) == 0) ::fchmod(::fileno(out), old_file.st_mode & 07777);
+#endif
 
     errno = 0;
     write_graphics(out, control_file, controls);
     bool failed = std::fflush(out) != 0 || std::ferror(out);
     int error = errno;
+#ifdef _WIN32
+    if (!failed && ::_commit(::fileno(out)) != 0) {
+#else
     if (!failed && ::fsync(::fileno(out)) != 0) {
+#endif
         failed = true;
         error = errno;
     }
@@ -380,9 +390,12 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
         failed = true;
         error = errno;
     }
-    if (!failed && std::rename(temporary.c_str(), file.c_str()) != 0) {
+    // std::rename refuses to replace a file on Windows; this one replaces it everywhere.
+    std::error_code renamed;
+    if (!failed) std::filesystem::rename(temporary, file, renamed);
+    if (!failed && renamed) {
         failed = true;
-        error = errno;
+        error = renamed.default_error_condition().value();
     }
     if (failed) {
         std::remove(temporary.c_str());

@@ -21,7 +21,7 @@ cmake --build build/release -j "$jobs"
 echo "== Sanitizer build (clang, ASan + UBSan) with fuzz targets"
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUVALDA_WERROR=ON \
       -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
-      -DRUVALDA_SANITIZE=ON -DRUVALDA_FUZZ=ON >/dev/null
+      -DRUVALDA_SANITIZE=ON -DRUVALDA_FUZZ=ON -DRUVALDA_WINE_TESTS=OFF >/dev/null
 cmake --build build/sanitize -j "$jobs"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

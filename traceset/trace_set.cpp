@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef _WIN32
+#include <io.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "engine/eval.h"
@@ -168,15 +173,22 @@ bool write_trace_set_file(const std::string& path, std::string_view text) {
         temporary = path;
         temporary.append(".~").append(std::to_string(::getpid())).append("-");
         temporary.append(std::to_string(attempt));
+#ifdef _WIN32
+        // Windows has no exec to close on, but would turn each "\n" into "\r\n".
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+#else
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    // The new file keeps the permissions of the one it replaces.
-    struct stat old_file;
     bool ok = true;
+#ifndef _WIN32
+    // The new file keeps the permissions of the one it replaces (Windows files have none).
+    struct stat old_file;
     if (::stat(path.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode))
         ok = ::fchmod(fd, old_file.st_mode & 07777) == 0;
+#endif
     const char* data = text.data();
     std::size_t left = text.size();
     while (ok && left > 0) {
@@ -189,9 +201,16 @@ bool write_trace_set_file(const std::string& path, std::string_view text) {
         data += written;
         left -= static_cast<std::size_t>(written);
     }
+#ifdef _WIN32
+    if (ok) ok = ::_commit(fd) == 0;
+#else
     if (ok) ok = ::fsync(fd) == 0;
+#endif
     if (::close(fd) != 0) ok = false;
-    if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+    // std::rename refuses to replace a file on Windows; this one replaces it everywhere.
+    std::error_code renamed;
+    if (ok) std::filesystem::rename(temporary, path, renamed);
+    if (renamed) ok = false;
     if (!ok) std::remove(temporary.c_str());
     return ok;
 }

@@ -7,71 +7,41 @@
 #include <limits>
 #include <new>
 
-#include "output/output.h"
+#include "vissim/lsa_fehl.h"
 
 namespace ruvalda {
 
 LsaPuffState lsa_puff_state;
 
 void reset_lsa_puff() {
-    LsaHooks hooks = std::move(lsa_puff_state.hooks);
     lsa_puff_state = LsaPuffState{};
-    lsa_puff_state.hooks = std::move(hooks);
-}
-
-const char* lsa_text(int id) {
-    switch (id) {
-        case 10:
-            return "Interne Signalgruppennummer %lu unzulässig!";
-        case 11:
-            return "Interne Signalgruppennummer %lu unbekannt!";
-        case 12:
-            return "Interne Detektornummer %lu unzulässig!";
-        case 13:
-            return "Interne Detektornummer %lu unbekannt!";
-        case 15:
-            return "Vorhandener Speicher reicht nicht aus!";
-        case 16:
-            return "Unbekanntes Signalbild";
-        case 17:
-            return "Unerwartetes Pufferende";
-        case 18:
-            return "VISSIM-Signalgruppennummer %lu unbekannt!";
-        case 19:
-            return "VISSIM-Detektornummer %lu unbekannt!";
-        case 21:
-            return "Unzulässiges Kommando";
-        default:
-            return "";
-    }
 }
 
 namespace {
 
 constexpr int GENERAL = 1;
 constexpr int INTERNAL = 0;
-constexpr int WARN_SIGGR = 2;
-constexpr int WARN_DET = 4;
 
-// Stands for the coupling's message boxes: every one of them sets the abort flag.
 void fehler(int kind, const char* function, const std::string& text) {
-    lsa_puff_state.abort_flag = true;
-    if (lsa_puff_state.hooks.fehler) {
-        lsa_puff_state.hooks.fehler(kind, function, text);
+    if (kind == GENERAL) {
+        MeldeAllgemeinenFehler(function, text);
     } else {
-        report_error(SIMULATOR_ERROR, function, "%s", text.c_str());
+        MeldeInternenFehler(function, text);
     }
+}
+
+void fehler(int kind, const char* function, int text_id) {
+    fehler(kind, function, LiesText(text_id));
 }
 
 void fehler_nr(int kind, const char* function, int text_id, unsigned long nr) {
     char text[128];
-    std::snprintf(text, sizeof text, lsa_text(text_id), nr);
+    std::snprintf(text, sizeof text, LiesText(text_id).c_str(), nr);
     fehler(kind, function, text);
 }
 
-void laufzeitfehler(int kind, const char* function, unsigned long nr) {
-    if (lsa_puff_state.hooks.laufzeitfehler)
-        lsa_puff_state.hooks.laufzeitfehler(kind, function, nr);
+bool abgebrochen() {
+    return lsa_fehl_state.abort_flag;
 }
 
 LSA_Puffer& puffer() {
@@ -253,7 +223,7 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
                 p.paare.push_front(LsaPaar{number, value});
                 lsa_puff_state.paar_index[number] = &p.paare.front();
             } catch (const std::bad_alloc&) {
-                fehler(GENERAL, "LSA_PUFF.LSAPufferAuspacken", lsa_text(15));
+                fehler(GENERAL, "LSA_PUFF.LSAPufferAuspacken", lsa_fehl_state.speichertext);
                 return false;
             }
             break;
@@ -264,7 +234,7 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
                 t.werte[0] = number;
                 p.telegramme.push_front(t);
             } catch (const std::bad_alloc&) {
-                fehler(GENERAL, "LSA_PUFF.neues_oev_telegramm", lsa_text(15));
+                fehler(GENERAL, "LSA_PUFF.neues_oev_telegramm", lsa_fehl_state.speichertext);
                 return false;
             }
             break;
@@ -313,7 +283,7 @@ bool SchreibePuffer(std::int32_t value) {
 bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t value) {
     bool ok = SchreibePuffer(command);
     if (ok && command != 999) ok = SchreibePuffer(number) && SchreibePuffer(value);
-    if (!ok) fehler(GENERAL, "LSAPUFFR.SchreibeTripel", lsa_text(15));
+    if (!ok) fehler(GENERAL, "LSAPUFFR.SchreibeTripel", 22);
     return ok;
 }
 
@@ -329,7 +299,7 @@ bool LiesPuffer(std::int32_t& value) {
     const auto& data = lsa_puff_state.data;
     const std::size_t pos = lsa_puff_state.read_pos;
     if (!lsa_puff_state.read_open || pos > data.size() || data.size() - pos < 4) {
-        fehler(INTERNAL, "PROZKOMM.LiesPuffer", lsa_text(17));
+        fehler(INTERNAL, "PROZKOMM.LiesPuffer", 17);
         return false;
     }
     std::uint32_t u = 0;
@@ -360,6 +330,8 @@ bool ExitPufferLesen() {
 // ---- the buffer -------------------------------------------------------------------------
 
 bool InitLSAPuffer() {
+    // Copied while memory lasts, for the reports of its shortage.
+    lsa_fehl_state.speichertext = LiesText(15, LSA_MEMORY_TEXT_MAX + 1);
     try {
         auto p = std::make_unique<LSA_Puffer>();
         for (int i = 0; i <= LSA_MAX_DET; ++i) {
@@ -375,7 +347,7 @@ bool InitLSAPuffer() {
         lsa_puff_state.det_cache = 0;
         lsa_puff_state.sg_cache = 0;
     } catch (const std::bad_alloc&) {
-        fehler(GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_text(15));
+        fehler(GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_fehl_state.speichertext);
         return false;
     }
     return true;
@@ -402,9 +374,9 @@ void LSAPufferAuspacken(bool read) {
     std::int32_t number = 0;
     std::int32_t value = 0;
     // Every triple consumes at least 4 bytes, so the loop ends with the data.
-    while (!lsa_puff_state.abort_flag) {
+    while (!abgebrochen()) {
         if (!LiesTripel(command, number, value)) {
-            fehler(INTERNAL, "LSA_PUFF.LSAPufferAuspacken", lsa_text(17));
+            fehler(INTERNAL, "LSA_PUFF.LSAPufferAuspacken", 17);
             break;
         }
         if (command == 999) break;
@@ -415,7 +387,7 @@ void LSAPufferAuspacken(bool read) {
 
 bool LSAPufferPacken() {
     if (!lsa_puff_state.puffer) return false;
-    if (!InitPufferSchreiben() || lsa_puff_state.abort_flag) return false;
+    if (!InitPufferSchreiben() || abgebrochen()) return false;
     LSA_Puffer& p = puffer();
     const auto teiler = static_cast<double>(p.schrittteiler);
     const double echo = teiler * static_cast<double>(p.wert1002) + 0.001;
@@ -432,17 +404,17 @@ bool LSAPufferPacken() {
         if (vissim == 0) continue;
         if (!SchreibeTripel(sg.wunsch_flag ? 2002 : 2003, vissim, puffer_bild(sg.wunsch_bild)))
             return false;
-        if (lsa_puff_state.abort_flag) return false;
+        if (abgebrochen()) return false;
     }
     for (int i = 1; i <= LSA_MAX_DET; ++i) {
         if (!p.Det[static_cast<std::size_t>(i)].impuls_loeschen) continue;
         const std::int32_t vissim = DetVISSIMNr(static_cast<unsigned long>(i));
         if (vissim == 0) continue;
         if (!SchreibeTripel(3011, vissim, 0)) return false;
-        if (lsa_puff_state.abort_flag) return false;
+        if (abgebrochen()) return false;
     }
     if (!SchreibeTripel(999, 0, 0)) return false;
-    return !lsa_puff_state.abort_flag;
+    return !abgebrochen();
 }
 
 void VonLSA(int command, unsigned long sg, bool flag) {
@@ -450,7 +422,7 @@ void VonLSA(int command, unsigned long sg, bool flag) {
     if (!lsa_puff_state.puffer || !sg_in_range(sg, where)) return;
     LsaSigGr& rec = puffer().SigGr[sg];
     if (!rec.definiert) {
-        laufzeitfehler(WARN_SIGGR, where, sg);
+        Laufzeitfehler(LZF_SIGGR_UNBEKANNT, where, sg);
         return;
     }
     rec.wunsch_flag = flag;
@@ -477,7 +449,7 @@ void VonLSA(int command, unsigned long sg, bool flag) {
             if (command >= 9 && command <= 13) {
                 rec.wunsch_bild = static_cast<std::uint8_t>(command - 3);
             } else {
-                fehler(INTERNAL, where, lsa_text(21));
+                fehler(INTERNAL, where, 21);
             }
             break;
     }
@@ -500,7 +472,7 @@ std::uint8_t lsa_bild(std::int32_t vissim_code) {
         default:
             if (vissim_code >= 6 && vissim_code <= 10)
                 return static_cast<std::uint8_t>(vissim_code);
-            fehler(INTERNAL, "LSA_PUFF.lsa_bild", lsa_text(16));
+            fehler(INTERNAL, "LSA_PUFF.lsa_bild", 16);
             return 4;
     }
 }
@@ -519,7 +491,7 @@ std::int32_t puffer_bild(std::uint8_t internal_code) {
             return 0;
         default:
             if (internal_code >= 6 && internal_code <= 10) return internal_code;
-            fehler(GENERAL, "LSA_PUFF.puffer_bild", lsa_text(16));
+            fehler(GENERAL, "LSA_PUFF.puffer_bild", 16);
             return -1;
     }
 }
@@ -540,7 +512,7 @@ std::int32_t d_imp(unsigned long nr) {
     LsaDet* d = det_for_query(nr, where);
     if (!d) return -1;
     if (!d->definiert) {
-        laufzeitfehler(WARN_DET, where, nr);
+        Laufzeitfehler(LZF_DET_UNBEKANNT, where, nr);
         return 0;
     }
     return d->impuls;
@@ -551,7 +523,7 @@ std::int32_t d_limp(unsigned long nr) {
     LsaDet* d = det_for_query(nr, where);
     if (!d) return -1;
     if (!d->definiert) {
-        laufzeitfehler(WARN_DET, where, nr);
+        Laufzeitfehler(LZF_DET_UNBEKANNT, where, nr);
         return -1;
     }
     d->impuls_loeschen = true;
@@ -563,7 +535,7 @@ std::int32_t d_blgzt(unsigned long nr) {
     LsaDet* d = det_for_query(nr, where);
     if (!d) return -1;
     if (!d->definiert) {
-        laufzeitfehler(WARN_DET, where, nr);
+        Laufzeitfehler(LZF_DET_UNBEKANNT, where, nr);
         return 0;
     }
     if (!d->belegt) return 0;
@@ -593,6 +565,12 @@ int DetInternNr(std::int32_t vissim_nr, const char* function) {
     const int cached = lsa_puff_state.det_cache;
     if (cached != 0 && p.Det[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
         return cached;
+    // VISSIM numbers equal the internal ones, so the record of that number is the first match.
+    if (vissim_nr >= 1 && vissim_nr <= LSA_MAX_DET &&
+        p.Det[static_cast<std::size_t>(vissim_nr)].vissim_nr == vissim_nr) {
+        lsa_puff_state.det_cache = vissim_nr;
+        return vissim_nr;
+    }
     for (int i = 1; i <= LSA_MAX_DET; ++i) {
         if (p.Det[static_cast<std::size_t>(i)].vissim_nr == vissim_nr) {
             lsa_puff_state.det_cache = i;
@@ -609,6 +587,12 @@ int SigGrInternNr(std::int32_t vissim_nr, const char* function) {
     const int cached = lsa_puff_state.sg_cache;
     if (cached != 0 && p.SigGr[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
         return cached;
+    // VISSIM numbers equal the internal ones, so the record of that number is the first match.
+    if (vissim_nr >= 1 && vissim_nr <= LSA_MAX_SIGGR &&
+        p.SigGr[static_cast<std::size_t>(vissim_nr)].vissim_nr == vissim_nr) {
+        lsa_puff_state.sg_cache = vissim_nr;
+        return vissim_nr;
+    }
     for (int i = 1; i <= LSA_MAX_SIGGR; ++i) {
         if (p.SigGr[static_cast<std::size_t>(i)].vissim_nr == vissim_nr) {
             lsa_puff_state.sg_cache = i;

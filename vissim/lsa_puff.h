@@ -1,6 +1,9 @@
 // VISSIM coupling: the controller-side image of the detector and signal-group data exchanged
 // with VISSIM, the 32-bit triple stream it travels in, and the wished signal pictures.
 //
+// Reports go to the coupling's own boxes and error file (vissim/lsa_fehl.h), whose abort flag
+// ends the unpacking and packing.
+//
 // Wire format: 32-bit signed little-endian integers in triples (command, number, value); a
 // single 999 ends a buffer. The transport (DDEML or a local socket) only moves the bytes: a
 // poke puts them into lsa_puff_state.data, a request takes the reply from the same place.
@@ -10,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -88,35 +90,20 @@ struct LSA_Puffer {
     std::uint32_t schrittteiler = 1;
 };
 
-// Where reports go until the coupling's own message boxes and error file exist. Both boxes
-// set the abort flag; run-time warnings do not. Unset hooks fall back to report_error.
-struct LsaHooks {
-    // kind: 1 general error, 0 internal error; function such as "LSA_PUFF.VonLSA".
-    std::function<void(int kind, const std::string& function, const std::string& text)> fehler;
-    // Run-time warning (kind 2: signal group, 4: detector, with its number); the receiver
-    // writes each number once.
-    std::function<void(int kind, const std::string& function, unsigned long nr)> laufzeitfehler;
-};
-
 struct LsaPuffState {
     std::unique_ptr<LSA_Puffer> puffer;
     std::vector<std::uint8_t> data;  // the current data: poked buffer or reply being built
     std::size_t read_pos = 0;
     bool read_open = false;
     std::size_t write_offset = 0;
-    bool abort_flag = false;
     int det_cache = 0;                                      // last successful DetInternNr answer
     int sg_cache = 0;                                       // last successful SigGrInternNr answer
     std::unordered_map<std::int32_t, LsaPaar*> paar_index;  // key -> pair (deque keeps them put)
-    LsaHooks hooks;
 };
 
 extern LsaPuffState lsa_puff_state;
-// Drops the buffer and the current data, clears the abort flag and the caches (hooks stay).
+// Drops the buffer, the current data and the caches.
 void reset_lsa_puff();
-
-// German texts of the coupling by number (those this module uses).
-const char* lsa_text(int id);
 
 // Write side.
 bool InitPufferSchreiben();

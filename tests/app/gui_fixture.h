@@ -20,6 +20,9 @@
 #include "output/output.h"
 #include "tests/support/test_support.h"
 #include "traceset/select_formula.h"
+#include "vissim/lsa.h"
+#include "vissim/lsa_fehl.h"
+#include "vissim/lsa_puff.h"
 
 // Readable failures for texts of the windows.
 QT_BEGIN_NAMESPACE
@@ -45,6 +48,7 @@ class GuiTest : public ::testing::Test {
         reset_output_state();
         reset_app_state();
         reset_reader_state();
+        reset_vissim();
         set_dialog_host(&host);
         dir = temp_dir();
     }
@@ -57,6 +61,14 @@ class GuiTest : public ::testing::Test {
         output_state.listener = nullptr;
         reset_output_state();
         reset_app_state();
+        reset_vissim();
+    }
+
+    static void reset_vissim() {
+        reset_lsa();
+        reset_lsa_puff();
+        lsa_fehl_state.box = nullptr;
+        reset_lsa_fehl();
     }
 
     // Destroys the windows as the entry does; the dialog is a child of the main window.

@@ -56,15 +56,6 @@ TEST_F(MainWindowTest, extensionIsComparedWithoutCase_otherArgumentsOpenNothing)
     EXPECT_TRUE(host.boxes.empty());
 }
 
-TEST_F(MainWindowTest, vissimStart_saysTheCouplingIsNotInThisBuild) {
-    host.answers = {QMessageBox::No};
-    start({"1", "2", "3", "x.rvc", "5"});
-    ASSERT_EQ(1u, host.boxes.size());
-    EXPECT_TRUE(host.boxes[0].text.contains("VISSIM coupling is not in this build"));
-    QApplication::processEvents();
-    EXPECT_EQ(1, end_requests) << "No ends the application once back in the event loop";
-}
-
 TEST_F(MainWindowTest, failingLoad_disablesRunAndHidesTheMap) {
     const std::string path = small_program("X = (\n");
     start({QString::fromStdString(path)});
@@ -383,10 +374,10 @@ TEST_F(MainWindowTest, vissimTraceItem_asksOpensClosesAsksAgain) {
     const std::string file = dir + "/vissim.txt";
     host.files = {QString::fromStdString(file)};
     item("ItemTraceVissimCommunications")->trigger();
-    EXPECT_NE(nullptr, app_state.vissimTraceFile);
+    EXPECT_NE(nullptr, lsa_state.vissimTraceFile);
     EXPECT_TRUE(std::filesystem::exists(file));
     item("ItemTraceVissimCommunications")->trigger();
-    EXPECT_EQ(nullptr, app_state.vissimTraceFile);
+    EXPECT_EQ(nullptr, lsa_state.vissimTraceFile);
     item("ItemTraceVissimCommunications")->trigger();
     EXPECT_EQ(3u - 1u, host.file_requests.size());
     EXPECT_EQ("Text files (*.txt)|*.txt", host.file_requests[1].filter);

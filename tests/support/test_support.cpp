@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -124,6 +125,34 @@ std::string temp_dir() {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();
+}
+
+ShortTempDir::ShortTempDir() {
+    char pattern[] = "/tmp/rv-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    EXPECT_NE(nullptr, made);
+    path_ = made ? made : "/tmp";
+}
+
+ShortTempDir::~ShortTempDir() {
+    std::error_code ignored;
+    if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+}
+
+RuntimeDir::RuntimeDir() {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
+        previous_ = old;
+        had_previous_ = true;
+    }
+    ::setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+}
+
+RuntimeDir::~RuntimeDir() {
+    if (had_previous_) {
+        ::setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 std::string read_file(const std::string& path) {

@@ -47,6 +47,32 @@ class QuietListener : public PaneListener {
 
 // A scratch folder for files, emptied per test.
 std::string temp_dir();
+// A new, empty folder with a short path under /tmp (socket paths are limited to 107 bytes),
+// removed again by the returned guard's destructor.
+class ShortTempDir {
+  public:
+    ShortTempDir();
+    ~ShortTempDir();
+    ShortTempDir(const ShortTempDir&) = delete;
+    ShortTempDir& operator=(const ShortTempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+// Points XDG_RUNTIME_DIR at a short folder for the life of the object, where the VISSIM
+// coupling's local sockets go.
+class RuntimeDir {
+  public:
+    RuntimeDir();
+    ~RuntimeDir();
+    const std::string& path() const { return dir_.path(); }
+
+  private:
+    ShortTempDir dir_;
+    std::string previous_;
+    bool had_previous_ = false;
+};
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 

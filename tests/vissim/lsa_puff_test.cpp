@@ -4,38 +4,64 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
+#include "vissim/lsa_fehl.h"
 
 using namespace ruvalda;
 
 namespace {
 
 struct Seen {
-    int kind;
+    int kind;  // 1 general, 0 internal
     std::string function;
     std::string text;
 };
 
+// Splits a box text "Title!\nFunktion: F\nGrund:    R\n" into its parts.
+Seen parse_box(const std::string& box) {
+    Seen seen{box.rfind("Allgemeiner Fehler!", 0) == 0 ? 1 : 0, "", ""};
+    const std::size_t f = box.find("\nFunktion: ");
+    const std::size_t g = box.find("\nGrund:    ");
+    if (f != std::string::npos && g != std::string::npos) {
+        seen.function = box.substr(f + 11, g - f - 11);
+        seen.text = cp1252_to_utf8(box.substr(g + 11, box.size() - g - 12));
+    }
+    return seen;
+}
+
 class LsaPuffTest : public ::testing::Test {
   protected:
     std::vector<Seen> errors;
-    std::vector<Seen> warnings;
+    std::string dir;
+    std::filesystem::path previous;
 
     void SetUp() override {
+        // Run-time warnings go to lsa0.err in the current folder.
+        dir = test::temp_dir();
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+        reset_lsa_fehl();
         reset_lsa_puff();
-        lsa_puff_state.hooks.fehler = [this](int k, const std::string& f, const std::string& t) {
-            errors.push_back({k, f, t});
-        };
-        lsa_puff_state.hooks.laufzeitfehler = [this](int k, const std::string& f,
-                                                     unsigned long nr) {
-            warnings.push_back({k, f, std::to_string(nr)});
-        };
+        lsa_fehl_state.box = [this](const std::string& text) { errors.push_back(parse_box(text)); };
         ASSERT_TRUE(InitLSAPuffer());
     }
     void TearDown() override {
-        lsa_puff_state.hooks = LsaHooks{};
+        lsa_fehl_state.box = nullptr;
+        reset_lsa_fehl();
         reset_lsa_puff();
+        std::filesystem::current_path(previous);
+    }
+
+    // The warnings written so far, after the error file's first line.
+    std::string warnings() const {
+        std::fflush(lsa_fehl_state.fehlerdatei);
+        const std::string all = test::read_file(dir + "/lsa0.err");
+        const std::size_t first = all.find('\n');
+        return first == std::string::npos ? "" : all.substr(first + 1);
     }
 
     static void poke(const std::vector<std::int32_t>& values) {
@@ -70,10 +96,8 @@ TEST_F(LsaPuffTest, EmptyBufferLeavesEverythingUndefinedAndReplyHasNoWishes) {
     EXPECT_EQ(d_imp(17), 0);
     EXPECT_EQ(d_limp(17), -1);
     EXPECT_EQ(d_blgzt(17), 0);
-    ASSERT_EQ(warnings.size(), 3u);
-    EXPECT_EQ(warnings[0].kind, 4);
-    EXPECT_EQ(warnings[0].function, "LSA_PUFF.d_imp");
-    EXPECT_EQ(warnings[0].text, "17");
+    // One warning per detector, from the first query that met it undefined.
+    EXPECT_EQ(warnings(), "Funktion LSA_PUFF.d_imp:\nInterne Detektornummer 17 unbekannt!\n");
     EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 999}));
 }
 
@@ -127,7 +151,7 @@ TEST_F(LsaPuffTest, PictureCodesBothWays) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].function, "LSA_PUFF.lsa_bild");
     EXPECT_EQ(errors[0].text, "Unbekanntes Signalbild");
-    EXPECT_TRUE(lsa_puff_state.abort_flag);
+    EXPECT_TRUE(lsa_fehl_state.abort_flag);
     EXPECT_EQ(puffer_bild(0), 2);
     EXPECT_EQ(puffer_bild(2), 4);
     EXPECT_EQ(puffer_bild(3), 5);
@@ -146,9 +170,8 @@ TEST_F(LsaPuffTest, WishedPicturesFromVonLsaGoIntoTheReply) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].function, "LSA_PUFF.VonLSA");
     EXPECT_EQ(errors[0].text, "Unzulässiges Kommando");
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0].kind, 2);
-    lsa_puff_state.abort_flag = false;
+    EXPECT_EQ(warnings(), "Funktion LSA_PUFF.VonLSA:\nInterne Signalgruppennummer 6 unbekannt!\n");
+    lsa_fehl_state.abort_flag = false;
     EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 2003, 1, 4,
                                                   2003, 2, 2, 2002, 3, 5, 999}));
     poke({2001, 1, 2, 999});
@@ -165,7 +188,7 @@ TEST_F(LsaPuffTest, DetectorQueriesAndClearImpulseRequest) {
     EXPECT_EQ(d_imp(12), 1);
     EXPECT_EQ(d_blgzt(12), 0);
     EXPECT_EQ(d_limp(12), 0);
-    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(lsa_fehl_state.fehlerdatei, nullptr);
     EXPECT_EQ(reply(),
               (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 3011, 12, 0, 999}));
     EXPECT_EQ(det_definiert(2001), -1);
@@ -197,12 +220,12 @@ TEST_F(LsaPuffTest, TruncatedBuffersEndWithUnexpectedEnd) {
     EXPECT_EQ(errors.back().function, "LSA_PUFF.LSAPufferAuspacken");
     EXPECT_EQ(errors.back().text, "Unerwartetes Pufferende");
     errors.clear();
-    lsa_puff_state.abort_flag = false;
+    lsa_fehl_state.abort_flag = false;
     lsa_puff_state.data = {0xE7, 0x03, 0x00};  // 999 cut short
     LSAPufferAuspacken(true);
     EXPECT_FALSE(errors.empty());
     errors.clear();
-    lsa_puff_state.abort_flag = false;
+    lsa_fehl_state.abort_flag = false;
     LSAPufferAuspacken(false);  // does nothing
     EXPECT_TRUE(errors.empty());
     poke({3001, 2001, 1, 999});  // unknown VISSIM detector: reported, triple skipped
