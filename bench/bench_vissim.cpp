@@ -86,7 +86,10 @@ void BM_VissimPairsOverLocalSocket(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
     state.counters["simulated_s"] = static_cast<double>(step) / 5.0;
 }
-BENCHMARK(BM_VissimPairsOverLocalSocket)->Unit(benchmark::kMicrosecond)->Iterations(20000);
+BENCHMARK(BM_VissimPairsOverLocalSocket)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(20000)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace ruvalda::bench

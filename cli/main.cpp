@@ -8,6 +8,12 @@
 //   ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]
 //   ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]
 #include <unistd.h>
+#ifdef _WIN32
+// No GDI: its ERROR macro would hide the report kind of the same name.
+#define NOGDI
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -195,9 +201,16 @@ Options parse_options(int argc, char** argv) {
 }
 
 std::string program_dir() {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return ".";
+    return std::filesystem::path(std::string(path, length)).parent_path().string();
+#else
     std::error_code error;
     auto exe = std::filesystem::canonical("/proc/self/exe", error);
     return error ? std::string(".") : exe.parent_path().string();
+#endif
 }
 
 std::vector<DetectorEvent> read_detector_events(const std::string& path, std::int32_t* last_time) {
@@ -379,7 +392,7 @@ class Tool {
         host.controller = lsa_argument_number(o_.vissim_numbers[0]);
         host.second = lsa_argument_number(o_.vissim_numbers[1]);
         host.comm_trace = o_.vissim_trace_file;
-        host.ended = [this] { return ended(); };
+        host.ended = [] { return ended(); };
         const int result = run_vissim_host(host);
         close_trace();
         return result;

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# The DDEML transport under Wine: starts the echo server of a Windows build in the background,
-# runs the client against it and waits for the server to end, in a Wine prefix kept in the build
-# folder (made on first use, about 15 s).
+# The VISSIM coupling under Wine, in a Wine prefix kept in the build folder (made on first use,
+# about 15 s):
+#   1. the DDEML transport: the echo server of a Windows build in the background, its client
+#      against it;
+#   2. the controller and VISSIM's stand-in: ruvalda-cli.exe serving the crossing example,
+#      vissim-standin.exe driving it for 600 s from the rush-hour scenario; the wished pictures
+#      must be those the Linux transport gives (examples/crossing/vissim/rush-hour.wishes).
 #   scripts/wine-ddeml.sh WINDOWS_BUILD_DIR [PAIRS]
 # Exit status: 0 when client and server passed, 77 when Wine or mingw-w64 is missing (ctest
 # counts that as skipped), 1 otherwise. Every step is bounded in time.
@@ -116,3 +120,36 @@ if [ $server_status -ne 0 ]; then
     exit 1
 fi
 echo "PASS: DDEML transport under Wine"
+
+source_dir="$(cd "$(dirname "$0")/.." && pwd)"
+cli="$build/ruvalda-cli.exe"
+standin="$build/vissim-standin.exe"
+if [ ! -f "$cli" ] || [ ! -f "$standin" ]; then
+    echo "FAIL: $cli or $standin missing; build the Windows tree first" >&2
+    exit 1
+fi
+# The controller writes its error file, if any, into the folder it runs in.
+rm -f "$out/lsa7.err"
+(cd "$out" && exec timeout 120 "$wine" "$cli" vissim 7 3 "$source_dir/examples/crossing/crossing.rvc" \
+    >"$out/controller.out" 2>"$out/controller.err") &
+controller_pid=$!
+timeout 150 "$wine" "$standin" "$source_dir/examples/crossing/vissim/rush-hour.scn" \
+    >"$out/standin.out" 2>"$out/standin.err"
+standin_status=$?
+[ $standin_status -eq 0 ] || kill "$controller_pid" 2>/dev/null
+wait "$controller_pid"
+controller_status=$?
+cat "$out/standin.err" "$out/controller.err" >&2
+if [ $standin_status -ne 0 ] || [ $controller_status -ne 0 ]; then
+    echo "FAIL: the stand-in ended with status $standin_status, the controller with" \
+         "$controller_status" >&2
+    exit 1
+fi
+# Windows writes text with CR LF.
+if ! tr -d '\r' <"$out/standin.out" | cmp -s - "$source_dir/examples/crossing/vissim/rush-hour.wishes"; then
+    tr -d '\r' <"$out/standin.out" | diff "$source_dir/examples/crossing/vissim/rush-hour.wishes" - |
+        head -20 >&2
+    echo "FAIL: the wished pictures over DDEML differ from those over the local socket" >&2
+    exit 1
+fi
+echo "PASS: the crossing for 600 s over DDEML, the same wished pictures as over the local socket"

@@ -6,7 +6,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 #include <memory>
@@ -127,6 +129,16 @@ class GuiTest : public ::testing::Test {
     }
     std::string example(const char* relative) const {
         return std::string(RUVALDA_SOURCE_DIR) + "/examples/" + relative;
+    }
+    // A picture of the window in the test's folder, and with RUVALDA_SCREENSHOT_DIR set there
+    // too (docs/ keeps them).
+    void save(QWidget* window, const char* name) {
+        const QPixmap picture = window->grab();
+        ASSERT_FALSE(picture.isNull());
+        ASSERT_TRUE(picture.save(QString::fromStdString(dir) + "/" + name));
+        if (const char* wanted = std::getenv("RUVALDA_SCREENSHOT_DIR")) {
+            ASSERT_TRUE(picture.save(QDir(wanted).filePath(name)));
+        }
     }
     // One real-time tick at wall millisecond `millis`, then one drive tick.
     void tick(int millis) {

@@ -21,14 +21,6 @@ namespace {
 
 class ScreenshotTest : public GuiTest {
   protected:
-    void save(QWidget* window, const char* name) {
-        const QPixmap picture = window->grab();
-        ASSERT_FALSE(picture.isNull());
-        ASSERT_TRUE(picture.save(QString::fromStdString(dir) + "/" + name));
-        if (const char* wanted = std::getenv("RUVALDA_SCREENSHOT_DIR")) {
-            ASSERT_TRUE(picture.save(QDir(wanted).filePath(name)));
-        }
-    }
     // Every button and label shows its whole caption.
     void expect_captions_fit(QWidget* window) {
         for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {

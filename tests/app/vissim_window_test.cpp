@@ -116,6 +116,9 @@ TEST_F(VissimWindowTest, conversation_drivesTheEngineMapAndTraceUntilTheDisconne
         }
     }
     EXPECT_EQ(1, end_requests) << "the disconnect ends the program";
+    QApplication::processEvents();
+    save(main_window.get(), "vissim-main-window.png");
+    save(map_window.get(), "vissim-map.png");
 
     main_window->ItemTraceVissimCommunicationsClick();  // closes the trace
     const std::string text = read_file(trace);

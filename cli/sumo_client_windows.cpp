@@ -1,0 +1,15 @@
+// The Windows build of ruvalda-cli serves VISSIM; SUMO and its bridge run on Linux.
+#include "cli/sumo_client.h"
+#include "output/output.h"
+
+namespace ruvalda::cli {
+
+int run_sumo_client(const std::string& address_argument) {
+    report_error(ERROR, "ruvalda-cli sumo",
+                 "The SUMO coupling is not in the Windows build of ruvalda-cli (asked for %s); "
+                 "use the Linux build.",
+                 address_argument.c_str());
+    return 1;
+}
+
+}  // namespace ruvalda::cli
