@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <memory>
 
 #include "map/map_model.h"
 #include "map/map_widgets.h"
@@ -43,7 +44,17 @@ struct Conversation {
 
 class VissimWindowTest : public GuiTest {
   protected:
-    RuntimeDir runtime;  // where the controller's socket goes
+    RuntimeDir runtime;                // where the controller's socket goes
+    std::unique_ptr<WorkingDir> here;  // where its error file goes
+
+    void SetUp() override {
+        GuiTest::SetUp();
+        here = std::make_unique<WorkingDir>(dir);
+    }
+    void TearDown() override {
+        GuiTest::TearDown();
+        here.reset();
+    }
 
     QStringList vissim_arguments(const char* number) const {
         return {number, "3", "x", QString::fromStdString(example("crossing/crossing.rvc")), "y"};
@@ -59,7 +70,10 @@ class VissimWindowTest : public GuiTest {
                 c.error = vissim.last_error();
                 return c;
             }
-            if (vissim.poke("Init", bytes({999})) == LsaPokeResult::Acknowledged) ++c.acknowledged;
+            std::vector<std::int32_t> init;
+            for (int sg : {1, 2, 4, 5, 7, 8, 10, 11}) init.insert(init.end(), {2001, sg, 2});
+            init.push_back(999);
+            if (vissim.poke("Init", bytes(init)) == LsaPokeResult::Acknowledged) ++c.acknowledged;
             for (int k = 1; k <= steps; ++k) {
                 std::vector<std::int32_t> buffer;
                 for (int sg : {1, 2, 4, 5, 7, 8, 10, 11})
@@ -119,6 +133,12 @@ TEST_F(VissimWindowTest, conversation_drivesTheEngineMapAndTraceUntilTheDisconne
     QApplication::processEvents();
     save(main_window.get(), "vissim-main-window.png");
     save(map_window.get(), "vissim-map.png");
+
+    // The map was redrawn at "Init": streams VISSIM did not report were warned about, once each.
+    const std::string warnings = read_file(dir + "/lsa7.err");
+    EXPECT_EQ(0u, warnings.find("LSA 3\nFunktion LSA_PUFF.VonLSA:\n"));
+    EXPECT_NE(std::string::npos, warnings.find("Interne Signalgruppennummer 31 unbekannt!\n"));
+    EXPECT_EQ(std::string::npos, warnings.find("Interne Signalgruppennummer 1 unbekannt!\n"));
 
     main_window->ItemTraceVissimCommunicationsClick();  // closes the trace
     const std::string text = read_file(trace);

@@ -139,6 +139,16 @@ ShortTempDir::~ShortTempDir() {
     if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
 }
 
+WorkingDir::WorkingDir(const std::string& path)
+    : previous_(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(path);
+}
+
+WorkingDir::~WorkingDir() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+}
+
 RuntimeDir::RuntimeDir() {
     if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
         previous_ = old;

@@ -60,6 +60,18 @@ class ShortTempDir {
   private:
     std::string path_;
 };
+// Makes a folder the current one for the life of the object (the VISSIM coupling writes its
+// error file there).
+class WorkingDir {
+  public:
+    explicit WorkingDir(const std::string& path);
+    ~WorkingDir();
+    WorkingDir(const WorkingDir&) = delete;
+    WorkingDir& operator=(const WorkingDir&) = delete;
+
+  private:
+    std::string previous_;
+};
 // Points XDG_RUNTIME_DIR at a short folder for the life of the object, where the VISSIM
 // coupling's local sockets go.
 class RuntimeDir {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,12 @@ class LsaPuffTest : public ::testing::Test {
   protected:
     std::vector<Seen> errors;
     std::string dir;
-    std::filesystem::path previous;
+    std::unique_ptr<test::WorkingDir> here;
 
     void SetUp() override {
         // Run-time warnings go to lsa0.err in the current folder.
         dir = test::temp_dir();
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(dir);
+        here = std::make_unique<test::WorkingDir>(dir);
         reset_lsa_fehl();
         reset_lsa_puff();
         lsa_fehl_state.box = [this](const std::string& text) { errors.push_back(parse_box(text)); };
@@ -53,7 +53,7 @@ class LsaPuffTest : public ::testing::Test {
         lsa_fehl_state.box = nullptr;
         reset_lsa_fehl();
         reset_lsa_puff();
-        std::filesystem::current_path(previous);
+        here.reset();
     }
 
     // The warnings written so far, after the error file's first line.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,14 +54,13 @@ class LsaTest : public test::EngineTest {
     int arranged = 0;
     std::map<int, int> ticked;  // detector -> state set on the map
     std::string dir;
-    std::filesystem::path previous;
+    std::unique_ptr<test::WorkingDir> here;
     static constexpr LsaConv CONV = 77;
 
     void SetUp() override {
         EngineTest::SetUp();
         dir = test::temp_dir();
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(dir);
+        here = std::make_unique<test::WorkingDir>(dir);
         reset_lsa();
         reset_lsa_puff();
         reset_lsa_fehl();
@@ -80,7 +80,7 @@ class LsaTest : public test::EngineTest {
         lsa_fehl_state.box = nullptr;
         reset_lsa_fehl();
         reset_reader_state();
-        std::filesystem::current_path(previous);
+        here.reset();
         EngineTest::TearDown();
     }
 

@@ -151,9 +151,9 @@ StandinResult run_standin(LsaClientTransport& t, const Scenario& scenario,
         result.error = t.last_error();
         return result;
     }
-    std::vector<std::uint8_t> init;
-    put(init, 999);
-    if (const LsaPokeResult r = t.poke("Init", init); r != LsaPokeResult::Acknowledged) {
+    // "Init" carries the state at time 0, as each step does.
+    build_step(v, 0, 0);
+    if (const LsaPokeResult r = t.poke("Init", v.buffer); r != LsaPokeResult::Acknowledged) {
         result.error = std::string("Init answered ") + poke_failure(r) + " " + t.last_error();
         return result;
     }
