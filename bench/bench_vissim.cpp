@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "vissim/lsa_puff.h"
 #include "vissim/lsa_socket.h"
 
 namespace ruvalda::bench {
@@ -17,11 +18,6 @@ namespace {
 
 const std::string SOURCE = RUVALDA_SOURCE_DIR;
 const std::string CROSSING = SOURCE + "/examples/crossing/crossing.rvc";
-
-void put(std::vector<std::uint8_t>& out, std::int32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
-}
 
 // One "Rechnen" buffer per step: the crossing's 16 signal groups, its 18 detectors alternating
 // between busy and free every few seconds, the time.
@@ -31,22 +27,22 @@ std::vector<std::uint8_t> rechnen(std::int64_t step) {
                                     1111, 1311, 1321, 1331, 1341, 1351, 1361, 1371, 1381};
     std::vector<std::uint8_t> b;
     for (int g : groups) {
-        put(b, 2001);
-        put(b, g);
-        put(b, 2);
+        lsa_append_value(b, 2001);
+        lsa_append_value(b, g);
+        lsa_append_value(b, 2);
     }
     for (int d : detectors) {
         const int on = ((step / 15 + d) % 3) == 0 ? 1 : 0;
         for (int c : {3001, 3011, 3031}) {
-            put(b, c);
-            put(b, d);
-            put(b, c == 3031 ? on * 100 : on);
+            lsa_append_value(b, c);
+            lsa_append_value(b, d);
+            lsa_append_value(b, c == 3031 ? on * 100 : on);
         }
     }
-    put(b, 9101);
-    put(b, 0);
-    put(b, static_cast<std::int32_t>(step));
-    put(b, 999);
+    lsa_append_value(b, 9101);
+    lsa_append_value(b, 0);
+    lsa_append_value(b, static_cast<std::int32_t>(step));
+    lsa_append_value(b, 999);
     return b;
 }
 
@@ -68,7 +64,7 @@ void BM_VissimPairsOverLocalSocket(benchmark::State& state) {
         return;
     }
     std::vector<std::uint8_t> init;
-    put(init, 999);
+    lsa_append_value(init, 999);
     vissim.poke("Init", init);
     std::int64_t step = 0;
     std::vector<std::uint8_t> reply;

@@ -24,32 +24,10 @@ constexpr int MAX_FRAMES = 64;
 constexpr std::int32_t MAX_TIME_VALUE = 500;  // 100 s at five steps a second
 
 bool far_ahead(const LsaFrame& frame) {
-    const auto& d = frame.data;
-    for (std::size_t i = 0; i + 12 <= d.size(); i += 4) {
-        auto at = [&](std::size_t k) {
-            return static_cast<std::int32_t>(static_cast<std::uint32_t>(d[k]) |
-                                             static_cast<std::uint32_t>(d[k + 1]) << 8 |
-                                             static_cast<std::uint32_t>(d[k + 2]) << 16 |
-                                             static_cast<std::uint32_t>(d[k + 3]) << 24);
-        };
-        if (at(i) == 9101 && (at(i + 8) > MAX_TIME_VALUE || at(i + 8) < 0)) return true;
-    }
+    const std::vector<std::int32_t> v = lsa_values(frame.data);
+    for (std::size_t i = 0; i + 2 < v.size(); ++i)
+        if (v[i] == 9101 && (v[i + 2] > MAX_TIME_VALUE || v[i + 2] < 0)) return true;
     return false;
-}
-
-LsaXtyp type_of(std::uint8_t kind) {
-    switch (kind) {
-        case LSA_FRAME_CONNECT:
-            return LsaXtyp::Connect;
-        case LSA_FRAME_POKE:
-            return LsaXtyp::Poke;
-        case LSA_FRAME_REQUEST:
-            return LsaXtyp::Request;
-        case LSA_FRAME_DISCONNECT:
-            return LsaXtyp::Disconnect;
-        default:
-            return LsaXtyp::Other;
-    }
 }
 
 }  // namespace
@@ -79,10 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::size_t pos = 0;
     for (int n = 0; n < MAX_FRAMES && size - pos >= 4; ++n) {
-        const std::uint32_t length = static_cast<std::uint32_t>(data[pos]) |
-                                     static_cast<std::uint32_t>(data[pos + 1]) << 8 |
-                                     static_cast<std::uint32_t>(data[pos + 2]) << 16 |
-                                     static_cast<std::uint32_t>(data[pos + 3]) << 24;
+        const auto length = static_cast<std::uint32_t>(lsa_load_value(data + pos));
         pos += 4;
         if (length > size - pos) break;
         LsaFrame frame;
@@ -90,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pos += length;
         if (!whole || far_ahead(frame)) continue;
         LsaTransaction t;
-        t.type = type_of(frame.kind);
+        t.type = lsa_frame_type(frame.kind);
         t.format = frame.format;
         t.conv = 1;
         t.hsz1 = transport.create_string_handle(frame.topic.c_str());

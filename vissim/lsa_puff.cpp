@@ -13,6 +13,25 @@ namespace ruvalda {
 
 LsaPuffState lsa_puff_state;
 
+void lsa_append_value(std::vector<std::uint8_t>& out, std::int32_t value) {
+    out.resize(out.size() + 4);
+    lsa_store_value(out.data() + out.size() - 4, value);
+}
+
+std::vector<std::uint8_t> lsa_bytes(const std::vector<std::int32_t>& values) {
+    std::vector<std::uint8_t> out;
+    out.reserve(values.size() * 4);
+    for (const std::int32_t v : values) lsa_append_value(out, v);
+    return out;
+}
+
+std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data) {
+    std::vector<std::int32_t> out;
+    out.reserve(data.size() / 4);
+    for (std::size_t i = 0; i + 4 <= data.size(); i += 4) out.push_back(lsa_load_value(&data[i]));
+    return out;
+}
+
 void reset_lsa_puff() {
     lsa_puff_state = LsaPuffState{};
 }
@@ -274,8 +293,7 @@ bool SchreibePuffer(std::int32_t value) {
         fehler(INTERNAL, "PROZKOMM.SchreibePuffer", "DdeAddData()");
         return false;
     }
-    const auto u = static_cast<std::uint32_t>(value);
-    for (std::size_t i = 0; i < 4; ++i) data[offset + i] = static_cast<std::uint8_t>(u >> (8 * i));
+    lsa_store_value(data.data() + offset, value);
     lsa_puff_state.write_offset = offset + 4;
     return true;
 }
@@ -302,9 +320,7 @@ bool LiesPuffer(std::int32_t& value) {
         fehler(INTERNAL, "PROZKOMM.LiesPuffer", 17);
         return false;
     }
-    std::uint32_t u = 0;
-    for (std::size_t i = 0; i < 4; ++i) u |= static_cast<std::uint32_t>(data[pos + i]) << (8 * i);
-    value = static_cast<std::int32_t>(u);
+    value = lsa_load_value(data.data() + pos);
     lsa_puff_state.read_pos = pos + 4;
     return true;
 }

@@ -102,6 +102,22 @@ struct LsaPuffState {
 };
 
 extern LsaPuffState lsa_puff_state;
+
+// One 32-bit value of the wire format, little-endian, at a byte position.
+inline void lsa_store_value(std::uint8_t* at, std::int32_t value) {
+    const auto u = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+inline std::int32_t lsa_load_value(const std::uint8_t* at) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+        static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24);
+}
+// Whole buffers, for VISSIM's side of the conversation and for tests: values appended, and the
+// whole values of a buffer (trailing bytes of a partial value are left out).
+void lsa_append_value(std::vector<std::uint8_t>& out, std::int32_t value);
+std::vector<std::uint8_t> lsa_bytes(const std::vector<std::int32_t>& values);
+std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data);
 // Drops the buffer, the current data and the caches.
 void reset_lsa_puff();
 

@@ -124,6 +124,21 @@ std::string lsa_socket_path(const std::string& service) {
     return dir;
 }
 
+LsaXtyp lsa_frame_type(std::uint8_t kind) {
+    switch (kind) {
+        case LSA_FRAME_CONNECT:
+            return LsaXtyp::Connect;
+        case LSA_FRAME_POKE:
+            return LsaXtyp::Poke;
+        case LSA_FRAME_REQUEST:
+            return LsaXtyp::Request;
+        case LSA_FRAME_DISCONNECT:
+            return LsaXtyp::Disconnect;
+        default:
+            return LsaXtyp::Other;
+    }
+}
+
 bool lsa_encode_frame(const LsaFrame& frame, std::vector<std::uint8_t>* out) {
     if (frame.topic.size() > LSA_NAME_MAX || frame.item.size() > LSA_NAME_MAX) return false;
     const std::size_t body =
@@ -323,19 +338,10 @@ void LsaSocketServer::read_frame() {
         return;
     }
     t.conv = s_.conv;
-    switch (frame.kind) {
-        case LSA_FRAME_POKE:
-            t.type = LsaXtyp::Poke;
-            break;
-        case LSA_FRAME_REQUEST:
-            t.type = LsaXtyp::Request;
-            break;
-        case LSA_FRAME_DISCONNECT:
-            end_conversation(true);
-            return;
-        default:
-            t.type = LsaXtyp::Other;
-            break;
+    t.type = lsa_frame_type(frame.kind);
+    if (t.type == LsaXtyp::Disconnect) {
+        end_conversation(true);
+        return;
     }
     const LsaAnswer a = s_.callback(t);
     if (s_.conv_fd < 0) return;  // ended inside the transaction

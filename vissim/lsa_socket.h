@@ -36,6 +36,9 @@ struct LsaFrame {
     std::vector<std::uint8_t> data;
 };
 
+// The transaction a frame kind asks for (Other for unknown kinds).
+LsaXtyp lsa_frame_type(std::uint8_t kind);
+
 // Encodes a client frame; false when a name is too long.
 bool lsa_encode_frame(const LsaFrame& frame, std::vector<std::uint8_t>* out);
 // Decodes the body of a client frame (after its length word); false when it is malformed.

@@ -16,24 +16,6 @@
 namespace ruvalda::test {
 namespace {
 
-std::vector<std::uint8_t> bytes(const std::vector<std::int32_t>& values) {
-    std::vector<std::uint8_t> out;
-    for (std::int32_t v : values)
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
-    return out;
-}
-
-std::vector<std::int32_t> values(const std::vector<std::uint8_t>& data) {
-    std::vector<std::int32_t> out;
-    for (std::size_t i = 0; i + 4 <= data.size(); i += 4)
-        out.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(data[i]) |
-                                                static_cast<std::uint32_t>(data[i + 1]) << 8 |
-                                                static_cast<std::uint32_t>(data[i + 2]) << 16 |
-                                                static_cast<std::uint32_t>(data[i + 3]) << 24));
-    return out;
-}
-
 // What VISSIM's side saw.
 struct Conversation {
     bool connected = false;
@@ -73,7 +55,8 @@ class VissimWindowTest : public GuiTest {
             std::vector<std::int32_t> init;
             for (int sg : {1, 2, 4, 5, 7, 8, 10, 11}) init.insert(init.end(), {2001, sg, 2});
             init.push_back(999);
-            if (vissim.poke("Init", bytes(init)) == LsaPokeResult::Acknowledged) ++c.acknowledged;
+            if (vissim.poke("Init", lsa_bytes(init)) == LsaPokeResult::Acknowledged)
+                ++c.acknowledged;
             for (int k = 1; k <= steps; ++k) {
                 std::vector<std::int32_t> buffer;
                 for (int sg : {1, 2, 4, 5, 7, 8, 10, 11})
@@ -81,11 +64,11 @@ class VissimWindowTest : public GuiTest {
                 const int on = k >= occupied_from ? 1 : 0;
                 buffer.insert(buffer.end(),
                               {3001, 1011, on, 3031, 1011, on * 100, 9101, 0, k, 999});
-                if (vissim.poke("Rechnen", bytes(buffer)) == LsaPokeResult::Acknowledged)
+                if (vissim.poke("Rechnen", lsa_bytes(buffer)) == LsaPokeResult::Acknowledged)
                     ++c.acknowledged;
                 std::vector<std::uint8_t> reply;
                 if (!vissim.request("Wunschbild", &reply)) break;
-                const std::vector<std::int32_t> v = values(reply);
+                const std::vector<std::int32_t> v = lsa_values(reply);
                 for (std::size_t i = 0; i + 2 < v.size(); i += 3)
                     if (v[i] == 2002 || v[i] == 2003) c.wishes[v[i + 1]] = v[i + 2];
             }

@@ -65,27 +65,14 @@ class LsaPuffTest : public ::testing::Test {
     }
 
     static void poke(const std::vector<std::int32_t>& values) {
-        lsa_puff_state.data.clear();
-        for (std::int32_t v : values) {
-            const auto u = static_cast<std::uint32_t>(v);
-            for (int i = 0; i < 4; ++i)
-                lsa_puff_state.data.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
-        }
+        lsa_puff_state.data = lsa_bytes(values);
         LSAPufferAuspacken(true);
     }
 
     static std::vector<std::int32_t> reply() {
         EXPECT_TRUE(LSAPufferPacken());
-        std::vector<std::int32_t> out;
-        const auto& d = lsa_puff_state.data;
-        EXPECT_EQ(d.size() % 4, 0u);
-        for (std::size_t i = 0; i + 4 <= d.size(); i += 4) {
-            std::uint32_t u = 0;
-            for (std::size_t k = 0; k < 4; ++k)
-                u |= static_cast<std::uint32_t>(d[i + k]) << (8 * k);
-            out.push_back(static_cast<std::int32_t>(u));
-        }
-        return out;
+        EXPECT_EQ(lsa_puff_state.data.size() % 4, 0u);
+        return lsa_values(lsa_puff_state.data);
     }
 };
 

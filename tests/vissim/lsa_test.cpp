@@ -27,25 +27,6 @@ const std::string SOURCE = RUVALDA_SOURCE_DIR;
 
 using test::MemoryTransport;
 
-std::vector<std::uint8_t> bytes(const std::vector<std::int32_t>& values) {
-    std::vector<std::uint8_t> out;
-    for (std::int32_t v : values) {
-        const auto u = static_cast<std::uint32_t>(v);
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
-    }
-    return out;
-}
-
-std::vector<std::int32_t> values(const std::vector<std::uint8_t>& data) {
-    std::vector<std::int32_t> out;
-    for (std::size_t i = 0; i + 4 <= data.size(); i += 4) {
-        std::uint32_t u = 0;
-        for (std::size_t k = 0; k < 4; ++k) u |= static_cast<std::uint32_t>(data[i + k]) << (8 * k);
-        out.push_back(static_cast<std::int32_t>(u));
-    }
-    return out;
-}
-
 class LsaTest : public test::EngineTest {
   protected:
     MemoryTransport transport;
@@ -96,7 +77,7 @@ class LsaTest : public test::EngineTest {
     }
     std::uint32_t poke(const char* item, const std::vector<std::int32_t>& triples,
                        const char* topic = "VISSIM") {
-        const std::vector<std::uint8_t> data = bytes(triples);
+        const std::vector<std::uint8_t> data = lsa_bytes(triples);
         LsaTransaction t;
         t.type = LsaXtyp::Poke;
         t.format = LSA_FORMAT;
@@ -117,7 +98,7 @@ class LsaTest : public test::EngineTest {
         t.hsz1 = hsz(topic);
         t.hsz2 = hsz(item);
         const LsaAnswer a = DdeCallbackLSA(t);
-        return a.has_reply ? values(*a.reply) : std::vector<std::int32_t>{};
+        return a.has_reply ? lsa_values(*a.reply) : std::vector<std::int32_t>{};
     }
 
     void load_crossing() {

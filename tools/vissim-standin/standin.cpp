@@ -5,6 +5,8 @@
 #include <cmath>
 #include <map>
 
+#include "vissim/lsa_puff.h"
+
 namespace ruvalda::standin {
 
 namespace {
@@ -25,25 +27,10 @@ struct Vissim {
     std::vector<std::uint8_t> buffer;
 };
 
-void put(std::vector<std::uint8_t>& out, std::int32_t value) {
-    const auto u = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
-}
-
 void triple(std::vector<std::uint8_t>& out, std::int32_t c, std::int32_t n, std::int32_t v) {
-    put(out, c);
-    put(out, n);
-    put(out, v);
-}
-
-std::vector<std::int32_t> values_of(const std::vector<std::uint8_t>& data) {
-    std::vector<std::int32_t> out;
-    for (std::size_t i = 0; i + 4 <= data.size(); i += 4)
-        out.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(data[i]) |
-                                                static_cast<std::uint32_t>(data[i + 1]) << 8 |
-                                                static_cast<std::uint32_t>(data[i + 2]) << 16 |
-                                                static_cast<std::uint32_t>(data[i + 3]) << 24));
-    return out;
+    lsa_append_value(out, c);
+    lsa_append_value(out, n);
+    lsa_append_value(out, v);
 }
 
 const char* poke_failure(LsaPokeResult r) {
@@ -75,14 +62,14 @@ void build_step(Vissim& v, std::int64_t millis, std::int32_t time_value) {
         triple(b, 3011, d, det.impulse ? 1 : 0);
         triple(b, 3031, d, static_cast<std::int32_t>(std::min<std::int64_t>(hundredths, 1 << 30)));
     }
-    put(b, 999);
+    lsa_append_value(b, 999);
 }
 
 // Checks the reply and applies it: wished pictures shown, impulses cleared. Empty when fine.
 std::string take_reply(Vissim& v, const std::vector<std::uint8_t>& data, std::int32_t sent,
                        double seconds, const StandinOptions& o, std::int64_t* wishes) {
     if (data.size() % 4 != 0) return "reply of " + std::to_string(data.size()) + " bytes";
-    const std::vector<std::int32_t> r = values_of(data);
+    const std::vector<std::int32_t> r = lsa_values(data);
     if (r.empty() || r.back() != 999 || (r.size() - 1) % 3 != 0)
         return "reply does not end with 999 after whole triples";
     if (r.size() < 10 || r[0] != 1000 || r[3] != 1002 || r[6] != 1011)
