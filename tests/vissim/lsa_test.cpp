@@ -292,6 +292,22 @@ TEST_F(LsaTest, detectorOnInTwoSteps_isFedOnceAndClearedAfterBoth) {
     EXPECT_EQ(fed, 1);
 }
 
+TEST_F(LsaTest, detector2000_isNeverFedEvenWhenTranslated) {
+    // The crossing with a translation table that knows VISSIM detectors 2000 and 1999.
+    const std::string control = dir + "/crossing.rvc";
+    std::filesystem::copy_file(SOURCE + "/examples/crossing/crossing.rvc", control);
+    test::write_file(dir + "/crossing.DTL", "2000 11\n1999 12\n");
+    reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
+    reader_state.sequence_handler = ReadSequenceSection;
+    ASSERT_EQ(1, RVLoadFile(control.c_str()));
+    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_EQ(poke("Init", {999}), LSA_FACK);
+    ASSERT_EQ(poke("Rechnen", {3011, 2000, 1, 3011, 1999, 1, 9101, 0, 1, 999}), LSA_FACK);
+    EXPECT_EQ(RVExportDetector(11), 0);
+    EXPECT_EQ(RVExportDetector(12), 1);
+    EXPECT_EQ(request().size(), 13u);  // 1000, 1002, 1011, the clear for 1999 and 999
+}
+
 TEST_F(LsaTest, targetTenths_truncateTheSinglePrecisionTime) {
     EXPECT_EQ(lsa_target_tenths(0.05f), 0);
     EXPECT_EQ(lsa_target_tenths(0.1f), 1);
