@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
-#include "vissim/lsa.h"
 #include "app/dialog_host.h"
 #include "app/sumo_protocol.h"
 #include "app/window_position.h"
@@ -31,6 +30,7 @@
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_model.h"
 #include "traceset/select_formula.h"
+#include "vissim/lsa.h"
 
 namespace ruvalda {
 

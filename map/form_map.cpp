@@ -15,7 +15,6 @@
 #include <QTimer>
 
 #include "app/app_state.h"
-#include "vissim/lsa.h"
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "app/identification.h"
@@ -30,6 +29,7 @@
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
+#include "vissim/lsa.h"
 
 namespace ruvalda {
 
