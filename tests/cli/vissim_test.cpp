@@ -141,6 +141,11 @@ TEST_F(VissimCliTest, controllerNumberOutOfRange_showsTheCouplingsReportAndFails
                          "Grund:    Unzulässiger Parameter <nr>\n"))
         << r.err;
     EXPECT_EQ(2, run_cli({"vissim", "7", CROSSING}, controller_dir).exit_code);
+    const Result unwritable =
+        run_cli({"vissim", "7", "3", CROSSING, "--vissim-trace", "no/such/folder/comm.txt"},
+                controller_dir);
+    EXPECT_EQ(1, unwritable.exit_code);
+    EXPECT_NE(std::string::npos, unwritable.err.find("cannot write no/such/folder/comm.txt"));
 }
 
 TEST_F(VissimCliTest, secondControllerOnTheSameNumber_isRefused) {
