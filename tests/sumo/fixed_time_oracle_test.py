@@ -30,17 +30,6 @@ ROUTE_SEED = 7
 
 
 
-def sumo_options(out_dir):
-    """The options the bridge starts SUMO with (tools/sumo-bridge/sumo_bridge.py)."""
-    return ["--step-length", "0.1", "--seed", str(SEED),
-            "--collision.check-junctions", "true", "--collision.action", "warn",
-            "--collision-output", os.path.join(out_dir, "collisions.xml"),
-            "--time-to-teleport", "-1",
-            "--statistic-output", os.path.join(out_dir, "statistics.xml"),
-            "--tripinfo-output", os.path.join(out_dir, "tripinfo.xml"),
-            "--log", os.path.join(out_dir, "sumo.log"), "--no-step-log", "true"]
-
-
 def body(path):
     """The file without SUMO's leading header comment (date, version, options)."""
     with open(path, "rb") as f:
@@ -58,6 +47,9 @@ def main():
     if not shutil.which("sumo") or not shutil.which("netconvert"):
         print("SUMO is not installed; skipped")
         return 77
+    # SUMO alone runs with the bridge's own options.
+    sys.path.insert(0, os.path.join(src, "tools", "sumo-bridge"))
+    from sumo_bridge import sumo_options
     ex = os.path.join(src, "examples", "crossing", "sumo")
     fixed = os.path.join(ex, "fixed-time")
     tmp = tempfile.mkdtemp(prefix="ruvalda-oracle-")
@@ -87,7 +79,7 @@ def main():
         env.setdefault("SUMO_HOME", "/usr/share/sumo")
         r = subprocess.run(["sumo", "-c", sumocfg, "--additional-files",
                             detectors + "," + os.path.join(fixed, "fixed-time.add.xml"),
-                            "--end", str(SIM_SECONDS)] + sumo_options(alone),
+                            "--end", str(SIM_SECONDS)] + sumo_options(alone, 0.1, SEED),
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=env)
         check(r.returncode == 0, f"SUMO alone runs (exit {r.returncode}) {r.stdout[-300:]}")
 

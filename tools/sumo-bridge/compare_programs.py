@@ -28,6 +28,8 @@ import tempfile
 import time
 import xml.etree.ElementTree as ET
 
+from sumo_bridge import sumo_options
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 EX = os.path.join(ROOT, "examples", "crossing", "sumo")
@@ -64,17 +66,6 @@ ACTUATED = """<additional>
 """
 
 
-def sumo_options(out_dir):
-    """The options the bridge starts SUMO with."""
-    return ["--step-length", "0.1", "--seed", str(SUMO_SEED),
-            "--collision.check-junctions", "true", "--collision.action", "warn",
-            "--collision-output", os.path.join(out_dir, "collisions.xml"),
-            "--time-to-teleport", "-1",
-            "--statistic-output", os.path.join(out_dir, "statistics.xml"),
-            "--tripinfo-output", os.path.join(out_dir, "tripinfo.xml"),
-            "--log", os.path.join(out_dir, "sumo.log"), "--no-step-log", "true"]
-
-
 def waiting_times(tripinfo):
     return [float(t.get("waitingTime")) for t in ET.parse(tripinfo).getroot().iter("tripinfo")]
 
@@ -106,7 +97,7 @@ def run_actuated(work, seed):
     add = os.path.join(work, "actuated.add.xml")
     start = time.monotonic()
     subprocess.run(["sumo", "-c", cfg, "--additional-files",
-                    os.path.join(EX, "crossing.det.xml") + "," + add] + sumo_options(out),
+                    os.path.join(EX, "crossing.det.xml") + "," + add] + sumo_options(out, 0.1, SUMO_SEED),
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return waiting_times(os.path.join(out, "tripinfo.xml")), time.monotonic() - start
 

@@ -69,6 +69,19 @@ class ConfigError(Exception):
     pass
 
 
+def sumo_options(out_dir, step_length, seed):
+    """The options SUMO runs with under the bridge: collisions checked at junctions and only
+    warned about, no teleports, statistics, trip information and the log in out_dir. The tests
+    and compare_programs.py run SUMO alone with the same options."""
+    return ["--step-length", str(step_length), "--seed", str(seed),
+            "--collision.check-junctions", "true", "--collision.action", "warn",
+            "--collision-output", os.path.join(out_dir, "collisions.xml"),
+            "--time-to-teleport", "-1",
+            "--statistic-output", os.path.join(out_dir, "statistics.xml"),
+            "--tripinfo-output", os.path.join(out_dir, "tripinfo.xml"),
+            "--log", os.path.join(out_dir, "sumo.log"), "--no-step-log", "true"]
+
+
 def log(text):
     print("sumo-bridge: " + text, file=sys.stderr, flush=True)
 
@@ -302,14 +315,8 @@ def main():
     os.makedirs(cfg["outputs"], exist_ok=True)
     out = cfg["outputs"]
     sumo_log = os.path.join(out, "sumo.log")
-    cmd = [("sumo-gui" if args.gui else args.sumo_binary), "-c", cfg["sumocfg"],
-           "--step-length", str(cfg["step_length"]), "--seed", str(cfg["seed"]),
-           "--collision.check-junctions", "true", "--collision.action", "warn",
-           "--collision-output", os.path.join(out, "collisions.xml"),
-           "--time-to-teleport", "-1",
-           "--statistic-output", os.path.join(out, "statistics.xml"),
-           "--tripinfo-output", os.path.join(out, "tripinfo.xml"),
-           "--log", sumo_log, "--no-step-log", "true"]
+    cmd = [("sumo-gui" if args.gui else args.sumo_binary), "-c", cfg["sumocfg"]] + \
+        sumo_options(out, cfg["step_length"], cfg["seed"])
 
     steps = 0
     arrived = 0
