@@ -15,7 +15,7 @@ import subprocess
 import sys
 import tempfile
 
-from sumo_support import build_net, check, failures, wait_ports
+from sumo_support import build_net, check, check_clean_summary, failures, wait_ports
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 200
@@ -100,20 +100,10 @@ def run(cli, src, tmp):
         check(numbers and all(n.startswith(digit) and len(n) == 4 for n in numbers),
               f"{tls}: detectors {digit}xxx only ({sorted(numbers)})")
 
-    try:
-        s = json.load(open(summary))
-    except (OSError, ValueError):
-        check(False, "summary written")
-        return
-    check(s["steps"] == SIM_SECONDS * 10, f"{SIM_SECONDS * 10} steps taken ({s['steps']})")
     # the bridge's counts cover both junctions, so zero holds for each of them
-    check(s["collisions"] == 0, f"no collision at any junction ({s['collisions']})")
-    check(s["teleports"] == 0, f"no teleport ({s['teleports']})")
-    check(s["emergency_stops"] == 0, f"no emergency stop ({s['emergency_stops']})")
-    check(s["emergency_braking_warnings"] == 0,
-          f"no emergency braking ({s['emergency_braking_warnings']})")
-    check(s["conflicting_green_pairs"] == 0,
-          f"no conflicting G pair at any junction ({s['conflicting_green_pairs']}, {s['first_conflicting_green']})")
+    s = check_clean_summary(summary, SIM_SECONDS * 10, " at any junction")
+    if s is None:
+        return
     col = open(os.path.join(tmp, "out", "collisions.xml")).read()
     for tls, (_, _, sides, prefix) in JUNCTIONS.items():
         lanes = re.findall(r'lane="([^"]*)"', col)

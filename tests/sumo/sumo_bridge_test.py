@@ -14,7 +14,7 @@ import subprocess
 import sys
 import tempfile
 
-from sumo_support import build_net, check, failures, wait_ports
+from sumo_support import build_net, check, check_clean_summary, failures, wait_ports
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 300
@@ -89,19 +89,9 @@ def real_controller(sc, cli):
     ctl_log.seek(0)
     monitor = [line for line in ctl_log.read().splitlines() if "Conflict monitor" in line]
     check(monitor == ["Conflict monitor: 0 violations."], f"the conflict monitor is clean {monitor}")
-    try:
-        s = json.load(open(os.path.join(d, "summary.json")))
-    except (OSError, ValueError):
-        check(False, "summary written")
+    s = check_clean_summary(os.path.join(d, "summary.json"), SIM_SECONDS * 10)
+    if s is None:
         return
-    check(s["steps"] == SIM_SECONDS * 10, f"{SIM_SECONDS * 10} steps taken ({s['steps']})")
-    check(s["collisions"] == 0, f"no collision ({s['collisions']})")
-    check(s["teleports"] == 0, f"no teleport ({s['teleports']})")
-    check(s["emergency_stops"] == 0, f"no emergency stop ({s['emergency_stops']})")
-    check(s["emergency_braking_warnings"] == 0,
-          f"no emergency braking ({s['emergency_braking_warnings']})")
-    check(s["conflicting_green_pairs"] == 0,
-          f"no conflicting G pair ({s['conflicting_green_pairs']}, {s['first_conflicting_green']})")
     for approach in ("n_in", "e_in", "s_in", "w_in"):
         n = s["arrivals_per_approach"].get(approach, 0)
         check(n > 0, f"vehicles from {approach} arrived ({n})")

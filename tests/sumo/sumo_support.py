@@ -1,5 +1,6 @@
 """What the SUMO tests share: the check list, building a network from its netconvert sources,
-and waiting for the bridge's ports file."""
+waiting for the bridge's ports file, and the checks of a clean run's summary."""
+import json
 import os
 import subprocess
 import time
@@ -39,3 +40,23 @@ def wait_ports(path, proc, count=1, limit=30.0):
             return None
         time.sleep(0.05)
     return None
+
+
+def check_clean_summary(path, steps, where=""):
+    """The bridge's summary: `steps` steps taken, and no collision, teleport, emergency stop or
+    braking, nor conflicting G pair (`where` says whose). The summary, or None when unreadable."""
+    try:
+        s = json.load(open(path))
+    except (OSError, ValueError):
+        check(False, "summary written")
+        return None
+    check(s["steps"] == steps, f"{steps} steps taken ({s['steps']})")
+    check(s["collisions"] == 0, f"no collision{where} ({s['collisions']})")
+    check(s["teleports"] == 0, f"no teleport ({s['teleports']})")
+    check(s["emergency_stops"] == 0, f"no emergency stop ({s['emergency_stops']})")
+    check(s["emergency_braking_warnings"] == 0,
+          f"no emergency braking ({s['emergency_braking_warnings']})")
+    check(s["conflicting_green_pairs"] == 0,
+          f"no conflicting G pair{where} ({s['conflicting_green_pairs']}, "
+          f"{s['first_conflicting_green']})")
+    return s
