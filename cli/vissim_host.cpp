@@ -44,13 +44,13 @@ int run_vissim_host(const VissimHostOptions& o) {
     lsa_state.transport = transport.get();
     const bool registered = Init_LSAtoSIM(o.controller);
     if (registered) {
-        const std::optional<std::string> service = VAVOZI_String(o.controller);
+        const std::string& service = lsa_state.service_name;
 #ifdef _WIN32
-        std::fprintf(stderr, "ruvalda-cli: serving DDE service %s\n", service->c_str());
+        std::fprintf(stderr, "ruvalda-cli: serving DDE service %s\n", service.c_str());
         std::fflush(stderr);
         lsa_ddeml_message_loop([&o] { return stop_serving(o); });
 #else
-        std::fprintf(stderr, "ruvalda-cli: serving %s at %s\n", service->c_str(),
+        std::fprintf(stderr, "ruvalda-cli: serving %s at %s\n", service.c_str(),
                      transport->state().path.c_str());
         std::fflush(stderr);
         while (!stop_serving(o)) transport->poll_once(100);

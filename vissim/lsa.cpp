@@ -43,6 +43,7 @@ bool Init_LSAtoSIM(long lsa_number) {
     const std::optional<std::string> name = VAVOZI_String(lsa_number);
     if (!name) return false;  // reported; without a name nobody could ever connect
     LsaServerTransport& t = *s.transport;
+    s.service_name = *name;
     s.service = t.create_string_handle(name->c_str());
     s.hsz_vissim = t.create_string_handle("VISSIM");
     s.hsz_datei_lesen = t.create_string_handle("DateiLesen");

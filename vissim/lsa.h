@@ -31,6 +31,7 @@ struct LsaHost {
 struct LsaState {
     LsaServerTransport* transport = nullptr;
     bool initialised = false;  // the transport took the callback
+    std::string service_name;  // as registered
     LsaHsz service = 0;
     LsaHsz hsz_vissim = 0;
     LsaHsz hsz_datei_lesen = 0;

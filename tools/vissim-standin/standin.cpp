@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "vissim/lsa.h"
 #include "vissim/lsa_puff.h"
 
 namespace ruvalda::standin {
@@ -132,10 +133,9 @@ StandinResult run_standin(LsaClientTransport& t, const Scenario& scenario,
     Vissim v{scenario, {}, {}, 5, {}};
     for (const int sg : scenario.signal_groups) v.pictures[sg] = RED;
     for (const int d : scenario.detectors) v.detectors[d] = Detector{};
-    if (!t.connect("vavozi" + std::string(scenario.controller < 10 ? "0" : "") +
-                       std::to_string(scenario.controller),
-                   "VISSIM", o.connect_timeout_ms)) {
-        result.error = t.last_error();
+    const std::optional<std::string> service = VAVOZI_String(scenario.controller);
+    if (!service || !t.connect(*service, "VISSIM", o.connect_timeout_ms)) {
+        result.error = service ? t.last_error() : "no service name for this controller number";
         return result;
     }
     // "Init" carries the state at time 0, as each step does.
