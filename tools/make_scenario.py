@@ -5,7 +5,8 @@ time in tenths, tab, detector (D051), tab, 1 or 0.
 Vehicles arrive at each vehicle stream as a Poisson stream with a minimum headway; in the
 rush-hour profile the arrivals come in platoons from upstream signals (the rate swings with a
 90 s cycle). Every vehicle occupies the stop-line detector 1 for the time its length needs at
-its speed; on streams with an upstream detector 2 it passes that one about 3 s earlier.
+its speed; on streams with an upstream detector (2, or 3 on the avenue) it passes that one about 3 s
+earlier.
 Pedestrians press the push button (detector 1) of a crossing half at random.
 
     tools/make_scenario.py crossing rush-hour [--seconds 3600] [--seed 1] > rush-hour.txt
@@ -27,6 +28,15 @@ JUNCTIONS = {
         "vehicles": {1: (250, 700), 2: (250, 650), 3: (60, 200), 5: (60, 200), 6: (50, 180)},
         "upstream": set(),
         "pedestrians": {s: (10, 40) for s in (33, 34)},
+    },
+    # the main road's straight streams have two lanes; the scenario drives the first lane's
+    # stop-line loop (detector 1) and its loop 60 m upstream (detector 3)
+    "avenue": {
+        "vehicles": {4: (450, 950), 10: (350, 750), 5: (120, 300), 11: (100, 250),
+                     1: (100, 220), 7: (80, 180), 2: (40, 100), 8: (30, 80)},
+        "upstream": {4, 10},
+        "upstream_detector": 3,
+        "pedestrians": {},
     },
 }
 PROFILES = {"light": 0, "rush-hour": 1}
@@ -89,7 +99,8 @@ def main():
     for stream, rates in sorted(junction["vehicles"].items()):
         stop_line, upstream_line = vehicle_events(
             rng, stream, rates[column], args.seconds, column == 1, stream in junction["upstream"])
-        for detector, intervals in ((1, stop_line), (2, upstream_line)):
+        upstream_detector = junction.get("upstream_detector", 2)
+        for detector, intervals in ((1, stop_line), (upstream_detector, upstream_line)):
             for start, end in to_tenths(intervals):
                 events.append((start, stream, detector, 1))
                 events.append((end, stream, detector, 0))

@@ -94,6 +94,10 @@ TEST_F(ExampleTest, tjunctionLightTraffic_safeAndEveryWaitWithinBound) {
     expect_safe_and_served("tjunction", "light-traffic.txt");
 }
 
+TEST_F(ExampleTest, avenueRushHour_safeAndEveryWaitWithinBound) {
+    expect_safe_and_served("avenue", "rush-hour.txt");
+}
+
 // With a stage column the stages keep their order: while a vehicle waits, no conflicting
 // stream starts green twice (without stages one may, once in the order of demand and once
 // passing it).
@@ -135,7 +139,7 @@ TEST_F(ExampleTest, crossingWithStages_noConflictingStreamStartsTwiceWhileAVehic
 }
 
 TEST_F(ExampleTest, examplesPassTheConsistencyCheckWithoutReport) {
-    for (const char* junction : {"crossing", "tjunction"}) {
+    for (const char* junction : {"crossing", "tjunction", "avenue"}) {
         Result r = run_cli({"check", SOURCE + "/examples/" + junction + "/" + junction + ".rvc"},
                            temp_dir());
         EXPECT_EQ(0, r.exit_code) << junction << r.err;

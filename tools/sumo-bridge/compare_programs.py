@@ -1,21 +1,26 @@
 #!/usr/bin/env python3
-"""Compares the crossing example's control program with SUMO's own actuated program.
+"""Compares an example's control programs with SUMO's own programs on the example's network.
 
-    compare_programs.py [--cli PATH/TO/ruvalda-cli] [--program FILE.rvc] [--seeds 1,2,3,4,5]
-                        [--jobs N] [--keep DIR]
+    compare_programs.py [CONFIG.json] [--cli PATH/TO/ruvalda-cli] [--seeds 1,2,3,4,5]
+                        [--jobs N] [--keep DIR] [--results FILE]
 
-For every seed, make_routes.py writes an hour of demand with that seed, and the crossing runs
-until the last vehicle has left
-  (a) under examples/crossing/crossing.rvc (or --program, a control program of the crossing's
-      streams) through the bridge (sumo_bridge.py + ruvalda-cli), and
-  (b) under SUMO alone with an actuated program (tlLogic type="actuated") of the same four
-      protected stages as crossing.rvc's blocks (A 01 07, B 02 08, C 04 10, D 05 11), the same
-      minimum and maximum greens (its %tt lines), 3 s amber, 1 s all red, a gap of 3 s, and the
-      stop-line loops of crossing.det.xml as its detectors (one per lane, given as custom
-      detectors; SUMO's own loops are not built).
-Both use the same SUMO seed and options as the bridge. Printed: the mean waiting time per
-vehicle (tripinfo waitingTime) of each seed and over all vehicles of all seeds, for each program.
-Pedestrians are not simulated: the crossings stay red in both.
+CONFIG (default examples/crossing/sumo/compare.json) names the network sources, the route
+generator, the loops, the traffic light, the bridge mapping, the control programs to compare and
+the stages of SUMO's programs (see docs/sumo.md). For every seed, the route generator writes an
+hour of demand with that seed, and the junction runs until the last vehicle has left
+  (a) under each control program through the bridge (sumo_bridge.py + ruvalda-cli), and under
+      SUMO alone with
+  (b) an actuated program (tlLogic type="actuated") of the configured stages, their minimum and
+      maximum greens, amber and all-red, a gap of 3 s and the configured stop-line loops as its
+      detectors;
+  (c) a delay_based program of the same stages (SUMO's own lane-area detectors);
+  (d) a fixed-time program of the same stages with the configured durations.
+All runs use the same SUMO seed and options as the bridge. Printed (and written to the results
+file, by default the one the configuration names): per program the mean waiting time per vehicle
+(tripinfo waitingTime), the mean time loss (timeLoss) and the longest wait of a vehicle, per seed
+and over all vehicles of all seeds, then each control program against the targets: no higher
+mean wait than actuated, within 10 % of delay_based, no seed more than 10 % worse than actuated,
+longest wait no worse than actuated's.
 """
 import argparse
 import concurrent.futures
@@ -32,122 +37,197 @@ from sumo_bridge import sumo_options
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-EX = os.path.join(ROOT, "examples", "crossing", "sumo")
+DEFAULT_CONFIG = os.path.join(ROOT, "examples", "crossing", "sumo", "compare.json")
 SUMO_SEED = 42
+MAX_GAP = 3.0  # seconds: the gap of SUMO's actuated program, as the examples' gap times
+SUMO_KINDS = ("actuated", "delay_based", "fixed")
 
-# 16 links: approaches north, east, south, west, each right, straight, left; then the four
-# pedestrian crossings (red throughout).
-ACTUATED = """<additional>
-    <tlLogic id="C" type="actuated" programID="actuated" offset="0">
-        <param key="max-gap" value="3.0"/>
-        <param key="show-detectors" value="false"/>
-        <param key="n_in_1" value="n_sr_1"/>
-        <param key="n_in_2" value="n_l_1"/>
-        <param key="e_in_1" value="e_sr_1"/>
-        <param key="e_in_2" value="e_l_1"/>
-        <param key="s_in_1" value="s_sr_1"/>
-        <param key="s_in_2" value="s_l_1"/>
-        <param key="w_in_1" value="w_sr_1"/>
-        <param key="w_in_2" value="w_l_1"/>
-        <phase duration="10" minDur="10" maxDur="40" state="gGrrrrgGrrrrrrrr"/>
-        <phase duration="3"  state="yyrrrryyrrrrrrrr"/>
-        <phase duration="1"  state="rrrrrrrrrrrrrrrr"/>
-        <phase duration="5"  minDur="5"  maxDur="15" state="rrGrrrrrGrrrrrrr"/>
-        <phase duration="3"  state="rryrrrrryrrrrrrr"/>
-        <phase duration="1"  state="rrrrrrrrrrrrrrrr"/>
-        <phase duration="8"  minDur="8"  maxDur="25" state="rrrgGrrrrgGrrrrr"/>
-        <phase duration="3"  state="rrryyrrrryyrrrrr"/>
-        <phase duration="1"  state="rrrrrrrrrrrrrrrr"/>
-        <phase duration="5"  minDur="5"  maxDur="15" state="rrrrrGrrrrrGrrrr"/>
-        <phase duration="3"  state="rrrrryrrrrryrrrr"/>
-        <phase duration="1"  state="rrrrrrrrrrrrrrrr"/>
+
+def phases(config, kind):
+    """The phases of a SUMO program of the configured stages: each green stage, then its amber
+    (every green letter of the stage turned y) and an all-red phase."""
+    amber, all_red = config["amber"], config["all_red"]
+    out = []
+    for stage in config["stages"]:
+        state = stage["state"]
+        if kind == "fixed":
+            out.append(f'<phase duration="{stage["fixed"]}" state="{state}"/>')
+        else:
+            out.append(f'<phase duration="{stage["min"]}" minDur="{stage["min"]}" '
+                       f'maxDur="{stage["max"]}" state="{state}"/>')
+        out.append(f'<phase duration="{amber}" state="{"".join("y" if c in "Gg" else "r" for c in state)}"/>')
+        out.append(f'<phase duration="{all_red}" state="{"r" * len(state)}"/>')
+    return out
+
+
+def sumo_program(config, kind):
+    params = []
+    if kind == "actuated":
+        params = [f'<param key="max-gap" value="{MAX_GAP}"/>',
+                  '<param key="show-detectors" value="false"/>']
+        params += [f'<param key="{lane}" value="{loop}"/>'
+                   for lane, loop in config["actuated_detectors"].items()]
+    elif kind == "delay_based":
+        params = ['<param key="show-detectors" value="false"/>']
+    sumo_type = "static" if kind == "fixed" else kind
+    body = "\n        ".join(params + phases(config, kind))
+    return f"""<additional>
+    <tlLogic id="{config['tls']}" type="{sumo_type}" programID="{kind}" offset="0">
+        {body}
     </tlLogic>
 </additional>
 """
 
 
-def waiting_times(tripinfo):
-    return [float(t.get("waitingTime")) for t in ET.parse(tripinfo).getroot().iter("tripinfo")]
+def trips(tripinfo):
+    """(waiting time, time loss) of every vehicle that arrived."""
+    return [(float(t.get("waitingTime")), float(t.get("timeLoss")))
+            for t in ET.parse(tripinfo).getroot().iter("tripinfo")]
 
 
-def prepare(work, seed):
-    d = os.path.join(work, f"seed{seed}")
-    os.makedirs(d, exist_ok=True)
-    routes = os.path.join(d, "crossing.rou.xml")
-    subprocess.run([sys.executable, os.path.join(EX, "make_routes.py"), "--seed", str(seed),
-                    "--out", routes], check=True)
-    cfg = os.path.join(d, "crossing.sumocfg")
-    # no end time: the run lasts until the last vehicle of the hour has left
-    with open(cfg, "w") as f:
-        f.write(f"""<configuration>
+class Bench:
+    def __init__(self, config_path, work, cli):
+        self.config_path = config_path
+        self.dir = os.path.dirname(os.path.abspath(config_path))
+        with open(config_path) as f:
+            self.config = json.load(f)
+        self.work = work
+        self.cli = cli
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def build(self, seeds):
+        net = self.config["network"]
+        subprocess.run(["netconvert", "--node-files", self.path(net["nodes"]),
+                        "--edge-files", self.path(net["edges"]),
+                        "--connection-files", self.path(net["connections"]),
+                        "--no-turnarounds", "true", "--tls.default-type", "static",
+                        "--output-file", os.path.join(self.work, "net.xml")],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for kind in SUMO_KINDS:
+            with open(os.path.join(self.work, f"{kind}.add.xml"), "w") as f:
+                f.write(sumo_program(self.config, kind))
+        for seed in seeds:  # routes first, so that parallel runs do not write them twice
+            self.prepare(seed)
+
+    def prepare(self, seed):
+        d = os.path.join(self.work, f"seed{seed}")
+        os.makedirs(d, exist_ok=True)
+        routes = os.path.join(d, "routes.rou.xml")
+        if not os.path.exists(routes):
+            subprocess.run([sys.executable, self.path(self.config["routes"]), "--seed", str(seed),
+                            "--out", routes], check=True)
+        cfg = os.path.join(d, "run.sumocfg")
+        # no end time: the run lasts until the last vehicle of the hour has left
+        with open(cfg, "w") as f:
+            f.write(f"""<configuration>
     <input>
-        <net-file value="{os.path.join(work, 'crossing.net.xml')}"/>
+        <net-file value="{os.path.join(self.work, 'net.xml')}"/>
         <route-files value="{routes}"/>
-        <additional-files value="{os.path.join(EX, 'crossing.det.xml')}"/>
+        <additional-files value="{self.path(self.config['detectors'])}"/>
     </input>
 </configuration>
 """)
-    return d, cfg
+        return d, cfg
 
+    def run_sumo(self, kind, seed):
+        d, cfg = self.prepare(seed)
+        out = os.path.join(d, kind)
+        os.makedirs(out, exist_ok=True)
+        add = os.path.join(self.work, f"{kind}.add.xml")
+        start = time.monotonic()
+        subprocess.run(["sumo", "-c", cfg, "--additional-files",
+                        self.path(self.config["detectors"]) + "," + add]
+                       + sumo_options(out, 0.1, SUMO_SEED),
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return trips(os.path.join(out, "tripinfo.xml")), time.monotonic() - start
 
-def run_actuated(work, seed):
-    d, cfg = prepare(work, seed)
-    out = os.path.join(d, "actuated")
-    os.makedirs(out, exist_ok=True)
-    add = os.path.join(work, "actuated.add.xml")
-    start = time.monotonic()
-    subprocess.run(["sumo", "-c", cfg, "--additional-files",
-                    os.path.join(EX, "crossing.det.xml") + "," + add] + sumo_options(out, 0.1, SUMO_SEED),
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return waiting_times(os.path.join(out, "tripinfo.xml")), time.monotonic() - start
-
-
-def run_bridged(work, seed, cli, program):
-    d, cfg = prepare(work, seed)
-    out = os.path.join(d, "ruvalda")
-    os.makedirs(out, exist_ok=True)
-    bridge_cfg = os.path.join(out, "bridge.json")
-    with open(bridge_cfg, "w") as f:
-        json.dump({"sumocfg": cfg, "step_length": 0.1, "seed": SUMO_SEED, "outputs": out,
-                   "junctions": [{"tls": "C", "port": 0,
-                                  "mapping": os.path.join(EX, "crossing.map.json")}]}, f)
-    ports_file = os.path.join(out, "ports")
-    start = time.monotonic()
-    bridge = subprocess.Popen([sys.executable, os.path.join(HERE, "sumo_bridge.py"), bridge_cfg,
-                               "--ports-file", ports_file,
-                               "--summary", os.path.join(out, "summary.json")],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    while not os.path.exists(ports_file):
-        if bridge.poll() is not None:
-            raise RuntimeError(f"seed {seed}: bridge ended: {bridge.stderr.read()}")
-        time.sleep(0.05)
-    port = int(open(ports_file).read().split()[1])
-    with open(os.path.join(out, "controller.log"), "w") as log:
-        ctl = subprocess.Popen([cli, "sumo", program, f"sumo://127.0.0.1:{port}"],
-                               stdout=log, stderr=subprocess.STDOUT)
-        err = bridge.communicate()[1]
-        ctl.wait()
-    if bridge.returncode != 0:
-        raise RuntimeError(f"seed {seed}: bridge exit {bridge.returncode}: {err[-500:]}")
-    summary = json.load(open(os.path.join(out, "summary.json")))
-    for key in ("collisions", "teleports", "emergency_stops", "conflicting_green_pairs"):
-        if summary[key]:
-            print(f"seed {seed}: warning: {key} {summary[key]}", flush=True)
-    return waiting_times(os.path.join(out, "tripinfo.xml")), time.monotonic() - start
+    def run_bridged(self, name, seed):
+        d, cfg = self.prepare(seed)
+        out = os.path.join(d, name.replace(" ", "_"))
+        os.makedirs(out, exist_ok=True)
+        bridge_cfg = os.path.join(out, "bridge.json")
+        with open(bridge_cfg, "w") as f:
+            json.dump({"sumocfg": cfg, "step_length": 0.1, "seed": SUMO_SEED, "outputs": out,
+                       "junctions": [{"tls": self.config["tls"], "port": 0,
+                                      "mapping": self.path(self.config["mapping"])}]}, f)
+        ports_file = os.path.join(out, "ports")
+        start = time.monotonic()
+        bridge = subprocess.Popen([sys.executable, os.path.join(HERE, "sumo_bridge.py"),
+                                   bridge_cfg, "--ports-file", ports_file,
+                                   "--summary", os.path.join(out, "summary.json")],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        while not os.path.exists(ports_file):
+            if bridge.poll() is not None:
+                raise RuntimeError(f"{name} seed {seed}: bridge ended: {bridge.stderr.read()}")
+            time.sleep(0.05)
+        port = int(open(ports_file).read().split()[1])
+        program = self.path(self.config["programs"][name])
+        with open(os.path.join(out, "controller.log"), "w") as log:
+            ctl = subprocess.Popen([self.cli, "sumo", program, f"sumo://127.0.0.1:{port}"],
+                                   stdout=log, stderr=subprocess.STDOUT)
+            err = bridge.communicate()[1]
+            ctl.wait()
+        if bridge.returncode != 0:
+            raise RuntimeError(f"{name} seed {seed}: bridge exit {bridge.returncode}: {err[-500:]}")
+        summary = json.load(open(os.path.join(out, "summary.json")))
+        for key in ("collisions", "teleports", "emergency_stops", "conflicting_green_pairs"):
+            if summary[key]:
+                print(f"{name} seed {seed}: warning: {key} {summary[key]}", flush=True)
+        return trips(os.path.join(out, "tripinfo.xml")), time.monotonic() - start
 
 
 def mean(xs):
     return sum(xs) / len(xs) if xs else float("nan")
 
 
+def report(bench, names, seeds, results):
+    """The result tables and the targets, as lines of text."""
+    lines = [f"{bench.config['name']}: seeds {','.join(map(str, seeds))}, an hour of demand each, "
+             "run until the network is empty", ""]
+    width = max(len(n) for n in names) + 2
+    for title, pick in (("mean waiting time per vehicle, s", lambda r: mean([w for w, _ in r])),
+                        ("mean time loss per vehicle, s", lambda r: mean([l for _, l in r])),
+                        ("longest wait of a vehicle, s", lambda r: max(w for w, _ in r))):
+        lines.append(title)
+        lines.append(f"{'seed':>6} {'vehicles':>9}" + "".join(f"{n:>{width}}" for n in names))
+        for s in seeds:
+            lines.append(f"{s:>6} {len(results[names[0], s][0]):>9}"
+                         + "".join(f"{pick(results[n, s][0]):>{width}.1f}" for n in names))
+        every = {n: [x for s in seeds for x in results[n, s][0]] for n in names}
+        lines.append(f"{'all':>6} {len(every[names[0]]):>9}"
+                     + "".join(f"{pick(every[n]):>{width}.1f}" for n in names))
+        lines.append("")
+    wait = {n: mean([w for s in seeds for w, _ in results[n, s][0]]) for n in names}
+    longest = {n: max(w for s in seeds for w, _ in results[n, s][0]) for n in names}
+    lines.append("targets (each control program against SUMO's programs)")
+    for n in bench.config["programs"]:
+        worst = max(mean([w for w, _ in results[n, s][0]])
+                    / mean([w for w, _ in results["SUMO actuated", s][0]]) for s in seeds)
+        checks = [
+            ("mean wait <= actuated", wait[n] <= wait["SUMO actuated"],
+             f"{wait[n]:.1f} vs {wait['SUMO actuated']:.1f}"),
+            ("mean wait within 10 % of delay_based", wait[n] <= 1.1 * wait["SUMO delay_based"],
+             f"{wait[n]:.1f} vs {wait['SUMO delay_based']:.1f}"),
+            ("no seed > 10 % worse than actuated", worst <= 1.1, f"worst seed {worst:.2f} x"),
+            ("longest wait <= actuated's", longest[n] <= longest["SUMO actuated"],
+             f"{longest[n]:.0f} vs {longest['SUMO actuated']:.0f}"),
+        ]
+        for what, ok, figures in checks:
+            lines.append(f"  {n}: {what}: {'met' if ok else 'NOT met'} ({figures})")
+    return lines
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("config", nargs="?", default=DEFAULT_CONFIG)
     ap.add_argument("--cli", default=os.path.join(ROOT, "build", "release", "ruvalda-cli"))
-    ap.add_argument("--program",
-                    default=os.path.join(ROOT, "examples", "crossing", "crossing.rvc"))
     ap.add_argument("--seeds", default="1,2,3,4,5")
     ap.add_argument("--jobs", type=int, default=1, help="runs at the same time (default 1)")
     ap.add_argument("--keep", help="keep the outputs in this folder")
+    ap.add_argument("--results", help="write the tables here (default: the configuration's "
+                    "results file; '-' for none)")
     args = ap.parse_args()
     if not os.access(args.cli, os.X_OK):
         print(f"compare_programs: no ruvalda-cli at {args.cli} (use --cli)", file=sys.stderr)
@@ -156,46 +236,30 @@ def main():
     seeds = [int(s) for s in args.seeds.split(",")]
     work = os.path.abspath(args.keep) if args.keep else tempfile.mkdtemp(prefix="ruvalda-compare-")
     os.makedirs(work, exist_ok=True)
+    bench = Bench(args.config, work, os.path.abspath(args.cli))
+    names = list(bench.config["programs"]) + ["SUMO actuated", "SUMO delay_based", "fixed time"]
     try:
-        subprocess.run(["netconvert", "--node-files", os.path.join(EX, "crossing.nod.xml"),
-                        "--edge-files", os.path.join(EX, "crossing.edg.xml"),
-                        "--connection-files", os.path.join(EX, "crossing.con.xml"),
-                        "--no-turnarounds", "true", "--tls.default-type", "static",
-                        "--output-file", os.path.join(work, "crossing.net.xml")],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        with open(os.path.join(work, "actuated.add.xml"), "w") as f:
-            f.write(ACTUATED)
-        for s in seeds:  # routes first, so that parallel runs do not write them twice
-            prepare(work, s)
+        bench.build(seeds)
         results = {}
         with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
             futures = {}
             for s in seeds:
-                futures[pool.submit(run_bridged, work, s, os.path.abspath(args.cli),
-                                    os.path.abspath(args.program))] = ("ruvalda", s)
-                futures[pool.submit(run_actuated, work, s)] = ("actuated", s)
+                for n in bench.config["programs"]:
+                    futures[pool.submit(bench.run_bridged, n, s)] = (n, s)
+                for kind, n in zip(SUMO_KINDS, names[-3:]):
+                    futures[pool.submit(bench.run_sumo, kind, s)] = (n, s)
             for fut in concurrent.futures.as_completed(futures):
-                what, s = futures[fut]
-                results[what, s] = fut.result()
-                w, wall = results[what, s]
-                print(f"  done: {what:8s} seed {s}: {len(w)} vehicles, {wall:.1f} s wall",
-                      flush=True)
+                n, s = futures[fut]
+                results[n, s] = fut.result()
+                print(f"  done: {n} seed {s}: {len(results[n, s][0])} vehicles, "
+                      f"{results[n, s][1]:.1f} s wall", flush=True)
+        lines = report(bench, names, seeds, results)
         print()
-        print("mean waiting time per vehicle, s (tripinfo waitingTime)")
-        name = os.path.basename(args.program)
-        width = max(13, len(name))
-        print(f"{'seed':>6} {'vehicles':>9} {name:>{width}} {'SUMO actuated':>14}")
-        for s in seeds:
-            r, a = results["ruvalda", s][0], results["actuated", s][0]
-            print(f"{s:>6} {len(r):>9} {mean(r):>{width}.1f} {mean(a):>14.1f}")
-        allr = [x for s in seeds for x in results["ruvalda", s][0]]
-        alla = [x for s in seeds for x in results["actuated", s][0]]
-        print(f"{'all':>6} {len(allr):>9} {mean(allr):>{width}.1f} {mean(alla):>14.1f}")
-        print(f"(mean of the seed means: {name} "
-              f"{mean([mean(results['ruvalda', s][0]) for s in seeds]):.1f}, SUMO actuated "
-              f"{mean([mean(results['actuated', s][0]) for s in seeds]):.1f})")
-        walls = [results["ruvalda", s][1] for s in seeds]
-        print(f"wall time of a bridged run: {min(walls):.0f} to {max(walls):.0f} s")
+        print("\n".join(lines))
+        target = args.results or bench.config.get("results")
+        if target and target != "-":
+            with open(bench.path(target) if not args.results else target, "w") as f:
+                f.write("\n".join(lines) + "\n")
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
