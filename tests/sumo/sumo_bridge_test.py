@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Real SUMO, the bridge and ruvalda-cli on the crossing example, and the bridge's reaction to
-controllers that break the line protocol.
+"""Real SUMO, the bridge and ruvalda-cli on the crossing and avenue examples, and the bridge's
+reaction to controllers that break the line protocol.
 
     sumo_bridge_test.py PATH/TO/ruvalda-cli SOURCE_DIR
 
@@ -25,26 +25,30 @@ SIM_SECONDS = 300
 
 
 class Scenario:
-    def __init__(self, tmp, src):
-        self.tmp = tmp
+    """An example junction (examples/STEM/sumo) in a folder of its own."""
+
+    def __init__(self, tmp, src, stem="crossing"):
+        self.tmp = os.path.join(tmp, stem)
+        os.makedirs(self.tmp)
         self.src = src
+        self.stem = stem
         self.bridge = os.path.join(src, "tools", "sumo-bridge", "sumo_bridge.py")
-        ex = os.path.join(src, "examples", "crossing", "sumo")
-        self.net = os.path.join(tmp, "crossing.net.xml")
+        ex = os.path.join(src, "examples", stem, "sumo")
+        self.net = os.path.join(self.tmp, f"{stem}.net.xml")
         # the network is built from its sources, as run.sh does
-        build_net(ex, "crossing", self.net)
-        self.sumocfg = os.path.join(tmp, "crossing.sumocfg")
+        build_net(ex, stem, self.net)
+        self.sumocfg = os.path.join(self.tmp, f"{stem}.sumocfg")
         with open(self.sumocfg, "w") as f:
             f.write(f"""<configuration>
     <input>
         <net-file value="{self.net}"/>
-        <route-files value="{os.path.join(ex, 'crossing.rou.xml')}"/>
-        <additional-files value="{os.path.join(ex, 'crossing.det.xml')}"/>
+        <route-files value="{os.path.join(ex, stem + '.rou.xml')}"/>
+        <additional-files value="{os.path.join(ex, stem + '.det.xml')}"/>
     </input>
     <time><begin value="0"/><end value="3600"/></time>
 </configuration>
 """)
-        self.mapping = os.path.join(ex, "crossing.map.json")
+        self.mapping = os.path.join(ex, f"{stem}.map.json")
 
     def start_bridge(self, name, extra):
         d = os.path.join(self.tmp, name)
@@ -63,7 +67,7 @@ class Scenario:
 
 
 def real_controller(sc, cli):
-    rvc = os.path.join(sc.src, "examples", "crossing", "crossing.rvc")
+    rvc = os.path.join(sc.src, "examples", sc.stem, f"{sc.stem}.rvc")
     d, bridge, ports = sc.start_bridge("real", ["--end", str(SIM_SECONDS)])
     check(ports is not None and "C" in ports, "bridge listens for junction C")
     if ports is None:
@@ -88,13 +92,14 @@ def real_controller(sc, cli):
     check(ctl_rc == 0, f"ruvalda-cli ends when the bridge closes the connection (exit {ctl_rc})")
     ctl_log.seek(0)
     monitor = [line for line in ctl_log.read().splitlines() if "Conflict monitor" in line]
-    check(monitor == ["Conflict monitor: 0 violations."], f"the conflict monitor is clean {monitor}")
-    s = check_clean_summary(os.path.join(d, "summary.json"), SIM_SECONDS * 10)
+    check(monitor == ["Conflict monitor: 0 violations."],
+          f"{sc.stem}: the conflict monitor is clean {monitor}")
+    s = check_clean_summary(os.path.join(d, "summary.json"), SIM_SECONDS * 10, f" ({sc.stem})")
     if s is None:
         return
     for approach in ("n_in", "e_in", "s_in", "w_in"):
         n = s["arrivals_per_approach"].get(approach, 0)
-        check(n > 0, f"vehicles from {approach} arrived ({n})")
+        check(n > 0, f"{sc.stem}: vehicles from {approach} arrived ({n})")
     # SUMO's own collision record is empty too
     col = open(os.path.join(d, "out", "collisions.xml")).read()
     check("<collision " not in col, "collision output of SUMO empty")
@@ -150,6 +155,7 @@ def main():
         return 77
     tmp = tempfile.mkdtemp(prefix="ruvalda-sumo-")
     try:
+        real_controller(Scenario(tmp, src, "avenue"), cli)
         sc = Scenario(tmp, src)
         real_controller(sc, cli)
         good = b"lights " + b"r" * 16 + b"\r\n"
