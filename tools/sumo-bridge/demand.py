@@ -5,6 +5,11 @@ every run."""
 
 DURATION = 3600.0  # one hour of demand
 
+# where a vehicle from an arm (n, e, s, w) goes, right-hand traffic
+STRAIGHT = {"n": "s", "e": "w", "s": "n", "w": "e"}
+RIGHT = {"n": "w", "e": "n", "s": "e", "w": "s"}
+LEFT = {"n": "e", "e": "s", "s": "w", "w": "n"}
+
 
 def peak_factor(t, peak):
     """The rate at time t over the base rate: 1 up to minute 15, rising linearly to `peak` at

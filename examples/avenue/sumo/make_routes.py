@@ -15,14 +15,11 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "tools", "sumo-bridge"))
-from demand import arrivals, write_routes  # noqa: E402
+from demand import LEFT, RIGHT, STRAIGHT, arrivals, write_routes  # noqa: E402
 
 BASE = {"e": 900.0, "w": 700.0, "n": 250.0, "s": 200.0}  # vehicles per hour outside the peak
 SHARES = {"e": (0.65, 0.10), "w": (0.65, 0.10), "n": (0.50, 0.20), "s": (0.50, 0.20)}  # straight, right
 PEAK = 1.4
-STRAIGHT = {"n": "s", "e": "w", "s": "n", "w": "e"}
-RIGHT = {"n": "w", "e": "n", "s": "e", "w": "s"}
-LEFT = {"n": "e", "e": "s", "s": "w", "w": "n"}
 
 
 def main():

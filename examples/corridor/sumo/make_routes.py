@@ -19,12 +19,9 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "tools", "sumo-bridge"))
-from demand import arrivals, write_routes  # noqa: E402
+from demand import LEFT, RIGHT, STRAIGHT, arrivals, write_routes  # noqa: E402
 
 BASE = {"ww": 400.0, "ee": 400.0, "wn": 150.0, "ws": 150.0, "en": 150.0, "es": 150.0}
-STRAIGHT = {"n": "s", "e": "w", "s": "n", "w": "e"}
-RIGHT = {"n": "w", "e": "n", "s": "e", "w": "s"}
-LEFT = {"n": "e", "e": "s", "s": "w", "w": "n"}
 OTHER = {"w": "e", "e": "w"}
 PEAK = 2.0
 

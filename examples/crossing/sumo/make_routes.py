@@ -13,13 +13,10 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "tools", "sumo-bridge"))
-from demand import arrivals, write_routes  # noqa: E402
+from demand import LEFT, RIGHT, STRAIGHT, arrivals, write_routes  # noqa: E402
 
 BASE = {"n": 300.0, "s": 300.0, "e": 200.0, "w": 200.0}  # vehicles per hour outside the peak
 PEAK = 2.0
-STRAIGHT = {"n": "s", "e": "w", "s": "n", "w": "e"}
-RIGHT = {"n": "w", "e": "n", "s": "e", "w": "s"}
-LEFT = {"n": "e", "e": "s", "s": "w", "w": "n"}
 
 
 def main():
