@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Compares an example's control programs with SUMO's own programs on the example's network.
 
-    compare_programs.py [CONFIG.json] [--cli PATH/TO/ruvalda-cli] [--seeds 1,2,3,4,5]
+    compare_programs.py [CONFIG.json...] [--cli PATH/TO/ruvalda-cli] [--seeds 1,2,3,4,5]
                         [--jobs N] [--keep DIR] [--results FILE]
 
-CONFIG (default examples/crossing/sumo/compare.json) names the network sources, the route
+Each CONFIG (default: every examples/*/sumo/compare.json, one after the other) names the network
+sources, the route
 generator, the loops, the traffic light, the bridge mapping, the control programs to compare and
 the stages of SUMO's programs (see docs/sumo.md). For every seed, the route generator writes an
 hour of demand with that seed, and the junction runs until the last vehicle has left
@@ -24,6 +25,7 @@ longest wait no worse than actuated's.
 """
 import argparse
 import concurrent.futures
+import glob
 import json
 import os
 import shutil
@@ -37,7 +39,7 @@ from sumo_bridge import sumo_options
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-DEFAULT_CONFIG = os.path.join(ROOT, "examples", "crossing", "sumo", "compare.json")
+DEFAULT_CONFIGS = os.path.join(ROOT, "examples", "*", "sumo", "compare.json")
 SUMO_SEED = 42
 MAX_GAP = 3.0  # seconds: the gap of SUMO's actuated program, as the examples' gap times
 SUMO_KINDS = ("actuated", "delay_based", "fixed")
@@ -219,24 +221,13 @@ def report(bench, names, seeds, results):
     return lines
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("config", nargs="?", default=DEFAULT_CONFIG)
-    ap.add_argument("--cli", default=os.path.join(ROOT, "build", "release", "ruvalda-cli"))
-    ap.add_argument("--seeds", default="1,2,3,4,5")
-    ap.add_argument("--jobs", type=int, default=1, help="runs at the same time (default 1)")
-    ap.add_argument("--keep", help="keep the outputs in this folder")
-    ap.add_argument("--results", help="write the tables here (default: the configuration's "
-                    "results file; '-' for none)")
-    args = ap.parse_args()
-    if not os.access(args.cli, os.X_OK):
-        print(f"compare_programs: no ruvalda-cli at {args.cli} (use --cli)", file=sys.stderr)
-        return 1
-    os.environ.setdefault("SUMO_HOME", "/usr/share/sumo")
-    seeds = [int(s) for s in args.seeds.split(",")]
-    work = os.path.abspath(args.keep) if args.keep else tempfile.mkdtemp(prefix="ruvalda-compare-")
+def compare(config, args, seeds):
+    """Runs one configuration; its report goes to stdout and to the results file."""
+    work = (os.path.abspath(os.path.join(args.keep, os.path.basename(os.path.dirname(
+        os.path.dirname(os.path.abspath(config)))))) if args.keep
+            else tempfile.mkdtemp(prefix="ruvalda-compare-"))
     os.makedirs(work, exist_ok=True)
-    bench = Bench(args.config, work, os.path.abspath(args.cli))
+    bench = Bench(config, work, os.path.abspath(args.cli))
     names = list(bench.config["programs"]) + ["SUMO actuated", "SUMO delay_based", "fixed time"]
     try:
         bench.build(seeds)
@@ -251,11 +242,13 @@ def main():
             for fut in concurrent.futures.as_completed(futures):
                 n, s = futures[fut]
                 results[n, s] = fut.result()
-                print(f"  done: {n} seed {s}: {len(results[n, s][0])} vehicles, "
-                      f"{results[n, s][1]:.1f} s wall", flush=True)
+                print(f"  done: {bench.config['name']}: {n} seed {s}: "
+                      f"{len(results[n, s][0])} vehicles, {results[n, s][1]:.1f} s wall",
+                      flush=True)
         lines = report(bench, names, seeds, results)
         print()
         print("\n".join(lines))
+        print()
         target = args.results or bench.config.get("results")
         if target and target != "-":
             with open(bench.path(target) if not args.results else target, "w") as f:
@@ -263,6 +256,29 @@ def main():
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("configs", nargs="*")
+    ap.add_argument("--cli", default=os.path.join(ROOT, "build", "release", "ruvalda-cli"))
+    ap.add_argument("--seeds", default="1,2,3,4,5")
+    ap.add_argument("--jobs", type=int, default=1, help="runs at the same time (default 1)")
+    ap.add_argument("--keep", help="keep the outputs in this folder")
+    ap.add_argument("--results", help="write the tables here (default: each configuration's "
+                    "results file; '-' for none)")
+    args = ap.parse_args()
+    if not os.access(args.cli, os.X_OK):
+        print(f"compare_programs: no ruvalda-cli at {args.cli} (use --cli)", file=sys.stderr)
+        return 1
+    os.environ.setdefault("SUMO_HOME", "/usr/share/sumo")
+    seeds = [int(s) for s in args.seeds.split(",")]
+    configs = args.configs or sorted(glob.glob(DEFAULT_CONFIGS))
+    if args.results and args.results != "-" and len(configs) > 1:
+        print("compare_programs: --results FILE takes one configuration", file=sys.stderr)
+        return 2
+    for config in configs:
+        compare(config, args, seeds)
     return 0
 
 
