@@ -39,9 +39,9 @@ class ExampleTest : public EngineTest {
     }
 
     // The library's bound on the wait of each stream, from the file's declarations:
-    // own minimum red plus, for every other stream, twice its maximum green, largest clearance
-    // time, minimum red and two tenths (a stream may start twice while another waits: once
-    // before it in the order of demand, once passing it).
+    // own amber and minimum red plus, for every other stream, twice its maximum green, largest
+    // clearance time, minimum red and two tenths (a stream may start twice while another waits:
+    // once before it in the order of demand, once passing it).
     std::map<int, int> wait_bounds(const std::string& control_file) {
         reader_state.macro.macro_path = macro_path_for(control_file, SOURCE + "/macros");
         EXPECT_EQ(1, RVLoadFile(control_file.c_str()));
@@ -54,7 +54,8 @@ class ExampleTest : public EngineTest {
             cost[s] = d.required[s][1] + clearance + d.ig[s] + 2;
             total += cost[s];
         }
-        for (int s = 0; s < d.n; ++s) bound[d.streams[s]] = d.ig[s] + 2 * (total - cost[s]);
+        for (int s = 0; s < d.n; ++s)
+            bound[d.streams[s]] = d.required[s][2] + d.ig[s] + 2 * (total - cost[s]);
         return bound;
     }
 
