@@ -107,6 +107,15 @@ int connect_to(const std::string& path) {
     return fd;
 }
 
+// The peer has closed fd and nothing of it is left to read.
+bool peer_closed(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLHUP | POLLERR)) return true;
+    char byte = 0;
+    return (p.revents & POLLIN) && ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
 }  // namespace
 
 std::string lsa_socket_path(const std::string& service) {
@@ -277,6 +286,9 @@ void LsaSocketServer::poll_once(int timeout_ms) {
 void LsaSocketServer::accept_connection() {
     const int fd = ::accept4(s_.listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
+    // A connection that ended before it opened a conversation (a starting controller probing
+    // this socket, say) must not keep VISSIM out.
+    if (s_.conv_fd >= 0 && !s_.connected && peer_closed(s_.conv_fd)) end_conversation(false);
     // VISSIM is the only client: a second one finds the line closed.
     if (s_.conv_fd >= 0) {
         ::close(fd);

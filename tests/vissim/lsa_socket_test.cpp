@@ -65,13 +65,16 @@ class LsaSocketTest : public ::testing::Test {
         if (loop.joinable()) loop.join();
     }
 
-    // Registers vavozi07 and serves it from a thread of its own.
-    void serve() {
+    // Registers vavozi07 and, unless told otherwise, serves it from a thread of its own.
+    void serve(bool start_loop = true) {
         ASSERT_TRUE(server.initialize(callback));
         const LsaHsz service = server.create_string_handle("vavozi07");
         served.vissim = server.create_string_handle("VISSIM");
         served.rechnen = server.create_string_handle("Rechnen");
         ASSERT_TRUE(server.register_service(service));
+        if (start_loop) serve_loop();
+    }
+    void serve_loop() {
         loop = std::thread([this] {
             while (!stop) server.poll_once(10);
         });
@@ -175,6 +178,21 @@ TEST_F(LsaSocketTest, garbage_endsTheConversationAsADisconnect) {
     stop = true;
     loop.join();
     EXPECT_EQ(served.types, (std::vector<LsaXtyp>{LsaXtyp::Connect, LsaXtyp::Disconnect}));
+}
+
+// A second controller started on the same number probes the socket (connects and closes at
+// once). VISSIM connecting before the server has read the probe's end is still served.
+TEST_F(LsaSocketTest, probeEndedBeforeItWasRead_doesNotKeepVissimOut) {
+    serve(false);
+    ::close(raw_connection());
+    LsaSocketClient client;
+    bool connected = false;
+    std::thread vissim([&] { connected = client.connect("vavozi07", "VISSIM", 2000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // both wait to be accepted
+    serve_loop();
+    vissim.join();
+    EXPECT_TRUE(connected) << client.last_error();
+    client.disconnect();
 }
 
 TEST_F(LsaSocketTest, registration_takesOverAStaleSocketButNotALivingOne) {
