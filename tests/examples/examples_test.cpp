@@ -99,10 +99,10 @@ TEST_F(ExampleTest, avenueRushHour_safeAndEveryWaitWithinBound) {
     expect_safe_and_served("avenue", "rush-hour.txt");
 }
 
-// With a stage column the stages keep their order: while a vehicle waits, no conflicting
+// With a stage column the stages keep their order: while a stream waits, no conflicting
 // stream starts green twice (without stages one may, once in the order of demand and once
 // passing it).
-TEST_F(ExampleTest, crossingWithStages_noConflictingStreamStartsTwiceWhileAVehicleWaits) {
+TEST_F(ExampleTest, crossingWithStages_noConflictingStreamStartsTwiceWhileAStreamWaits) {
     std::istringstream trace(
         expect_safe_and_served("crossing", "rush-hour.txt", "crossing-stages"));
     const DeclarationTables& d = reader_state.declarations;  // loaded for the bound
@@ -110,7 +110,7 @@ TEST_F(ExampleTest, crossingWithStages_noConflictingStreamStartsTwiceWhileAVehic
     for (int s = 0; s < d.n; ++s) position[d.streams[s]] = s;
     ASSERT_EQ(4, d.required[position[11]][3]);  // the stage column was read
     auto conflicting = [&](int s, int t) { return d.conflict[position[s]][position[t]] >= 0; };
-    std::map<int, int> waiting_since;          // vehicle stream -> tenth its demand came
+    std::map<int, int> waiting_since;          // stream -> tenth its detector 1 saw demand
     std::map<int, std::map<int, int>> starts;  // waiting stream -> conflicting stream -> starts
     std::set<int> green;
     int time = 0, stream = 0, value = 0, greens = 0;

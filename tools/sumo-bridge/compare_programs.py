@@ -41,7 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 DEFAULT_CONFIGS = os.path.join(ROOT, "examples", "*", "sumo", "compare.json")
 SUMO_SEED = 42
-MAX_GAP = 3.0  # seconds: the gap of SUMO's actuated program, as the examples' gap times
+MAX_GAP = 3.0  # seconds: the gap of SUMO's actuated program (its default; the crossing's too)
 SUMO_KINDS = ("actuated", "delay_based", "fixed")
 
 
@@ -57,7 +57,8 @@ def phases(config, kind):
         else:
             out.append(f'<phase duration="{stage["min"]}" minDur="{stage["min"]}" '
                        f'maxDur="{stage["max"]}" state="{state}"/>')
-        out.append(f'<phase duration="{amber}" state="{"".join("y" if c in "Gg" else "r" for c in state)}"/>')
+        amber_state = "".join("y" if c in "Gg" else "r" for c in state)
+        out.append(f'<phase duration="{amber}" state="{amber_state}"/>')
         out.append(f'<phase duration="{all_red}" state="{"r" * len(state)}"/>')
     return out
 
