@@ -12,8 +12,8 @@ hour of demand with that seed, and the junction runs until the last vehicle has 
   (a) under each control program through the bridge (sumo_bridge.py + ruvalda-cli), and under
       SUMO alone with
   (b) an actuated program (tlLogic type="actuated") of the configured stages, their minimum and
-      maximum greens, amber and all-red, a gap of 3 s and the configured stop-line loops as its
-      detectors;
+      maximum greens, amber and all-red, the configured gap (default 3 s) and the configured
+      stop-line loops as its detectors;
   (c) a delay_based program of the same stages (SUMO's own lane-area detectors);
   (d) a fixed-time program of the same stages with the configured durations.
 All runs use the same SUMO seed and options as the bridge. Printed (and written to the results
@@ -41,7 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 DEFAULT_CONFIGS = os.path.join(ROOT, "examples", "*", "sumo", "compare.json")
 SUMO_SEED = 42
-MAX_GAP = 3.0  # seconds: the gap of SUMO's actuated program (its default; the crossing's too)
+MAX_GAP = 3.0  # seconds: the gap of SUMO's actuated program unless the configuration gives one
 SUMO_KINDS = ("actuated", "delay_based", "fixed")
 
 
@@ -66,7 +66,7 @@ def phases(config, kind):
 def sumo_program(config, kind):
     params = []
     if kind == "actuated":
-        params = [f'<param key="max-gap" value="{MAX_GAP}"/>',
+        params = [f'<param key="max-gap" value="{config.get("max_gap", MAX_GAP)}"/>',
                   '<param key="show-detectors" value="false"/>']
         params += [f'<param key="{lane}" value="{loop}"/>'
                    for lane, loop in config["actuated_detectors"].items()]
