@@ -130,14 +130,18 @@ class Network:
         return any(s[a] in "Gg" and s[b] in "Gg" for s in self.phases if len(s) > max(a, b))
 
     def must_not_share(self, a, b, letter=None):
-        """Foe links must not be green together, unless one of them only ever yields (g, as
-        SUMO's own program has it or as the mapping says) and SUMO's program runs them
-        together, as a right turn beside the pedestrians crossing its exit."""
+        """Foe links must not be green together. The one exception is a turn that only ever
+        yields (g, as SUMO's own program has it or as the mapping says) to a pedestrian crossing
+        that SUMO's program runs beside it: the turn gives way to the pedestrians. Two vehicle
+        movements always conflict: a yielding left turn left inside the junction when its own
+        green ends would meet the opposite traffic still running."""
         if not self.foe(a, b):
             return False
         letter = letter or {i: link.letter for i, link in self.links.items()}
+        crossing = self.links[a].crossing if a in self.links else ""
+        crossing = crossing or (self.links[b].crossing if b in self.links else "")
         yields = letter.get(a) == "g" or letter.get(b) == "g"
-        return not (yields and self.green_together(a, b))
+        return not (crossing and yields and self.green_together(a, b))
 
     def bearing_from(self, lane):
         """Where an incoming lane comes from, for ordering clockwise from north."""
