@@ -45,6 +45,7 @@ constexpr const char* USAGE =
     "                   [--strict] [--monitor] [--timeline OUT.svg [--from S] [--to S]]\n"
     "       ruvalda-cli replay FILE.rvc TRACEFILE\n"
     "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]\n"
+    "                   [--timeline OUT.svg [--from S] [--to S]]\n"
     "       ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]\n";
 
 constexpr int EXIT_OK = 0;
@@ -155,11 +156,11 @@ Options parse_options(int argc, char** argv) {
             o.dump_by_time = true;
         else if (run && a == "--strict")
             o.strict = true;
-        else if (run && a == "--timeline")
+        else if ((run || sumo) && a == "--timeline")
             o.timeline_file = value();
-        else if (run && a == "--from")
+        else if ((run || sumo) && a == "--from")
             o.timeline_from = parse_seconds(value());
-        else if (run && a == "--to")
+        else if ((run || sumo) && a == "--to")
             o.timeline_to = parse_seconds(value());
         else if (run && a == "--trace-stream") {
             int stream = parse_int(value(), "--trace-stream");
@@ -265,7 +266,10 @@ class Tool {
             engine.trace_file_name = o_.trace_file;
             RVRunUntil(RVGetTime());
         }
-        if (!o_.timeline_file.empty()) start_timeline();
+        if (!o_.timeline_file.empty())
+            start_timeline(o_.detectors_file.empty()
+                               ? ""
+                               : std::filesystem::path(o_.detectors_file).filename().string());
         bool monitor_blind = o_.monitor && !start_monitor();
         for (int stream : o_.trace_streams) RVSetStreamFlags(stream, SF_TRACE);
         for (const auto& [name, value] : o_.trace_vars) RVSetVariableTrace(name.c_str(), value);
@@ -276,7 +280,7 @@ class Tool {
         auto apply_events = [&]() {
             while (next < events.size() && events[next].time <= RVGetTime() && !ended()) {
                 if (!o_.timeline_file.empty())
-                    timeline_.detector(RVGetTime(), events[next].detector, events[next].state);
+                    timeline_detector(events[next].detector, events[next].state);
                 SetDetectorState(events[next].detector, events[next].state);
                 ++next;
             }
@@ -344,16 +348,20 @@ class Tool {
 
     static bool ended() { return output_state.end_requested; }
 
-    void start_timeline() {
+    // The title names the program and where its detectors come from.
+    void start_timeline(const std::string& source) {
         timeline_.title = std::filesystem::path(o_.control_file).filename().string();
-        if (!o_.detectors_file.empty())
-            timeline_.title += ", " + std::filesystem::path(o_.detectors_file).filename().string();
+        if (!source.empty()) timeline_.title += ", " + source;
         engine.colour_callback = [this](int stream, char colour) {
-            timeline_.colour(RVGetTime(), stream, colour);
+            timeline_colour(stream, colour);
         };
         conflict_monitor.on_violation = [this](std::int32_t time, int a, int b, std::int32_t s) {
             timeline_.violation(time, a, b, s);
         };
+    }
+    void timeline_colour(int stream, char colour) { timeline_.colour(RVGetTime(), stream, colour); }
+    void timeline_detector(int detector, int state) {
+        timeline_.detector(RVGetTime(), detector, state);
     }
 
     bool write_timeline() {
@@ -373,8 +381,17 @@ class Tool {
             RVRunUntil(RVGetTime());
         }
         const bool monitor_blind = o_.monitor && !start_monitor();
-        int result = run_sumo_client(o_.replay_file);
+        SumoClientObserver observer;
+        if (!o_.timeline_file.empty()) {
+            start_timeline(o_.replay_file);
+            observer.colour = [this](int stream, char colour) { timeline_colour(stream, colour); };
+            observer.detector = [this](int detector, int state) {
+                timeline_detector(detector, state);
+            };
+        }
+        int result = run_sumo_client(o_.replay_file, observer);
         close_trace();
+        if (!o_.timeline_file.empty() && !write_timeline()) result = EXIT_FAILED;
         if (o_.monitor) {
             printer_.finish();
             erase_messages();

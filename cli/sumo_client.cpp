@@ -66,7 +66,7 @@ bool write_all(int fd, const std::string& text, std::string* error) {
 
 }  // namespace
 
-int run_sumo_client(const std::string& address_argument) {
+int run_sumo_client(const std::string& address_argument, const SumoClientObserver& observer) {
     SumoAddress address;
     if (!parse_sumo_address(address_argument, &address)) {
         report_error(ERROR, "TFormMain::FormPaint", "Bad port number in argument: %s",
@@ -74,7 +74,10 @@ int run_sumo_client(const std::string& address_argument) {
         return 1;
     }
     reset_sumo_link();
-    engine.colour_callback = record_sumo_colour;
+    engine.colour_callback = [observer](int stream, char colour) {
+        record_sumo_colour(stream, colour);
+        if (observer.colour) observer.colour(stream, colour);
+    };
     sumo_link.connect_phase =
         "(connecting to " + address.host + ":" + std::to_string(address.port) + ")";
     std::string error;
@@ -90,6 +93,7 @@ int run_sumo_client(const std::string& address_argument) {
     port.write = [fd](const std::string& text, std::string* why) {
         return write_all(fd, text, why);
     };
+    port.show_detector = observer.detector;
     int result = 0;
     RVInitialize();
     if (!SendLightsToSumo(port)) result = 1;

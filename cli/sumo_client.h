@@ -2,12 +2,20 @@
 // over a plain socket, until the connection ends.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace ruvalda::cli {
 
+// Who else wants to hear of the run (the timeline): colours after the coupling took them,
+// detectors after the engine did.
+struct SumoClientObserver {
+    std::function<void(int stream, char colour)> colour;
+    std::function<void(int detector, int state)> detector;
+};
+
 // Connects to the "sumo://HOST[:PORT]" address, resets the program and answers the server
 // until it closes the connection (0) or the coupling fails (1). The program is loaded.
-int run_sumo_client(const std::string& address_argument);
+int run_sumo_client(const std::string& address_argument, const SumoClientObserver& observer = {});
 
 }  // namespace ruvalda::cli

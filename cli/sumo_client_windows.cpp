@@ -4,7 +4,7 @@
 
 namespace ruvalda::cli {
 
-int run_sumo_client(const std::string& address_argument) {
+int run_sumo_client(const std::string& address_argument, const SumoClientObserver&) {
     report_error(ERROR, "ruvalda-cli sumo",
                  "The SUMO coupling is not in the Windows build of ruvalda-cli (asked for %s); "
                  "use the Linux build.",

@@ -84,7 +84,7 @@ const std::string ALL_RED = "lights " + std::string(16, 'r') + "\r\n";
 
 TEST_F(SumoClientTest, lightsFirst_thenOneStepPerPass_detectorsBetweenSteps) {
     ScriptedServer server;
-    start(url(server.port), {"--monitor"});
+    start(url(server.port), {"--monitor", "--timeline", "sumo.svg"});
     server.accept();
     EXPECT_EQ(ALL_RED, server.line()) << "the first lights line comes before any step";
     // The detector line behind the step waits for the next pass, so it happens at 0.1 s.
@@ -103,6 +103,13 @@ TEST_F(SumoClientTest, lightsFirst_thenOneStepPerPass_detectorsBetweenSteps) {
     EXPECT_NE(std::string::npos, result.out.find("Made detector 1012 -> 12 inactive."));
     EXPECT_EQ(std::string::npos, result.out.find("Made detector 7 ")) << "not ours: silent";
     EXPECT_NE(std::string::npos, result.out.find("Conflict monitor: 0 violations."));
+    // The timeline of the run: the program, the address, the streams and detector 11's bar.
+    const std::string svg = read_file(dir + "/sumo.svg");
+    EXPECT_NE(std::string::npos, svg.find("crossing.rvc, " + url(server.port)))
+        << svg.substr(0, 300);
+    EXPECT_NE(std::string::npos, svg.find(">38<"));
+    const std::string occupied = "#1f4e9c";  // the legend's swatch, then detector 11's mark
+    EXPECT_NE(svg.rfind(occupied), svg.find(occupied)) << svg;
 }
 
 TEST_F(SumoClientTest, nonsense_endsTheConnectionWithTheMessage) {
