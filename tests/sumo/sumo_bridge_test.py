@@ -143,6 +143,29 @@ def fake_controller(sc, name, answers, expect, extra=(), rc=2):
     return json.load(open(d_summary)) if os.path.exists(d_summary) else None
 
 
+def bad_mappings_are_refused_before_anyone_connects(sc):
+    """A link the traffic light does not have, a loop the configuration does not define: exit 1
+    naming the mapping and the entry, before the bridge listens."""
+    good = json.load(open(sc.mapping))
+    for name, change, message in (
+            ("link-out-of-range", lambda m: m["streams"][0]["links"].append([99, "G"]),
+             "stream 1: link 99 out of range (traffic light C has links 0..15)"),
+            ("missing-loop", lambda m: m["detectors"].update({"1011": "no_such_loop"}),
+             "detector 1011: no loop 'no_such_loop'")):
+        m = json.loads(json.dumps(good))
+        change(m)
+        path = os.path.join(sc.tmp, name + ".map.json")
+        with open(path, "w") as f:
+            json.dump(m, f)
+        saved, sc.mapping = sc.mapping, path
+        d, bridge, ports = sc.start_bridge(name, [])
+        sc.mapping = saved
+        out, err = bridge.communicate(timeout=30)
+        check(bridge.returncode == 1 and ports is None,
+              f"{name}: refused before listening (exit {bridge.returncode})")
+        check(path in err and message in err, f"{name}: names mapping and entry ({err.strip()})")
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
@@ -173,9 +196,12 @@ def main():
                         "junction C: the controller stayed silent for 1 s", ["--timeout", "1"])
         # all greens at once: the bridge applies them but counts every pair of foes both on G
         green = b"lights " + b"g" * 16 + b"\r\n"
-        s = fake_controller(sc, "all-green", [green] * 10, None, ["--end", "1"], rc=0)
+        s = fake_controller(sc, "all-green", [green] * 10, None, ["--end", "1"], rc=3)
         check(s is not None and s["conflicting_green_pairs"] > 0,
-              f"all-green: conflicting G pairs counted ({s and s['conflicting_green_pairs']})")
+              f"all-green: conflicting G pairs counted, exit 3 ({s and s['conflicting_green_pairs']})")
+        check(s is not None and "places" in s and "collisions_at_controlled_junctions" in s,
+              "the summary gives places and the controlled junctions' counts")
+        bad_mappings_are_refused_before_anyone_connects(sc)
     finally:
         if not failures:
             shutil.rmtree(tmp, ignore_errors=True)

@@ -65,6 +65,10 @@ class ProtocolError(Exception):
     pass
 
 
+# exit status of a complete run that showed foe links green together at a controlled junction
+CONFLICTING_GREENS = 3
+
+
 class ConfigError(Exception):
     pass
 
@@ -195,6 +199,73 @@ def net_file_of(sumocfg):
     raise ConfigError(f"{sumocfg}: no net-file")
 
 
+def loops_of(sumocfg):
+    """The induction loop ids of the configuration's additional files."""
+    root = ET.parse(sumocfg).getroot()
+    ids = set()
+    for e in root.iter("additional-files"):
+        for name in e.get("value", "").split(","):
+            name = name.strip()
+            if not name:
+                continue
+            path = name if os.path.isabs(name) else os.path.join(os.path.dirname(sumocfg), name)
+            try:
+                ids |= {d.get("id") for d in ET.parse(path).getroot().iter()
+                        if d.tag in ("inductionLoop", "e1Detector")}
+            except (OSError, ET.ParseError) as e:
+                raise ConfigError(f"{sumocfg}: cannot read additional file {path}: {e}")
+    return ids
+
+
+def network_facts(net_file, tls_ids):
+    """Per traffic light: its number of links and the junctions whose links it switches."""
+    links, junctions = {}, {}
+    try:
+        root = ET.parse(net_file).getroot()
+    except (OSError, ET.ParseError) as e:
+        raise ConfigError(f"cannot read network {net_file}: {e}")
+    for c in root.iter("connection"):
+        tls = c.get("tl")
+        if tls not in tls_ids:
+            continue
+        for key in ("linkIndex", "linkIndex2"):
+            if c.get(key) is not None and int(c.get(key)) >= 0:
+                links[tls] = max(links.get(tls, 0), int(c.get(key)) + 1)
+        via = c.get("via") or ""
+        if via.startswith(":"):
+            junctions.setdefault(tls, set()).add(via[1:].rsplit("_", 2)[0])
+    return links, junctions
+
+
+def check_mappings(cfg, junctions):
+    """Refuses, before any controller connects, a mapping that switches a link the traffic
+    light does not have or reads a loop the configuration does not define."""
+    tls_ids = {j.tls for j in junctions}
+    links, places = network_facts(net_file_of(cfg["sumocfg"]), tls_ids)
+    loops = loops_of(cfg["sumocfg"])
+    for j, entry in zip(junctions, cfg["junctions"]):
+        if j.tls not in links:
+            raise ConfigError(f"{entry['mapping']}: traffic light {j.tls} is not in the network")
+        for s in j.streams:
+            for link, _ in s["links"]:
+                if link >= links[j.tls]:
+                    raise ConfigError(f"{entry['mapping']}: stream {s['stream']}: link {link} "
+                                      f"out of range (traffic light {j.tls} has links "
+                                      f"0..{links[j.tls] - 1})")
+        for number, loop in sorted(j.detectors.items()):
+            if loop not in loops:
+                raise ConfigError(f"{entry['mapping']}: detector {number}: no loop {loop!r} in "
+                                  "the configuration's additional files")
+        j.junctions = places.get(j.tls, set())
+
+
+def place_of(lane):
+    """Where an event happened: the junction id for a lane inside a junction, else the edge."""
+    if lane.startswith(":"):
+        return lane[1:].rsplit("_", 2)[0]
+    return lane.rsplit("_", 1)[0] if "_" in lane else lane
+
+
 # ---------------------------------------------------------------------------------------------
 # One junction and its controller
 
@@ -215,6 +286,7 @@ class Junction:
         self.foe_pairs = []
         self.conflicts = 0
         self.first_conflict = None
+        self.junctions = set()  # the network's junctions whose links it switches
 
     def accept(self, timeout):
         self.listener.settimeout(timeout)
@@ -300,7 +372,8 @@ def main():
     try:
         cfg = load_config(args.config)
         junctions = [Junction(j, cfg["host"]) for j in cfg["junctions"]]
-    except (ConfigError, OSError) as e:
+        check_mappings(cfg, junctions)
+    except (ConfigError, OSError, ET.ParseError) as e:
         log(str(e))
         return 1
 
@@ -322,7 +395,12 @@ def main():
     arrived = 0
     teleports = 0
     emergency_stops = 0
-    collisions = set()
+    collisions = {}  # (collider, victim) -> place
+    places = {"collisions": {}, "emergency_stops": {}, "teleports": {}}
+
+    def count_at(kind, lane):
+        where = place_of(lane)
+        places[kind][where] = places[kind].get(where, 0) + 1
     departed_from = {}
     arrivals = {}
     error = None
@@ -344,8 +422,8 @@ def main():
                 traci.inductionloop.subscribe(loop, [tc.LAST_STEP_OCCUPANCY])
                 j.loop_state[loop] = False
         traci.simulation.subscribe([tc.VAR_DEPARTED_VEHICLES_IDS, tc.VAR_ARRIVED_VEHICLES_IDS,
-                                    tc.VAR_TELEPORT_STARTING_VEHICLES_NUMBER,
-                                    tc.VAR_EMERGENCYSTOPPING_VEHICLES_NUMBER])
+                                    tc.VAR_TELEPORT_STARTING_VEHICLES_IDS,
+                                    tc.VAR_EMERGENCYSTOPPING_VEHICLES_IDS])
 
         def apply_lights(sim_time):
             for j in junctions:
@@ -367,10 +445,16 @@ def main():
                 edge = departed_from.pop(v, "?")
                 arrivals[edge] = arrivals.get(edge, 0) + 1
                 arrived += 1
-            teleports += sim[tc.VAR_TELEPORT_STARTING_VEHICLES_NUMBER]
-            emergency_stops += sim[tc.VAR_EMERGENCYSTOPPING_VEHICLES_NUMBER]
+            for v in sim[tc.VAR_TELEPORT_STARTING_VEHICLES_IDS]:
+                teleports += 1
+                count_at("teleports", traci.vehicle.getLaneID(v))
+            for v in sim[tc.VAR_EMERGENCYSTOPPING_VEHICLES_IDS]:
+                emergency_stops += 1
+                count_at("emergency_stops", traci.vehicle.getLaneID(v))
             for c in traci.simulation.getCollisions():
-                collisions.add((c.collider, c.victim))
+                if (c.collider, c.victim) not in collisions:
+                    collisions[(c.collider, c.victim)] = c.lane
+                    count_at("collisions", c.lane)
             loops = traci.inductionloop.getAllSubscriptionResults()
             for j in junctions:
                 msg = []
@@ -411,6 +495,11 @@ def main():
             emergency_braking = sum("emergency braking" in line for line in f)
     except OSError:
         pass
+    controlled = set().union(*(j.junctions for j in junctions))
+
+    def at_junctions(kind):
+        return sum(n for where, n in places[kind].items() if where in controlled)
+
     summary = {
         "steps": steps,
         "simulated_seconds": sim_time,
@@ -419,6 +508,10 @@ def main():
         "teleports": teleports,
         "emergency_stops": emergency_stops,
         "emergency_braking_warnings": emergency_braking,
+        "collisions_at_controlled_junctions": at_junctions("collisions"),
+        "emergency_stops_at_controlled_junctions": at_junctions("emergency_stops"),
+        "teleports_at_controlled_junctions": at_junctions("teleports"),
+        "places": {k: dict(sorted(v.items())) for k, v in places.items()},
         "conflicting_green_pairs": sum(j.conflicts for j in junctions),
         "first_conflicting_green": {j.tls: j.first_conflict for j in junctions if j.first_conflict},
         "arrivals_per_approach": dict(sorted(arrivals.items())),
@@ -430,11 +523,18 @@ def main():
           f"conflicting G pairs {summary['conflicting_green_pairs']}", flush=True)
     print("arrivals per approach: " +
           ", ".join(f"{k} {v}" for k, v in summary["arrivals_per_approach"].items()), flush=True)
+    for kind, where in summary["places"].items():
+        if where:
+            print(f"{kind.replace('_', ' ')} by place (controlled junctions: "
+                  f"{', '.join(sorted(controlled))}): "
+                  + ", ".join(f"{k} {v}" for k, v in where.items()), flush=True)
     if args.summary:
         with open(args.summary, "w") as f:
             json.dump(summary, f, indent=2)
             f.write("\n")
-    return 2 if error else 0
+    if error:
+        return 2
+    return CONFLICTING_GREENS if summary["conflicting_green_pairs"] else 0
 
 
 if __name__ == "__main__":
