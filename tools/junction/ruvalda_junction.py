@@ -30,6 +30,7 @@ MAX_APPROACHES = 6           # 18 vehicle streams: below the companion numbers 2
 FIRST_CROSSING = 31
 MAX_CROSSINGS = 4            # 31/32 .. 37/38, the pairs the engine knows
 MAX_DETECTORS = 9            # detector digits 1..9 of a stream
+MAX_BLOCKS = 10              # the sequence display names ten blocks, A to W
 SUMO_DETECTOR_BASE = 1000    # SUMO detector number = 1000 + program detector (stream * 10 + k)
 
 # Clearance formula (docs/junction.md), metres and metres per second.
@@ -413,8 +414,8 @@ def write_program(path, name, net, streams, matrix, timing, args):
         lines.append(f"%tt {s.number:2d} {gmin:4d} {gmax:4d} {amber:4d}")
     lines.append("%rules")
     lines.append("")
-    blocks = green_blocks(net, streams)
-    letters = "ABCDXYZUVW"
+    blocks = green_blocks(net, streams, matrix)
+    letters = "ABCDXYZUVW"  # the sequence display's block letters, in order
     if blocks:
         lines.append("# Blocks for the sequence display: the green phases of SUMO's own program.")
         for b, members in enumerate(blocks):
@@ -428,15 +429,30 @@ def write_program(path, name, net, streams, matrix, timing, args):
         f.write("\n".join(lines) + "\n")
 
 
-def green_blocks(net, streams):
-    """The distinct green phases of SUMO's program as sets of streams (at most ten)."""
+def green_blocks(net, streams, matrix):
+    """The distinct green phases of SUMO's program as sets of streams (at most ten); a stream
+    that conflicts with one already in the block (a left turn SUMO lets yield) is left out."""
+    position = {s.number: i for i, s in enumerate(streams)}
     blocks = []
     for state in net.phases:
-        members = [s.number for s in streams
-                   if any(len(state) > l.index and state[l.index] in "Gg" for l in s.links)]
+        members = []
+        for s in streams:
+            green = any(len(state) > l.index and state[l.index] in "Gg" for l in s.links)
+            if green and all(matrix[position[m]][position[s.number]] < 0 for m in members):
+                members.append(s.number)
         if members and "y" not in state and members not in blocks:
             blocks.append(members)
-    return blocks[:10]
+    # a stream left out everywhere joins the first block it fits, or gets one of its own
+    for s in streams:
+        if any(s.number in b for b in blocks):
+            continue
+        for b in blocks:
+            if all(matrix[position[m]][position[s.number]] < 0 for m in b):
+                b.append(s.number)
+                break
+        else:
+            blocks.append([s.number])
+    return blocks[:MAX_BLOCKS]
 
 
 def write_side_files(out, name, net, streams, args):
