@@ -287,6 +287,7 @@ class Junction:
         self.conflicts = 0
         self.first_conflict = None
         self.junctions = set()  # the network's junctions whose links it switches
+        self.last_state = None  # the state last set in SUMO
 
     def accept(self, timeout):
         self.listener.settimeout(timeout)
@@ -421,24 +422,30 @@ def main():
             for number, loop in sorted(j.detectors.items()):
                 traci.inductionloop.subscribe(loop, [tc.LAST_STEP_OCCUPANCY])
                 j.loop_state[loop] = False
-        traci.simulation.subscribe([tc.VAR_DEPARTED_VEHICLES_IDS, tc.VAR_ARRIVED_VEHICLES_IDS,
+        # What every step needs of the simulation comes with the step's answer: one round trip.
+        traci.simulation.subscribe([tc.VAR_TIME, tc.VAR_MIN_EXPECTED_VEHICLES,
+                                    tc.VAR_DEPARTED_VEHICLES_IDS, tc.VAR_ARRIVED_VEHICLES_IDS,
                                     tc.VAR_TELEPORT_STARTING_VEHICLES_IDS,
-                                    tc.VAR_EMERGENCYSTOPPING_VEHICLES_IDS])
+                                    tc.VAR_EMERGENCYSTOPPING_VEHICLES_IDS,
+                                    tc.VAR_COLLIDING_VEHICLES_NUMBER])
 
         def apply_lights(sim_time):
             for j in junctions:
                 state = j.state_of(j.parse_lights(j.read_line(args.timeout)))
-                traci.trafficlight.setRedYellowGreenState(j.tls, state)
+                if state != j.last_state:  # unchanged lights cost no round trip
+                    traci.trafficlight.setRedYellowGreenState(j.tls, state)
+                    j.last_state = state
                 j.check_conflicts(state, sim_time)
 
         # The first lights line of every controller is in force for the first step.
         apply_lights(traci.simulation.getTime())
         max_steps = None if args.end is None else int(round(args.end / cfg["step_length"]))
-        while (max_steps is None or steps < max_steps) and \
-                traci.simulation.getMinExpectedNumber() > 0:
+        expected = traci.simulation.getMinExpectedNumber()
+        while (max_steps is None or steps < max_steps) and expected > 0:
             traci.simulationStep()
             steps += 1
             sim = traci.simulation.getSubscriptionResults()
+            expected = sim[tc.VAR_MIN_EXPECTED_VEHICLES]
             for v in sim[tc.VAR_DEPARTED_VEHICLES_IDS]:
                 departed_from[v] = traci.vehicle.getRoute(v)[0]
             for v in sim[tc.VAR_ARRIVED_VEHICLES_IDS]:
@@ -451,7 +458,8 @@ def main():
             for v in sim[tc.VAR_EMERGENCYSTOPPING_VEHICLES_IDS]:
                 emergency_stops += 1
                 count_at("emergency_stops", traci.vehicle.getLaneID(v))
-            for c in traci.simulation.getCollisions():
+            colliding = sim[tc.VAR_COLLIDING_VEHICLES_NUMBER] > 0
+            for c in (traci.simulation.getCollisions() if colliding else ()):
                 if (c.collider, c.victim) not in collisions:
                     collisions[(c.collider, c.victim)] = c.lane
                     count_at("collisions", c.lane)
@@ -468,7 +476,7 @@ def main():
                     j.conn.sendall("".join(msg).encode("ascii"))
                 except OSError as e:
                     raise ProtocolError(f"junction {j.tls}: cannot write to the controller: {e}")
-            apply_lights(traci.simulation.getTime())
+            apply_lights(sim[tc.VAR_TIME])
     except ProtocolError as e:
         error = str(e)
         log("stopped: " + error)
