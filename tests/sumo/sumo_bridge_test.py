@@ -50,7 +50,7 @@ class Scenario:
 """)
         self.mapping = os.path.join(ex, f"{stem}.map.json")
 
-    def start_bridge(self, name, extra):
+    def start_bridge(self, name, extra, python=sys.executable):
         d = os.path.join(self.tmp, name)
         os.makedirs(d)
         cfg = os.path.join(d, "bridge.json")
@@ -59,16 +59,17 @@ class Scenario:
                        "outputs": os.path.join(d, "out"),
                        "junctions": [{"tls": "C", "port": 0, "mapping": self.mapping}]}, f)
         ports = os.path.join(d, "ports")
-        proc = subprocess.Popen([sys.executable, self.bridge, cfg, "--ports-file", ports,
+        proc = subprocess.Popen([python, self.bridge, cfg, "--ports-file", ports,
                                  "--summary", os.path.join(d, "summary.json"),
                                  "--accept-timeout", "30"] + extra,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         return d, proc, wait_ports(ports, proc)
 
 
-def real_controller(sc, cli):
+def real_controller(sc, cli, name="real", extra=(), python=sys.executable):
+    """Runs the example's program through the bridge; returns the run's folder."""
     rvc = os.path.join(sc.src, "examples", sc.stem, f"{sc.stem}.rvc")
-    d, bridge, ports = sc.start_bridge("real", ["--end", str(SIM_SECONDS)])
+    d, bridge, ports = sc.start_bridge(name, ["--end", str(SIM_SECONDS)] + list(extra), python)
     check(ports is not None and "C" in ports, "bridge listens for junction C")
     if ports is None:
         bridge.kill()
@@ -103,6 +104,7 @@ def real_controller(sc, cli):
     # SUMO's own collision record is empty too
     col = open(os.path.join(d, "out", "collisions.xml")).read()
     check("<collision " not in col, "collision output of SUMO empty")
+    return d
 
 
 def fake_controller(sc, name, answers, expect, extra=(), rc=2):
@@ -143,6 +145,25 @@ def fake_controller(sc, name, answers, expect, extra=(), rc=2):
     return json.load(open(d_summary)) if os.path.exists(d_summary) else None
 
 
+def in_process_gives_the_same_trips(sc, cli, over_socket):
+    """With --libsumo (SUMO in the bridge's process, from the system's Python 3) the same run
+    gives the same trips. Skipped where that Python has no libsumo."""
+    system = "/usr/bin/python3"
+    if not os.path.exists(system) or subprocess.run(
+            [system, "-c", "import libsumo"], capture_output=True).returncode != 0:
+        print("skip libsumo: /usr/bin/python3 cannot import it")
+        return
+    d = real_controller(sc, cli, "libsumo", ["--libsumo"], system)
+    if d is None or over_socket is None:
+        return
+
+    def trips(folder):
+        return [line for line in open(os.path.join(folder, "out", "tripinfo.xml"))
+                if "<tripinfo " in line]
+    check(trips(d) == trips(over_socket) and trips(d),
+          f"libsumo: the same {len(trips(d))} trips as over TraCI's socket")
+
+
 def bad_mappings_are_refused_before_anyone_connects(sc):
     """A link the traffic light does not have, a loop the configuration does not define: exit 1
     naming the mapping and the entry, before the bridge listens."""
@@ -180,7 +201,8 @@ def main():
     try:
         real_controller(Scenario(tmp, src, "avenue"), cli)
         sc = Scenario(tmp, src)
-        real_controller(sc, cli)
+        over_socket = real_controller(sc, cli)
+        in_process_gives_the_same_trips(sc, cli, over_socket)
         good = b"lights " + b"r" * 16 + b"\r\n"
         fake_controller(sc, "bad-letter", [good, good, b"lights rrrrrrrrrrrrrrrx\r\n"],
                         "junction C: invalid lights line 'lights rrrrrrrrrrrrrrrx'")

@@ -86,6 +86,27 @@ def sumo_options(out_dir, step_length, seed):
             "--log", os.path.join(out_dir, "sumo.log"), "--no-step-log", "true"]
 
 
+def use_libsumo():
+    """SUMO in the bridge's own process: Debian's libsumo (package sumo), which the system's
+    Python 3 loads. It answers TraCI's calls without a socket."""
+    global traci
+    try:
+        import libsumo
+    except ImportError:
+        raise ConfigError("--libsumo: this Python has no libsumo (Debian's package sumo installs "
+                          "it for /usr/bin/python3)")
+    traci = libsumo
+
+
+def traci_errors():
+    """The exceptions TraCI or libsumo raise for the simulation's own faults."""
+    errors = [getattr(traci, "TraCIException", None)]
+    exceptions = getattr(traci, "exceptions", None)
+    if exceptions is not None:
+        errors += [exceptions.TraCIException, exceptions.FatalTraCIError]
+    return tuple(e for e in errors if e is not None)
+
+
 def log(text):
     print("sumo-bridge: " + text, file=sys.stderr, flush=True)
 
@@ -368,9 +389,13 @@ def main():
                     help="seconds to wait for the controllers to connect (default 120)")
     ap.add_argument("--sumo-binary", default="sumo")
     ap.add_argument("--gui", action="store_true", help="use sumo-gui")
+    ap.add_argument("--libsumo", action="store_true",
+                    help="run SUMO in this process (libsumo) instead of over TraCI's socket")
     args = ap.parse_args()
 
     try:
+        if args.libsumo:
+            use_libsumo()
         cfg = load_config(args.config)
         junctions = [Junction(j, cfg["host"]) for j in cfg["junctions"]]
         check_mappings(cfg, junctions)
@@ -408,7 +433,10 @@ def main():
     try:
         for j in junctions:
             j.accept(args.accept_timeout)
-        traci.start(cmd, stdout=subprocess.DEVNULL)
+        if args.libsumo:
+            traci.start(cmd)
+        else:
+            traci.start(cmd, stdout=subprocess.DEVNULL)
         foes = read_foe_pairs(net_file_of(cfg["sumocfg"]), {j.tls for j in junctions})
         for j in junctions:
             j.n_links = len(traci.trafficlight.getControlledLinks(j.tls))
@@ -483,7 +511,7 @@ def main():
     except ConfigError as e:
         log(str(e))
         return 1
-    except (traci.exceptions.TraCIException, traci.exceptions.FatalTraCIError) as e:
+    except traci_errors() as e:
         error = f"TraCI: {e}"
         log("stopped: " + error)
     finally:
