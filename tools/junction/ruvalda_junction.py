@@ -72,11 +72,14 @@ class Network:
         except (OSError, ET.ParseError) as e:
             raise Problem(f"{path}: cannot read the network: {e}")
         self.lanes = {}       # lane id -> (edge id, shape, length)
+        self.ends = {}        # edge id -> (from node, to node), plain edges only
         self.function = {}
         self.crossing_edges = {}
         self.edge_shape = {}
         for e in root.iter("edge"):
             self.function[e.get("id")] = e.get("function", "")
+            if not e.get("function"):
+                self.ends[e.get("id")] = (e.get("from"), e.get("to"))
             if e.get("crossingEdges"):
                 self.crossing_edges[e.get("id")] = e.get("crossingEdges").split()
             for lane in e.iter("lane"):
@@ -122,6 +125,20 @@ class Network:
             link.letter = "G" if any(len(s) > i and s[i] == "G" for s in self.phases) else "g"
         self.foes = set(read_foe_pairs(path, [tls])[tls])
         self.junction_point = centroid([p for link in self.links.values() for p in link.path[:1]])
+
+    def upstream_end(self, edge):
+        """Where the road of an approach begins: back along the edges while a node only joins
+        one edge into the next (a pocket widening, say), so that demand enters before it. An
+        edge from a node already passed (the road the other way) does not count."""
+        passed = {self.ends[edge][1]}
+        while True:
+            start = self.ends[edge][0]
+            passed.add(start)
+            back = [e for e, (f, t) in self.ends.items() if t == start and f not in passed]
+            onward = [e for e, (f, t) in self.ends.items() if f == start]
+            if len(back) != 1 or onward != [edge]:
+                return edge
+            edge = back[0]
 
     def foe(self, a, b):
         return (min(a, b), max(a, b)) in self.foes
@@ -514,7 +531,8 @@ def write_side_files(out, name, net, streams, args):
 
 def demand(net, per_approach):
     """An hour of flows through the junction: per_approach vehicles per hour on every approach,
-    split evenly over its movements; SUMO routes them from the approach to the exit."""
+    split evenly over its movements, entering where the approach's road begins; SUMO routes
+    them to the exit."""
     approaches = {}
     for link in net.links.values():
         if not link.crossing:
@@ -524,10 +542,11 @@ def demand(net, per_approach):
              "ruvalda-junction from-sumo -->", "<routes>"]
     for edge in sorted(approaches):
         exits = sorted(approaches[edge])
+        begin = net.upstream_end(edge)
         for to in exits:
-            lines.append(f'    <flow id="{edge}__{to}" begin="0" end="3600" from="{edge}" to="{to}" '
-                         f'vehsPerHour="{per_approach / len(exits):.1f}" departLane="best" '
-                         'departSpeed="max"/>')
+            lines.append(f'    <flow id="{edge}__{to}" begin="0" end="3600" from="{begin}" '
+                         f'to="{to}" vehsPerHour="{per_approach / len(exits):.1f}" '
+                         'departLane="best" departSpeed="max"/>')
     lines.append("</routes>")
     return "\n".join(lines) + "\n"
 
