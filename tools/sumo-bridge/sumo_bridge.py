@@ -107,6 +107,36 @@ def traci_errors():
     return tuple(e for e in errors if e is not None)
 
 
+SUMO_LISTEN_SECONDS = 120  # a big network may take this long to load before SUMO listens
+LISTEN_STATE = "0A"        # TCP_LISTEN in /proc/net/tcp
+
+
+def listening(port):
+    """Some socket of this machine listens on the TCP port (Linux's /proc/net/tcp)."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                next(f)
+                for line in f:
+                    fields = line.split()
+                    if fields[1].endswith(f":{port:04X}") and fields[3] == LISTEN_STATE:
+                        return True
+        except (OSError, StopIteration):
+            continue
+    return False
+
+
+def start_sumo(cmd):
+    """Starts SUMO with a TraCI port and connects once SUMO listens there: traci.start tries
+    at once, before SUMO has loaded its network, and then waits a whole second to try again."""
+    port = traci.getFreeSocketPort()
+    proc = subprocess.Popen(cmd + ["--remote-port", str(port)], stdout=subprocess.DEVNULL)
+    deadline = time.monotonic() + SUMO_LISTEN_SECONDS
+    while not listening(port) and proc.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.02)
+    traci.init(port, proc=proc)
+
+
 def log(text):
     print("sumo-bridge: " + text, file=sys.stderr, flush=True)
 
@@ -436,7 +466,7 @@ def main():
         if args.libsumo:
             traci.start(cmd)
         else:
-            traci.start(cmd, stdout=subprocess.DEVNULL)
+            start_sumo(cmd)
         foes = read_foe_pairs(net_file_of(cfg["sumocfg"]), {j.tls for j in junctions})
         for j in junctions:
             j.n_links = len(traci.trafficlight.getControlledLinks(j.tls))
