@@ -50,14 +50,16 @@ class Scenario:
 """)
         self.mapping = os.path.join(ex, f"{stem}.map.json")
 
-    def start_bridge(self, name, extra, python=sys.executable):
+    def start_bridge(self, name, extra, python=sys.executable, program=None):
         d = os.path.join(self.tmp, name)
         os.makedirs(d)
         cfg = os.path.join(d, "bridge.json")
+        junction = {"tls": "C", "port": 0, "mapping": self.mapping}
+        if program:
+            junction["program"] = program
         with open(cfg, "w") as f:
             json.dump({"sumocfg": self.sumocfg, "step_length": 0.1, "seed": 42,
-                       "outputs": os.path.join(d, "out"),
-                       "junctions": [{"tls": "C", "port": 0, "mapping": self.mapping}]}, f)
+                       "outputs": os.path.join(d, "out"), "junctions": [junction]}, f)
         ports = os.path.join(d, "ports")
         proc = subprocess.Popen([python, self.bridge, cfg, "--ports-file", ports,
                                  "--summary", os.path.join(d, "summary.json"),
@@ -185,6 +187,12 @@ def bad_mappings_are_refused_before_anyone_connects(sc):
         check(bridge.returncode == 1 and ports is None,
               f"{name}: refused before listening (exit {bridge.returncode})")
         check(path in err and message in err, f"{name}: names mapping and entry ({err.strip()})")
+    # a program of other streams than the mapping's (the T-junction's)
+    tjunction = os.path.join(sc.src, "examples", "tjunction", "tjunction.rvc")
+    d, bridge, ports = sc.start_bridge("other-program", [], program=tjunction)
+    out, err = bridge.communicate(timeout=30)
+    check(bridge.returncode == 1 and ports is None and "the lights line would not fit" in err
+          and tjunction in err, f"a program of other streams is refused ({err.strip()})")
 
 
 def main():

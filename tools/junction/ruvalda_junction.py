@@ -525,7 +525,8 @@ def write_side_files(out, name, net, streams, args):
         json.dump({"sumocfg": f"{name}.sumocfg", "step_length": 0.1, "seed": 42,
                    "host": "127.0.0.1", "outputs": "out",
                    "junctions": [{"tls": args.tls, "port": 12345,
-                                  "mapping": f"{name}.map.json"}]}, f, indent=2)
+                                  "mapping": f"{name}.map.json",
+                                  "program": f"{name}.rvc"}]}, f, indent=2)
         f.write("\n")
 
 

@@ -221,6 +221,8 @@ def load_config(path):
             raise ConfigError(f"{path}: every junction needs \"tls\" and \"mapping\"")
         j.setdefault("port", 0)
         j["mapping"] = rel(j["mapping"])
+        if "program" in j:
+            j["program"] = rel(j["program"])
     return cfg
 
 
@@ -307,7 +309,26 @@ def check_mappings(cfg, junctions):
             if loop not in loops:
                 raise ConfigError(f"{entry['mapping']}: detector {number}: no loop {loop!r} in "
                                   "the configuration's additional files")
+        if "program" in entry:
+            declared = program_streams(entry["program"])
+            mapped = [s["stream"] for s in j.streams]
+            if declared != mapped:
+                raise ConfigError(f"{entry['mapping']}: streams {mapped} but {entry['program']} "
+                                  f"declares {declared}: the lights line would not fit")
         j.junctions = places.get(j.tls, set())
+
+
+def program_streams(path):
+    """The streams of a control program's declaration block ("%mat" line), ascending."""
+    try:
+        with open(path, encoding="latin-1") as f:
+            for line in f:
+                body = line.split("#", 1)[0].strip()
+                if body[:4].lower() == "%mat":
+                    return sorted(int(x) for x in body[4:].split())
+    except (OSError, ValueError) as e:
+        raise ConfigError(f"cannot read the streams of {path}: {e}")
+    raise ConfigError(f"{path}: no declaration block (%mat line) to check the mapping against")
 
 
 def place_of(lane):
