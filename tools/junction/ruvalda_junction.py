@@ -85,7 +85,6 @@ class Network:
             for lane in e.iter("lane"):
                 self.lanes[lane.get("id")] = (e.get("id"), parse_shape(lane.get("shape")),
                                               float(lane.get("length", 0)))
-        self.node = None
         for tl in root.iter("tlLogic"):
             if tl.get("id") == tls:
                 self.phases = [p.get("state") for p in tl.iter("phase")]
@@ -620,10 +619,12 @@ def check_against(args):
     problems = []
 
     def conflicts(s, t):
+        """The matrix has a clearance time (0 or more) from s to t."""
         if s not in streams or t not in streams:
             return False
-        return rows.get(s, [])[streams.index(t):streams.index(t) + 1] not in ([], [-1]) and \
-            rows[s][streams.index(t)] >= 0
+        row = rows.get(s, [])
+        k = streams.index(t)
+        return k < len(row) and row[k] >= 0
 
     for a, b in sorted(net.foes):
         if not net.must_not_share(a, b, letter):
