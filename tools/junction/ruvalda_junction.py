@@ -446,29 +446,44 @@ def write_program(path, name, net, streams, matrix, timing, args):
 
 
 def green_blocks(net, streams, matrix):
-    """The distinct green phases of SUMO's program as sets of streams (at most ten); a stream
-    that conflicts with one already in the block (a left turn SUMO lets yield) is left out."""
+    """The distinct green phases of SUMO's program as blocks of streams (at most ten)."""
     position = {s.number: i for i, s in enumerate(streams)}
-    blocks = []
-    for state in net.phases:
-        members = []
-        for s in streams:
-            green = any(len(state) > l.index and state[l.index] in "Gg" for l in s.links)
-            if green and all(matrix[position[m]][position[s.number]] < 0 for m in members):
-                members.append(s.number)
-        if members and "y" not in state and members not in blocks:
-            blocks.append(members)
-    # a stream left out everywhere joins the first block it fits, or gets one of its own
-    for s in streams:
-        if any(s.number in b for b in blocks):
+    return stages_from_phases(net.phases, [(s.number, [l.index for l in s.links]) for s in streams],
+                              lambda a, b: matrix[position[a]][position[b]] >= 0)[:MAX_BLOCKS]
+
+
+def stages_from_phases(phases, streams, conflict):
+    """Stages (lists of stream numbers) from the green phases of SUMO's own program: the streams
+    a phase shows green, those it shows protected (G) first, less any stream that conflicts
+    with one already taken (a left turn SUMO lets yield to the opposite traffic). A stream left
+    out everywhere joins the first stage it fits, or gets one of its own. streams: (number, link
+    indices); conflict(a, b): the matrix has a clearance time from a to b."""
+    def fits(members, s):
+        return all(not conflict(m, s) and not conflict(s, m) for m in members)
+
+    stages = []
+    for state in phases:
+        if "y" in state:
             continue
-        for b in blocks:
-            if all(matrix[position[m]][position[s.number]] < 0 for m in b):
-                b.append(s.number)
+        green = [(not any(state[i] == "G" for i in links), n) for n, links in streams
+                 if links and all(i < len(state) and state[i] in "Gg" for i in links)]
+        members = []
+        for _, n in sorted(green):
+            if fits(members, n):
+                members.append(n)
+        if members and sorted(members) not in stages:
+            stages.append(sorted(members))
+    for n, _ in streams:
+        if any(n in st for st in stages):
+            continue
+        for st in stages:
+            if fits(st, n):
+                st.append(n)
+                st.sort()
                 break
         else:
-            blocks.append([s.number])
-    return blocks[:MAX_BLOCKS]
+            stages.append([n])
+    return stages
 
 
 def write_side_files(out, name, net, streams, args):
@@ -583,30 +598,52 @@ def from_sumo(args):
 # check-against
 
 
-def read_matrix(path):
-    """The stream list and the conflict rows of a control file's declaration block."""
-    streams, rows = [], {}
-    try:
-        text = open(path, encoding="latin-1").read().splitlines()
-    except OSError as e:
-        raise Problem(f"{path}: {e.strerror}")
-    for number, line in enumerate(text, 1):
-        body = line.split("#", 1)[0].strip()
-        if body[:4].lower() == "%mat":
-            streams = [int(x) for x in body[4:].split()]
-        elif body[:6].lower() == "%rules":
-            break
-        elif streams and body[:1].isdigit():
-            values = body.split()
-            rows[int(values[0])] = [int(v) for v in values[1:]]
-    if not streams:
-        raise Problem(f"{path}: no declaration block (%mat line)")
-    return streams, rows
+class Declaration:
+    """What the tools read of a control file's declaration block: the streams, the conflict
+    rows (clearance times in tenths, -1 none), the required times of each stream (minimum
+    green, maximum green, amber, in tenths) and the gap times of the T rows."""
+
+    def __init__(self, path):
+        self.path = path
+        self.streams, self.rows, self.times, self.gaps = [], {}, {}, []
+        try:
+            text = open(path, encoding="latin-1").read().splitlines()
+        except OSError as e:
+            raise Problem(f"{path}: {e.strerror}")
+        for line in text:
+            body = line.split("#", 1)[0].strip()
+            word = body.split()[0].lower() if body else ""
+            if word == "%mat":
+                self.streams = [int(x) for x in body[4:].split()]
+            elif word == "%rules":
+                break
+            elif word == "%tt":
+                values = [int(v) for v in body.split()[1:5]]
+                if len(values) == 4:
+                    self.times[values[0]] = tuple(values[1:])
+            elif self.streams and word[:1] == "t" and word[1:].isdigit():
+                self.gaps += [int(v) for v in body.split()[1:] if int(v) > 0]
+            elif self.streams and body[:1].isdigit():
+                values = body.split()
+                self.rows[int(values[0])] = [int(v) for v in values[1:]]
+        if not self.streams:
+            raise Problem(f"{path}: no declaration block (%mat line)")
+
+    def conflicts(self, s, t):
+        """The matrix has a clearance time (0 or more) from s to t."""
+        return self.clearance(s, t) >= 0
+
+    def clearance(self, s, t):
+        if s not in self.streams or t not in self.streams:
+            return -1
+        row = self.rows.get(s, [])
+        k = self.streams.index(t)
+        return row[k] if k < len(row) else -1
 
 
 def check_against(args):
     net = Network(args.net, args.tls)
-    streams, rows = read_matrix(args.program)
+    declaration = Declaration(args.program)
     try:
         mapping = json.load(open(args.mapping))
     except (OSError, ValueError) as e:
@@ -618,14 +655,6 @@ def check_against(args):
             letter[index] = green
     problems = []
 
-    def conflicts(s, t):
-        """The matrix has a clearance time (0 or more) from s to t."""
-        if s not in streams or t not in streams:
-            return False
-        row = rows.get(s, [])
-        k = streams.index(t)
-        return k < len(row) and row[k] >= 0
-
     for a, b in sorted(net.foes):
         if not net.must_not_share(a, b, letter):
             continue
@@ -634,7 +663,7 @@ def check_against(args):
                 if s == t:
                     continue
                 for x, y in ((s, t), (t, s)):
-                    if not conflicts(x, y):
+                    if not declaration.conflicts(x, y):
                         problems.append(f"streams {x:02d} and {y:02d}: links {a} and {b} are foes "
                                         f"in the network, but the matrix has no conflict from "
                                         f"{x:02d} to {y:02d}")
@@ -705,8 +734,35 @@ def main(argv=None):
     c.add_argument("program")
     c.add_argument("mapping")
     c.add_argument("--loops")
+    e = sub.add_parser("evaluate", help="compare control programs with SUMO's own programs")
+    e.add_argument("config", nargs="?", help="the bridge configuration (bridge.json)")
+    e.add_argument("--program", action="append",
+                   help="P.rvc, or TLS=P.rvc,TLS2=Q.rvc for several junctions; repeat for more")
+    e.add_argument("--baseline", default="actuated,delay_based,fixed",
+                   help="SUMO's programs to compare with ('' for none; KIND=FILE for your own)")
+    e.add_argument("--seeds", default="1-5")
+    e.add_argument("--demand", default="1", help="demand factors, e.g. 0.8,1,1.2")
+    e.add_argument("--jobs", type=int, default=1)
+    e.add_argument("--out", required=True)
+    e.add_argument("--end", type=float, help="stop every run after this many simulated seconds")
+    e.add_argument("--window", help="the timelines' window FROM-TO in seconds (default 0-300)")
+    e.add_argument("--cli", default=os.path.join(os.path.dirname(os.path.dirname(HERE)), "build",
+                                                 "release", "ruvalda-cli"))
+    e.add_argument("--libsumo", action="store_true", help="bridged runs with SUMO in-process")
+    e.add_argument("--plan", help="write the runs' command lines to this file, run nothing")
+    e.add_argument("--collect", nargs="+", metavar="DIR",
+                   help="merge the results of these study folders into --out")
+    r = sub.add_parser("run", help="one run of an evaluation (a line of --plan's file)")
+    r.add_argument("run_json")
     args = ap.parse_args(argv)
+    this_command = [sys.executable, os.path.abspath(__file__)]
     try:
+        if args.command == "evaluate":
+            import evaluate
+            return evaluate.evaluate(args, this_command)
+        if args.command == "run":
+            import evaluate
+            return evaluate.run_one(args.run_json)
         return from_sumo(args) if args.command == "from-sumo" else check_against(args)
     except Problem as e:
         print(f"ruvalda-junction: {e}", file=sys.stderr)

@@ -309,8 +309,8 @@ def check_mappings(cfg, junctions):
             if loop not in loops:
                 raise ConfigError(f"{entry['mapping']}: detector {number}: no loop {loop!r} in "
                                   "the configuration's additional files")
-        if "program" in entry:
-            declared = program_streams(entry["program"])
+        declared = program_streams(entry["program"]) if "program" in entry else None
+        if declared is not None:
             mapped = [s["stream"] for s in j.streams]
             if declared != mapped:
                 raise ConfigError(f"{entry['mapping']}: streams {mapped} but {entry['program']} "
@@ -319,7 +319,8 @@ def check_mappings(cfg, junctions):
 
 
 def program_streams(path):
-    """The streams of a control program's declaration block ("%mat" line), ascending."""
+    """The streams of a control program's declaration block ("%mat" line), ascending; None for
+    a program of plain rules, whose streams only its rules tell."""
     try:
         with open(path, encoding="latin-1") as f:
             for line in f:
@@ -328,7 +329,7 @@ def program_streams(path):
                     return sorted(int(x) for x in body[4:].split())
     except (OSError, ValueError) as e:
         raise ConfigError(f"cannot read the streams of {path}: {e}")
-    raise ConfigError(f"{path}: no declaration block (%mat line) to check the mapping against")
+    return None
 
 
 def place_of(lane):
@@ -336,6 +337,23 @@ def place_of(lane):
     if lane.startswith(":"):
         return lane[1:].rsplit("_", 2)[0]
     return lane.rsplit("_", 1)[0] if "_" in lane else lane
+
+
+def signal_state(streams, letters, n_links):
+    """A traffic light's state string from one letter (g, r, y) per stream of a mapping: a link
+    switched by several streams is red when any of them is red, else yellow when any is yellow,
+    else green with its G or g; links no stream switches stay red."""
+    worst = {}  # link -> 'r' / 'y' / green letter
+    for s, ch in zip(streams, letters):
+        for link, green in s["links"]:
+            old = worst.get(link)
+            if ch == "r" or old == "r":
+                worst[link] = "r"
+            elif ch == "y" or old == "y":
+                worst[link] = "y"
+            else:
+                worst[link] = "g" if "g" in (green, old) else "G"
+    return "".join(worst.get(i, "r") for i in range(n_links))
 
 
 # ---------------------------------------------------------------------------------------------
@@ -405,17 +423,7 @@ class Junction:
 
     def state_of(self, letters):
         """The junction's signal state string from the letters of a lights line."""
-        worst = {}  # link -> 'r' / 'y' / green letter
-        for s, ch in zip(self.streams, letters):
-            for link, green in s["links"]:
-                old = worst.get(link)
-                if ch == "r" or old == "r":
-                    worst[link] = "r"
-                elif ch == "y" or old == "y":
-                    worst[link] = "y"
-                else:
-                    worst[link] = "g" if "g" in (green, old) else "G"
-        return "".join(worst.get(i, "r") for i in range(self.n_links))
+        return signal_state(self.streams, letters, self.n_links)
 
     def check_conflicts(self, state, sim_time):
         for a, b in self.foe_pairs:
