@@ -21,22 +21,11 @@ import subprocess
 import sys
 import tempfile
 
-from sumo_support import build_net, check, failures, wait_ports
+from sumo_support import body, build_net, check, failures, wait_ports
 
 SIM_SECONDS = 300
 SEED = 42
 ROUTE_SEED = 7
-
-
-
-
-def body(path):
-    """The file without SUMO's leading header comment (date, version, options)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    return re.sub(rb"\A(<\?xml[^>]*\?>\s*)?<!--.*?-->\s*", b"", data, count=1, flags=re.S)
-
-
 
 
 def main():

@@ -99,8 +99,8 @@ def junction(src, *args):
 def matrix_conflicts(rvc):
     sys.path.insert(0, os.path.join(SRC, "tools", "junction"))
     import ruvalda_junction
-    streams, rows = ruvalda_junction.read_matrix(rvc)
-    return {(s, t) for s in streams for j, t in enumerate(streams) if rows[s][j] >= 0}
+    d = ruvalda_junction.Declaration(rvc)
+    return {(s, t) for s in d.streams for t in d.streams if d.conflicts(s, t)}
 
 
 def foe_conflicts(net, mapping):

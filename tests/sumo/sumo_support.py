@@ -2,6 +2,7 @@
 waiting for the bridge's ports file, and the checks of a clean run's summary."""
 import json
 import os
+import re
 import subprocess
 import time
 
@@ -60,3 +61,11 @@ def check_clean_summary(path, steps, where=""):
           f"no conflicting G pair{where} ({s['conflicting_green_pairs']}, "
           f"{s['first_conflicting_green']})")
     return s
+
+
+def body(path):
+    """A SUMO output without its header comment (it carries the date and the command line,
+    which differ by nature)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    return re.sub(rb"\A(<\?xml[^>]*\?>\s*)?<!--.*?-->\s*", b"", data, count=1, flags=re.S)

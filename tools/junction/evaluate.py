@@ -14,7 +14,6 @@ import os
 import re
 import shlex
 import shutil
-import statistics
 import subprocess
 import sys
 import time
@@ -26,7 +25,8 @@ BRIDGE = os.path.join(ROOT, "tools", "sumo-bridge", "sumo_bridge.py")
 sys.path.insert(0, os.path.join(ROOT, "tools", "sumo-bridge"))
 from sumo_bridge import (ConfigError, load_config, load_mapping, net_file_of,  # noqa: E402
                          network_facts, place_of, read_foe_pairs, signal_state, sumo_options)
-from ruvalda_junction import Declaration, Network, Problem, stages_from_phases  # noqa: E402
+from ruvalda_junction import (Declaration, Network, Problem, stages_from_phases,  # noqa: E402
+                              sumocfg_text)
 
 BASELINES = ("actuated", "delay_based", "fixed")
 STEP_LENGTH = 0.1        # s: the bridge's step, and SUMO's in every run of a study
@@ -131,19 +131,35 @@ class JunctionPlan:
     """One traffic light of the study: its mapping, its network links, the stages of the
     baselines derived from its reference program's matrix and required times."""
 
-    def __init__(self, net_file, entry, reference):
+    def __init__(self, net_file, entry, reference, pedestrians):
         self.tls = entry["tls"]
         self.streams, self.detectors = load_mapping(entry["mapping"])
         self.net = Network(net_file, self.tls)
         self.n_links = 1 + max(self.net.links)
         self.reference = reference
-        self.declaration = Declaration(reference) if reference else None
+        self._declaration = None
+        # Without pedestrians in the demand the crossings stay red, as a program that serves
+        # them on request keeps them: green for nobody would only cost the baselines time.
+        self.served = [s for s in self.streams if pedestrians or not any(
+            self.net.links.get(i) and self.net.links[i].crossing for i, _ in s["links"])]
+
+    @property
+    def declaration(self):
+        """The reference program's declaration block, read when a baseline is derived."""
+        if self._declaration is None:
+            try:
+                self._declaration = Declaration(self.reference)
+            except Problem as e:
+                raise Problem(f"{e}: the baselines' stages come from the matrix of a program's "
+                              "declaration block; name one in the configuration (\"program\") "
+                              "or as the first --program, or give the baselines as KIND=FILE")
+        return self._declaration
 
     def stages(self):
         d = self.declaration
-        links = [(s["stream"], [i for i, _ in s["links"]]) for s in self.streams]
+        links = [(s["stream"], [i for i, _ in s["links"]]) for s in self.served]
         stages = stages_from_phases(self.net.phases, links, d.conflicts)
-        return extend_stages(stages, [s["stream"] for s in self.streams], d.conflicts)
+        return extend_stages(stages, [s["stream"] for s in self.served], d.conflicts)
 
     def state(self, members, ending=()):
         """The link state with the streams of `members` green, those of `ending` amber."""
@@ -294,11 +310,15 @@ def plan_study(args):
     variants = program_variants(cfg, args.program)
     baselines = parse_baselines(args.baseline)
     first = next(iter(variants.values()))
-    plans = [JunctionPlan(net_file, j, j.get("program") or first[j["tls"]])
+    seeds = parse_seeds(args.seeds)
+    routes = study_demand(cfg, args, seeds)
+    pedestrians = any(has_pedestrians(path) for paths in routes.values() for path in paths)
+    plans = [JunctionPlan(net_file, j, j.get("program") or first[j["tls"]], pedestrians)
              for j in cfg["junctions"]]
     lanes = {lane: length for plan in plans for lane, (_, _, length) in plan.net.lanes.items()}
     loops = loops_of_config(cfg["sumocfg"])
-    gaps = [g for plan in plans for g in plan.declaration.gaps]
+    derived = [kind for kind, own in baselines.values() if not own]
+    gaps = [g for plan in plans if derived for g in plan.declaration.gaps]
     gap = min(gaps) / 10 if gaps else DEFAULT_GAP
     base_dir = os.path.join(out, "baselines")
     os.makedirs(base_dir, exist_ok=True)
@@ -312,24 +332,9 @@ def plan_study(args):
             f.write(sumo_program(plans, kind, loops, gap))
         baseline_files[name] = path
     stages = {plan.tls: f"from {plan.reference}: " + ", ".join(
-        " ".join(f"{s:02d}" for s in st) for st in plan.stages()) for plan in plans}
+        " ".join(f"{s:02d}" for s in st) for st in plan.stages()) for plan in plans if derived}
 
-    seeds = parse_seeds(args.seeds)
     demands = [float(x) for x in args.demand.split(",")]
-    generator = cfg.get("route_generator")
-    routes = {}
-    for seed in seeds:
-        if generator:
-            path = os.path.join(out, "demand", f"seed{seed}.rou.xml")
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            script = generator if os.path.isabs(generator) else os.path.join(
-                os.path.dirname(os.path.abspath(args.config)), generator)
-            subprocess.run([sys.executable, script, "--seed", str(seed), "--out", path],
-                           check=True)
-            routes[seed] = [path]
-        else:
-            routes[seed] = config_files(cfg["sumocfg"], "route-files")
-
     study = {
         "config": os.path.abspath(args.config),
         "network": net_file,
@@ -378,26 +383,46 @@ def plan_study(args):
     return runs
 
 
+def study_demand(cfg, args, seeds):
+    """The route files of every seed: the configuration's route generator's for that seed, or
+    else the configuration's own route files (the seed then only changes SUMO's)."""
+    generator = cfg.get("route_generator")
+    routes = {}
+    for seed in seeds:
+        if not generator:
+            routes[seed] = config_files(cfg["sumocfg"], "route-files")
+            continue
+        path = os.path.join(os.path.abspath(args.out), "demand", f"seed{seed}.rou.xml")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        script = generator if os.path.isabs(generator) else os.path.join(
+            os.path.dirname(os.path.abspath(args.config)), generator)
+        r = subprocess.run([sys.executable, script, "--seed", str(seed), "--out", path],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if r.returncode != 0:
+            raise Problem(f"{args.config}: route generator {script} failed for seed {seed}: "
+                          f"{r.stderr.strip()[-400:]}")
+        routes[seed] = [path]
+    return routes
+
+
+def has_pedestrians(path):
+    try:
+        with open(path, errors="replace") as f:
+            return any("<person" in line for line in f)
+    except OSError:
+        return False
+
+
 def write_sumocfg(path, net, routes, additional, demand):
     """A run's SUMO configuration. No end time: a run lasts until the network is empty."""
     with open(path, "w") as f:
-        f.write(f"""<configuration>
-    <input>
-        <net-file value="{net}"/>
-        <route-files value="{','.join(routes)}"/>
-        <additional-files value="{','.join(additional)}"/>
-    </input>
+        f.write(sumocfg_text(net, routes, additional, f"""
     <output>
         <vehroute-output value="vehroutes.xml"/>
     </output>
     <processing>
         <scale value="{demand:g}"/>
-    </processing>
-    <report>
-        <no-step-log value="true"/>
-    </report>
-</configuration>
-""")
+    </processing>"""))
 
 
 # ---------------------------------------------------------------------------------------------
@@ -484,10 +509,6 @@ def run_bridged(run):
 
 # ---------------------------------------------------------------------------------------------
 # Measuring a run from SUMO's outputs (the same files for programs and baselines)
-
-
-def mean(xs):
-    return sum(xs) / len(xs) if xs else None
 
 
 def trip_stats(trips):
@@ -683,6 +704,124 @@ def queue_figures(path, movements, net_links):
 
 
 # ---------------------------------------------------------------------------------------------
+# The tables of the report and of summary.txt
+
+
+SUMMARY_HEADER = ["variant", "demand", "seeds", "vehicles", "mean wait s (seeds)", "time loss s",
+                  "longest wait s", "stops/veh", "queue mean", "queue max",
+                  "collisions at junction", "collisions elsewhere",
+                  "emergency stops at junction", "conflicting green s"]
+AGAINST_HEADER = ["program", "baseline", "seeds", "mean wait ratio", "worst seed",
+                  "longest wait s, program", "longest wait s, baseline"]
+STREAM_HEADER = ["stream", "variant", "vehicles", "mean wait s", "longest wait s", "green share",
+                 "cycle s"]
+
+
+def study_view(study, runs):
+    """The variants that have results, the demand factors, the nominal one (1 if studied) and
+    the runs at the nominal demand by variant."""
+    variants = [v for v in study["variants"] if any(r["variant"] == v for r in runs)]
+    demands = study["demands"]
+    nominal = 1.0 if 1.0 in demands else demands[0]
+    return variants, demands, nominal, by_variant(runs, nominal)
+
+
+def mean(xs):
+    xs = [x for x in xs if x is not None]
+    return sum(xs) / len(xs) if xs else None
+
+
+def fmt(x, digits=1):
+    return "-" if x is None else f"{x:.{digits}f}"
+
+
+def by_variant(runs, demand):
+    out = {}
+    for r in runs:
+        if r["demand"] == demand:
+            out.setdefault(r["variant"], []).append(r)
+    return out
+
+
+def summary_rows(variants, demands, runs):
+    rows = []
+    for demand in demands:
+        groups = by_variant(runs, demand)
+        for v in variants:
+            rs = groups.get(v, [])
+            if not rs:
+                continue
+            waits = [r["total"]["mean_wait_s"] for r in rs]
+            rows.append([v, f"{demand:g}", len(rs), fmt(mean([r["total"]["vehicles"] for r in rs]), 0),
+                         f"{fmt(mean(waits))} ({fmt(min(waits))}-{fmt(max(waits))})",
+                         fmt(mean([r["total"]["mean_time_loss_s"] for r in rs])),
+                         fmt(max(r["total"]["max_wait_s"] or 0 for r in rs), 0),
+                         fmt(mean([r["total"]["stops_per_vehicle"] for r in rs]), 2),
+                         fmt(mean([r["queue_total"]["mean_veh"] for r in rs])),
+                         fmt(max(r["queue_total"]["max_veh"] for r in rs)),
+                         sum(r["collisions"]["junction"] for r in rs),
+                         sum(r["collisions"]["elsewhere"] for r in rs),
+                         sum(r["emergency_stops"]["junction"] for r in rs),
+                         fmt(sum(r["conflicting_green_s"] for r in rs))])
+    return rows
+
+
+def stream_rows(variants, groups):
+    keys = sorted({k for rs in groups.values() for r in rs for k in r["streams"]})
+    rows = []
+    for k in keys:
+        for v in variants:
+            rs = [r["streams"][k] for r in groups.get(v, []) if k in r["streams"]]
+            if rs:
+                rows.append([k, v, fmt(mean([s["vehicles"] for s in rs]), 0),
+                             fmt(mean([s["mean_wait_s"] for s in rs])),
+                             fmt(max((s["max_wait_s"] or 0) for s in rs), 0),
+                             fmt(mean([s["green_share"] for s in rs]), 2),
+                             fmt(mean([s["cycle_s"] for s in rs]))])
+    return rows
+
+
+def against_rows(study, variants, groups):
+    """Every control program against every baseline, seed by seed at the same demand."""
+    programs = [v for v in variants if v in study["programs"]]
+    baselines = [v for v in variants if v not in study["programs"]]
+    rows = []
+    for p in programs:
+        for b in baselines:
+            seeds = {r["seed"]: r for r in groups.get(b, [])}
+            pairs = [(r, seeds[r["seed"]]) for r in groups.get(p, []) if r["seed"] in seeds]
+            ratios = [x["total"]["mean_wait_s"] / y["total"]["mean_wait_s"] for x, y in pairs
+                      if x["total"]["mean_wait_s"] is not None and y["total"]["mean_wait_s"]]
+            if not ratios:
+                continue
+            longest = [max(r["total"]["max_wait_s"] or 0 for r, _ in pairs),
+                       max(r["total"]["max_wait_s"] or 0 for _, r in pairs)]
+            rows.append([p, b, len(ratios), fmt(mean(ratios), 2), fmt(max(ratios), 2),
+                         fmt(longest[0], 0), fmt(longest[1], 0)])
+    return rows
+
+
+def text_table(header, rows):
+    widths = [max(len(str(c)) for c in col) for col in zip(header, *rows)]
+    return "\n".join("  ".join(str(c).rjust(w) for c, w in zip(row, widths))
+                     for row in [header] + rows)
+
+
+def summary_text(study, runs):
+    """The report's summary and its programs-against-baselines table as plain text."""
+    variants, demands, nominal, groups = study_view(study, runs)
+    seeds = ",".join(map(str, study["seeds"]))
+    config = os.path.relpath(study["config"])
+    return (f"{study['config'] if config.startswith('..') else config}: seeds {seeds}, "
+            + (f"{study['end']:g} s per run" if study.get("end") else "until the network is empty")
+            + "\n\n" + text_table(SUMMARY_HEADER[:9], [r[:9] for r in
+                                                        summary_rows(variants, demands, runs)])
+            + f"\n\nprograms against baselines (mean wait over the baseline's, seed by seed, "
+            f"demand x {nominal:g})\n"
+            + text_table(AGAINST_HEADER, against_rows(study, variants, groups)) + "\n")
+
+
+# ---------------------------------------------------------------------------------------------
 # Running a plan, collecting results
 
 
@@ -726,21 +865,25 @@ def read_result(d):
         return None
 
 
-def fmt(x, digits=1):
-    return "" if x is None else f"{x:.{digits}f}"
-
-
 def collect(dirs, out):
     """Merges the results of the study folders (the first one's study.json describes the
     study) into OUT/results.csv, results.json and report.html. Returns the number of runs
     without a result."""
-    study_path = os.path.join(dirs[0], "study.json")
-    try:
-        study = json.load(open(study_path))
-    except (OSError, ValueError) as e:
-        raise Problem(f"{study_path}: not a study folder ({e})")
+    study = None
     results, missing = {}, []
     for d in dirs:
+        study_path = os.path.join(d, "study.json")
+        try:
+            part = json.load(open(study_path))
+        except (OSError, ValueError) as e:
+            raise Problem(f"{study_path}: not a study folder ({e})")
+        if study is None:
+            study = part
+        else:  # folders planned apart (other seeds, demands or programs) add theirs
+            study["variants"] += [v for v in part["variants"] if v not in study["variants"]]
+            study["programs"].update(part["programs"])
+            study["seeds"] = sorted(set(study["seeds"]) | set(part["seeds"]))
+            study["demands"] = sorted(set(study["demands"]) | set(part["demands"]))
         runs_dir = os.path.join(d, "runs")
         for run_id in sorted(os.listdir(runs_dir)) if os.path.isdir(runs_dir) else []:
             r = read_result(os.path.join(runs_dir, run_id))
@@ -753,11 +896,17 @@ def collect(dirs, out):
     write_csv(os.path.join(out, "results.csv"), results)
     with open(os.path.join(out, "results.json"), "w") as f:
         json.dump({"study": study, "runs": results, "missing": missing}, f, indent=1)
+    done = [r for r in results if not r.get("error")]
+    summary = summary_text(study, done)
+    with open(os.path.join(out, "summary.txt"), "w") as f:
+        f.write(summary)
+    say(summary)
     from report import write_report  # matplotlib is needed for the report alone
-    write_report(out, study, [r for r in results if not r.get("error")], missing)
+    write_report(out, study, done, missing)
     failed = [r["id"] for r in results if r.get("error")]
     say(f"ruvalda-junction: {len(results) - len(failed)} runs collected, {len(failed)} failed, "
-        f"{len(missing)} without a result; wrote results.csv, results.json and report.html "
+        f"{len(missing)} without a result; wrote results.csv, results.json, summary.txt and "
+        f"report.html "
         f"in {out}")
     return len(failed) + len(missing)
 

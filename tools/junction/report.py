@@ -8,25 +8,12 @@ import matplotlib
 matplotlib.use("Agg")  # files only, no display
 import matplotlib.pyplot as plt  # noqa: E402
 
+from evaluate import (SUMMARY_HEADER, study_view, AGAINST_HEADER, STREAM_HEADER, against_rows,  # noqa: E402
+                      by_variant, mean, stream_rows, summary_rows)
+
 COLOURS = {"g": "#2e9e44", "y": "#f2b600", "r": "#c8322d"}
 PLOT_WIDTH = 9.0  # inches
-
-
-def mean(xs):
-    xs = [x for x in xs if x is not None]
-    return sum(xs) / len(xs) if xs else None
-
-
-def fmt(x, digits=1):
-    return "–" if x is None else f"{x:.{digits}f}"
-
-
-def by_variant(runs, demand):
-    out = {}
-    for r in runs:
-        if r["demand"] == demand:
-            out.setdefault(r["variant"], []).append(r)
-    return out
+SMOOTH = 6        # queue samples (of 10 s) in a point of the queue plot
 
 
 def save(fig, out, name):
@@ -84,10 +71,15 @@ def plot_queues(out, variants, groups):
                 per_time.setdefault(t, []).append(q)
         if per_time:
             ts = sorted(per_time)
-            ax.plot(ts, [sum(per_time[t]) / len(per_time[t]) for t in ts], label=v, lw=1)
+            ys = [sum(per_time[t]) / len(per_time[t]) for t in ts]
+            # a minute's mean: the 10 s samples swing with every cycle
+            smooth = [sum(ys[max(0, k - SMOOTH + 1):k + 1]) / len(ys[max(0, k - SMOOTH + 1):k + 1])
+                      for k in range(len(ys))]
+            ax.plot(ts, smooth, label=v, lw=1)
     ax.set_xlabel("simulated time, s")
     ax.set_ylabel("vehicles in queues")
-    ax.set_title("Queue length over time, all approaches (mean over seeds)")
+    ax.set_title("Queue length over time, all approaches (mean over seeds, each point the "
+                 "minute before it)")
     ax.legend(fontsize="small")
     return save(fig, out, "queues.svg")
 
@@ -123,49 +115,8 @@ def table(header, rows):
     return f"<table><tr>{head}</tr>{body}</table>"
 
 
-def summary_rows(variants, demands, runs):
-    rows = []
-    for demand in demands:
-        groups = by_variant(runs, demand)
-        for v in variants:
-            rs = groups.get(v, [])
-            if not rs:
-                continue
-            waits = [r["total"]["mean_wait_s"] for r in rs]
-            rows.append([v, f"{demand:g}", len(rs), fmt(mean([r["total"]["vehicles"] for r in rs]), 0),
-                         f"{fmt(mean(waits))} ({fmt(min(waits))}–{fmt(max(waits))})",
-                         fmt(mean([r["total"]["mean_time_loss_s"] for r in rs])),
-                         fmt(max(r["total"]["max_wait_s"] or 0 for r in rs), 0),
-                         fmt(mean([r["total"]["stops_per_vehicle"] for r in rs]), 2),
-                         fmt(mean([r["queue_total"]["mean_veh"] for r in rs])),
-                         fmt(max(r["queue_total"]["max_veh"] for r in rs)),
-                         sum(r["collisions"]["junction"] for r in rs),
-                         sum(r["collisions"]["elsewhere"] for r in rs),
-                         sum(r["emergency_stops"]["junction"] for r in rs),
-                         fmt(sum(r["conflicting_green_s"] for r in rs))])
-    return rows
-
-
-def stream_rows(variants, groups):
-    keys = sorted({k for rs in groups.values() for r in rs for k in r["streams"]})
-    rows = []
-    for k in keys:
-        for v in variants:
-            rs = [r["streams"][k] for r in groups.get(v, []) if k in r["streams"]]
-            if rs:
-                rows.append([k, v, fmt(mean([s["vehicles"] for s in rs]), 0),
-                             fmt(mean([s["mean_wait_s"] for s in rs])),
-                             fmt(max((s["max_wait_s"] or 0) for s in rs), 0),
-                             fmt(mean([s["green_share"] for s in rs]), 2),
-                             fmt(mean([s["cycle_s"] for s in rs]))])
-    return rows
-
-
 def write_report(out, study, runs, missing):
-    variants = [v for v in study["variants"] if any(r["variant"] == v for r in runs)]
-    demands = study["demands"]
-    nominal = 1.0 if 1.0 in demands else demands[0]
-    groups = by_variant(runs, nominal)
+    variants, demands, nominal, groups = study_view(study, runs)
     window = study["window"]
     parts = [f"<h1>Evaluation of {html.escape(os.path.basename(study['config']))}</h1>",
              f"<p>Network {html.escape(study['network'])}; seeds "
@@ -173,24 +124,23 @@ def write_report(out, study, runs, missing):
              f"{', '.join(f'{d:g}' for d in demands)}; "
              + (f"{study['end']:g} s simulated per run" if study.get("end") else
                 "each run until the network is empty") + ".</p>",
-             "<p>Baselines run SUMO's own programs of these stages: "
+             "<p>Derived baselines run SUMO's own programs of these stages: "
              + "; ".join(f"{html.escape(t)}: {html.escape(s)}" for t, s in
-                         study.get("stages", {}).items()) + ".</p>"]
+                         study.get("stages", {}).items()) + ".</p>" if study.get("stages") else ""]
     if missing:
         parts.append(f"<p><b>Runs without a result:</b> {html.escape(', '.join(missing))}</p>")
     if not runs:
         parts.append("<p>No run completed.</p>")
     else:
-        parts += ["<h2>Summary</h2>", table(
-            ["variant", "demand", "seeds", "vehicles", "mean wait s (seeds)", "time loss s",
-             "longest wait s", "stops/veh", "queue mean", "queue max", "collisions at junction",
-             "collisions elsewhere", "emergency stops at junction", "conflicting green s"],
-            summary_rows(variants, demands, runs)),
+        parts += ["<h2>Summary</h2>", table(SUMMARY_HEADER, summary_rows(variants, demands, runs)),
             plot_mean_wait(out, variants, demands, runs),
+            f"<h2>Programs against baselines (demand × {nominal:g})</h2>",
+            "<p>Mean wait of the program over the baseline's, seed by seed (below 1: the "
+            "program waits less).</p>",
+            table(AGAINST_HEADER, against_rows(study, variants, groups)),
             f"<h2>Per approach and stream (demand × {nominal:g})</h2>",
             plot_approach_wait(out, variants, groups),
-            table(["stream", "variant", "vehicles", "mean wait s", "longest wait s",
-                   "green share", "cycle s"], stream_rows(variants, groups)),
+            table(STREAM_HEADER, stream_rows(variants, groups)),
             "<h2>Queues</h2>", plot_queues(out, variants, groups),
             f"<h2>Signal timelines, {window[0]:g} to {window[1]:g} s</h2>",
             plot_timelines(out, variants, groups, window)]

@@ -519,22 +519,11 @@ def write_side_files(out, name, net, streams, args):
     with open(os.path.join(out, f"{name}.rou.xml"), "w") as f:
         f.write(demand(net, args.demand))
     with open(os.path.join(out, f"{name}.sumocfg"), "w") as f:
-        f.write(f"""<?xml version="1.0" encoding="UTF-8"?>
-<configuration>
-    <input>
-        <net-file value="{net_copy}"/>
-        <route-files value="{name}.rou.xml"/>
-        <additional-files value="{name}.det.xml"/>
-    </input>
+        f.write(sumocfg_text(net_copy, [f"{name}.rou.xml"], [f"{name}.det.xml"], """
     <time>
         <begin value="0"/>
         <end value="3600"/>
-    </time>
-    <report>
-        <no-step-log value="true"/>
-    </report>
-</configuration>
-""")
+    </time>"""))
     with open(os.path.join(out, "bridge.json"), "w") as f:
         json.dump({"sumocfg": f"{name}.sumocfg", "step_length": 0.1, "seed": 42,
                    "host": "127.0.0.1", "outputs": "out",
@@ -544,10 +533,27 @@ def write_side_files(out, name, net, streams, args):
         f.write("\n")
 
 
+def sumocfg_text(net, routes, additional, sections=""):
+    """A SUMO configuration: the network, route and additional files, then `sections` (XML)."""
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<configuration>
+    <input>
+        <net-file value="{net}"/>
+        <route-files value="{','.join(routes)}"/>
+        <additional-files value="{','.join(additional)}"/>
+    </input>{sections}
+    <report>
+        <no-step-log value="true"/>
+    </report>
+</configuration>
+"""
+
+
 def demand(net, per_approach):
     """An hour of flows through the junction: per_approach vehicles per hour on every approach,
     split evenly over its movements, entering where the approach's road begins; SUMO routes
-    them to the exit."""
+    them to the exit. Arrivals are random (each second a vehicle with the flow's probability),
+    so SUMO's seed draws new demand."""
     approaches = {}
     for link in net.links.values():
         if not link.crossing:
@@ -560,7 +566,7 @@ def demand(net, per_approach):
         begin = net.upstream_end(edge)
         for to in exits:
             lines.append(f'    <flow id="{edge}__{to}" begin="0" end="3600" from="{begin}" '
-                         f'to="{to}" vehsPerHour="{per_approach / len(exits):.1f}" '
+                         f'to="{to}" probability="{per_approach / len(exits) / 3600:.5f}" '
                          'departLane="best" departSpeed="max"/>')
     lines.append("</routes>")
     return "\n".join(lines) + "\n"

@@ -76,7 +76,7 @@ class ConfigError(Exception):
 def sumo_options(out_dir, step_length, seed):
     """The options SUMO runs with under the bridge: collisions checked at junctions and only
     warned about, no teleports, statistics, trip information and the log in out_dir. The tests
-    and compare_programs.py run SUMO alone with the same options."""
+    and ruvalda-junction evaluate run SUMO alone with the same options."""
     return ["--step-length", str(step_length), "--seed", str(seed),
             "--collision.check-junctions", "true", "--collision.action", "warn",
             "--collision-output", os.path.join(out_dir, "collisions.xml"),
