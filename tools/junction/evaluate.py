@@ -9,6 +9,7 @@ results.json and report.html. `evaluate` plans, runs (--jobs at a time) and coll
 """
 import concurrent.futures
 import csv
+import itertools
 import json
 import os
 import re
@@ -28,7 +29,7 @@ from sumo_bridge import (ConfigError, load_config, load_mapping, net_file_of,  #
 from ruvalda_junction import (Declaration, Network, Problem, stages_from_phases,  # noqa: E402
                               sumocfg_text)
 
-BASELINES = ("actuated", "delay_based", "fixed")
+BASELINES = ("actuated", "delay_based", "fixed", "network")
 STEP_LENGTH = 0.1        # s: the bridge's step, and SUMO's in every run of a study
 QUEUE_PERIOD = 10        # s: the interval of the queue detectors' output
 DEFAULT_GAP = 3.0        # s: SUMO's max-gap when the program's T rows give none
@@ -80,6 +81,7 @@ def program_variants(cfg, specs):
     configuration of one junction, or "TLS=P.rvc,TLS2=Q.rvc"; a junction a spec leaves out runs
     the program the configuration names for it. No spec: the configuration's own programs."""
     own = {j["tls"]: j.get("program") for j in cfg["junctions"]}
+    detectors = {j["tls"]: load_mapping(j["mapping"])[1] for j in cfg["junctions"]}
     variants = {}
     for spec in specs or [None]:
         chosen = dict(own)
@@ -102,9 +104,14 @@ def program_variants(cfg, specs):
             raise Problem(f"no control program for junction {', '.join(missing)}: give --program "
                           "or a \"program\" in the configuration")
         chosen = {t: os.path.abspath(p) for t, p in chosen.items()}
-        for p in chosen.values():
+        for tls, p in chosen.items():
             if not os.path.isfile(p):
                 raise Problem(f"{p}: no such control file")
+            dtl = os.path.splitext(p)[0] + ".DTL"
+            if detectors[tls] and declared_detectors(p) and not os.path.isfile(dtl):
+                raise Problem(f"{p}: no {os.path.basename(dtl)} beside it, so its controller "
+                              "would see no detector of SUMO's (copy the .DTL of the program "
+                              "it was made from)")
         name = "+".join(os.path.splitext(os.path.basename(p))[0] for p in chosen.values())
         while name in variants:
             name += "'"
@@ -112,9 +119,17 @@ def program_variants(cfg, specs):
     return variants
 
 
+def declared_detectors(program):
+    """The detectors a program's declaration block declares (0 for plain rules)."""
+    try:
+        return Declaration(program).detectors
+    except Problem:
+        return 0
+
+
 def parse_baselines(text):
     """"actuated,delay_based,fixed", where a kind may name its own SUMO program file instead of
-    the derived one: "fixed=plan.add.xml"."""
+    the derived one: "fixed=plan.add.xml". "network": the program the network itself has."""
     out = {}
     for part in filter(None, (text or "").split(",")):
         kind, _, path = part.partition("=")
@@ -317,14 +332,14 @@ def plan_study(args):
              for j in cfg["junctions"]]
     lanes = {lane: length for plan in plans for lane, (_, _, length) in plan.net.lanes.items()}
     loops = loops_of_config(cfg["sumocfg"])
-    derived = [kind for kind, own in baselines.values() if not own]
+    derived = [kind for kind, own in baselines.values() if not own and kind != "network"]
     gaps = [g for plan in plans if derived for g in plan.declaration.gaps]
     gap = min(gaps) / 10 if gaps else DEFAULT_GAP
     base_dir = os.path.join(out, "baselines")
     os.makedirs(base_dir, exist_ok=True)
     baseline_files = {}
     for name, (kind, own) in baselines.items():
-        if own:
+        if own or kind == "network":
             baseline_files[name] = own
             continue
         path = os.path.join(base_dir, f"{kind}.add.xml")
@@ -362,7 +377,7 @@ def plan_study(args):
                 os.makedirs(d, exist_ok=True)
                 with open(os.path.join(d, "measure.add.xml"), "w") as f:
                     f.write(measuring)
-                extra = [baseline_files[name]] if name in baseline_files else []
+                extra = [baseline_files[name]] if baseline_files.get(name) else []
                 sumocfg = os.path.join(d, "run.sumocfg")
                 write_sumocfg(sumocfg, net_file, routes[seed],
                               additional + [os.path.join(d, "measure.add.xml")] + extra, demand)
@@ -370,7 +385,7 @@ def plan_study(args):
                        "dir": d, "sumocfg": sumocfg, "end": args.end,
                        "cli": os.path.abspath(args.cli), "libsumo": args.libsumo,
                        "study": os.path.join(out, "study.json")}
-                if name in variants:
+                if name in variants:  # else a baseline: SUMO alone
                     run["programs"] = variants[name]
                     run["bridge"] = {"sumocfg": sumocfg, "step_length": STEP_LENGTH,
                                      "seed": seed, "outputs": d,
@@ -451,7 +466,18 @@ def run_one(path):
     with open(tmp, "w") as f:
         json.dump(result, f)
     os.replace(tmp, os.path.join(d, RESULT))
+    say(run_line(result))
     return 0 if result["error"] is None else 1
+
+
+def run_line(result):
+    """What a finished run says of itself."""
+    if result.get("error"):
+        return f"{result['id']}: FAILED: {result['error']}"
+    t = result["total"]
+    return (f"{result['variant']}, seed {result['seed']}, demand {result['demand']:g}: "
+            f"{t['vehicles']} vehicles, mean wait {fmt(t['mean_wait_s'])} s, "
+            f"{result['simulated_s']:.0f} s simulated in {result['wall_s']:.1f} s")
 
 
 def sumo_env():
@@ -618,10 +644,11 @@ def measure(run):
     controlled = set().union(*places.values()) if places else set()
     foes = read_foe_pairs(net, tls_ids)
     movements, per_stream, per_approach, signals = {}, {}, {}, {}
-    net_links = {}
+    net_links, nets = {}, {}
     for j in study["junctions"]:
         streams, _ = load_mapping(j["mapping"])
-        net_links[j["tls"]] = Network(net, j["tls"]).links
+        nets[j["tls"]] = Network(net, j["tls"])
+        net_links[j["tls"]] = nets[j["tls"]].links
         for s in streams:
             for i, _ in s["links"]:
                 link = net_links[j["tls"]].get(i)
@@ -644,8 +671,10 @@ def measure(run):
             tls, stream, approach = hit
             per_stream[f"{tls}/{stream:02d}"]["trips"].append(trip)
             per_approach.setdefault(f"{tls}/{approach}", {"trips": []})["trips"].append(trip)
-    for a in {f"{m[0]}/{m[2]}" for m in movements.values()}:
-        per_approach.setdefault(a, {"trips": []})
+    for tls, _, edge in movements.values():
+        entry = per_approach.setdefault(f"{tls}/{edge}", {"trips": []})
+        lanes = [l.from_lane for l in net_links[tls].values() if l.from_edge == edge]
+        entry["from"] = nets[tls].compass_from(lanes[0])
 
     queues, series = queue_figures(queue_file, movements, net_links)
     for key, entry in per_approach.items():
@@ -654,9 +683,13 @@ def measure(run):
     for entry in per_stream.values():
         entry.update(trip_stats(entry.pop("trips")))
 
-    collisions = {}
+    collisions, pairs = {}, set()
     try:
         for c in ET.parse(os.path.join(d, "collisions.xml")).getroot().iter("collision"):
+            # SUMO reports a collision again in every step the two vehicles still overlap
+            if (c.get("collider"), c.get("victim")) in pairs:
+                continue
+            pairs.add((c.get("collider"), c.get("victim")))
             where = place_of(c.get("lane", "?"))
             collisions[where] = collisions.get(where, 0) + 1
     except (OSError, ET.ParseError):
@@ -707,22 +740,23 @@ def queue_figures(path, movements, net_links):
 # The tables of the report and of summary.txt
 
 
-SUMMARY_HEADER = ["variant", "demand", "seeds", "vehicles", "mean wait s (seeds)", "time loss s",
-                  "longest wait s", "stops/veh", "queue mean", "queue max",
+SUMMARY_HEADER = ["variant", "demand", "seeds", "vehicles per seed", "mean wait s (seeds)",
+                  "time loss s", "longest wait s", "stops/veh", "queue mean veh", "queue max veh",
                   "collisions at junction", "collisions elsewhere",
                   "emergency stops at junction", "conflicting green s"]
-AGAINST_HEADER = ["program", "baseline", "seeds", "mean wait ratio", "worst seed",
+AGAINST_HEADER = ["program", "baseline", "demand", "seeds", "mean wait ratio", "worst seed",
                   "longest wait s, program", "longest wait s, baseline"]
 STREAM_HEADER = ["stream", "variant", "vehicles", "mean wait s", "longest wait s", "green share",
                  "cycle s"]
 
 
 def study_view(study, runs):
-    """The variants that have results, the demand factors, the nominal one (1 if studied) and
-    the runs at the nominal demand by variant."""
+    """The variants that have results, the demand factors, the nominal one (1 if it has
+    results, else the first that has) and the runs at the nominal demand by variant."""
     variants = [v for v in study["variants"] if any(r["variant"] == v for r in runs)]
     demands = study["demands"]
-    nominal = 1.0 if 1.0 in demands else demands[0]
+    done = [d for d in demands if any(r["demand"] == d for r in runs)] or demands
+    nominal = 1.0 if 1.0 in done else done[0]
     return variants, demands, nominal, by_variant(runs, nominal)
 
 
@@ -751,9 +785,10 @@ def summary_rows(variants, demands, runs):
             rs = groups.get(v, [])
             if not rs:
                 continue
-            waits = [r["total"]["mean_wait_s"] for r in rs]
+            waits = [r["total"]["mean_wait_s"] for r in rs if r["total"]["mean_wait_s"] is not None]
+            spread = f" ({fmt(min(waits))}-{fmt(max(waits))})" if waits else ""
             rows.append([v, f"{demand:g}", len(rs), fmt(mean([r["total"]["vehicles"] for r in rs]), 0),
-                         f"{fmt(mean(waits))} ({fmt(min(waits))}-{fmt(max(waits))})",
+                         f"{fmt(mean(waits))}{spread}",
                          fmt(mean([r["total"]["mean_time_loss_s"] for r in rs])),
                          fmt(max(r["total"]["max_wait_s"] or 0 for r in rs), 0),
                          fmt(mean([r["total"]["stops_per_vehicle"] for r in rs]), 2),
@@ -781,23 +816,22 @@ def stream_rows(variants, groups):
     return rows
 
 
-def against_rows(study, variants, groups):
+def against_rows(study, variants, runs):
     """Every control program against every baseline, seed by seed at the same demand."""
     programs = [v for v in variants if v in study["programs"]]
     baselines = [v for v in variants if v not in study["programs"]]
     rows = []
-    for p in programs:
-        for b in baselines:
-            seeds = {r["seed"]: r for r in groups.get(b, [])}
-            pairs = [(r, seeds[r["seed"]]) for r in groups.get(p, []) if r["seed"] in seeds]
-            ratios = [x["total"]["mean_wait_s"] / y["total"]["mean_wait_s"] for x, y in pairs
-                      if x["total"]["mean_wait_s"] is not None and y["total"]["mean_wait_s"]]
-            if not ratios:
-                continue
-            longest = [max(r["total"]["max_wait_s"] or 0 for r, _ in pairs),
-                       max(r["total"]["max_wait_s"] or 0 for _, r in pairs)]
-            rows.append([p, b, len(ratios), fmt(mean(ratios), 2), fmt(max(ratios), 2),
-                         fmt(longest[0], 0), fmt(longest[1], 0)])
+    for p, b, demand in itertools.product(programs, baselines, study["demands"]):
+        groups = by_variant(runs, demand)
+        seeds = {r["seed"]: r for r in groups.get(b, [])}
+        pairs = [(r, seeds[r["seed"]]) for r in groups.get(p, []) if r["seed"] in seeds]
+        ratios = [x["total"]["mean_wait_s"] / y["total"]["mean_wait_s"] for x, y in pairs
+                  if x["total"]["mean_wait_s"] is not None and y["total"]["mean_wait_s"]]
+        if ratios:
+            longest = [max(x["total"]["max_wait_s"] or 0 for x, _ in pairs),
+                       max(y["total"]["max_wait_s"] or 0 for _, y in pairs)]
+            rows.append([p, b, f"{demand:g}", len(ratios), fmt(mean(ratios), 2),
+                         fmt(max(ratios), 2), fmt(longest[0], 0), fmt(longest[1], 0)])
     return rows
 
 
@@ -814,11 +848,9 @@ def summary_text(study, runs):
     config = os.path.relpath(study["config"])
     return (f"{study['config'] if config.startswith('..') else config}: seeds {seeds}, "
             + (f"{study['end']:g} s per run" if study.get("end") else "until the network is empty")
-            + "\n\n" + text_table(SUMMARY_HEADER[:9], [r[:9] for r in
-                                                        summary_rows(variants, demands, runs)])
-            + f"\n\nprograms against baselines (mean wait over the baseline's, seed by seed, "
-            f"demand x {nominal:g})\n"
-            + text_table(AGAINST_HEADER, against_rows(study, variants, groups)) + "\n")
+            + "\n\n" + text_table(SUMMARY_HEADER, summary_rows(variants, demands, runs))
+            + "\n\nprograms against baselines (mean wait over the baseline's, seed by seed)\n"
+            + text_table(AGAINST_HEADER, against_rows(study, variants, runs)) + "\n")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -827,8 +859,12 @@ def summary_text(study, runs):
 
 def run_plan(runs, jobs, this_command):
     """Runs every run.json, `jobs` at a time, each as its own command line, with progress."""
-    total, done, failed = len(runs), 0, 0
-    simulated = 0.0
+    total, done, failed, simulated = len(runs), 0, 0, 0.0
+    walls = {}  # variant -> wall times of its finished runs: baselines run far faster
+    left = {}   # variant -> runs not finished
+    for path in runs:
+        v = json.load(open(path))["variant"]
+        left[v] = left.get(v, 0) + 1
     start = time.monotonic()
 
     def one(path):
@@ -841,20 +877,20 @@ def run_plan(runs, jobs, this_command):
             path, code, output = fut.result()
             done += 1
             result = read_result(os.path.dirname(path))
+            variant = json.load(open(path))["variant"]
+            left[variant] -= 1
             if code != 0 or result is None or result.get("error"):
                 failed += 1
                 why = (result or {}).get("error") or output.strip()[-300:]
                 say(f"[{done}/{total}] {os.path.basename(os.path.dirname(path))}: FAILED: {why}")
                 continue
             simulated += result.get("simulated_s", 0.0)
-            elapsed = time.monotonic() - start
-            left = elapsed / done * (total - done)
-            t = result["total"]
-            say(f"[{done}/{total}] {result['variant']}, seed {result['seed']}, demand "
-                f"{result['demand']:g}: {t['vehicles']} vehicles, mean wait "
-                f"{fmt(t['mean_wait_s'])} s, {result['simulated_s']:.0f} s simulated in "
-                f"{result['wall_s']:.1f} s; {simulated:.0f} s simulated so far, "
-                f"{elapsed:.0f} s elapsed, about {left:.0f} s left")
+            walls.setdefault(variant, []).append(result["wall_s"])
+            overall = mean([w for ws in walls.values() for w in ws])
+            to_go = sum(n * (mean(walls.get(v, [])) or overall) for v, n in left.items()) / \
+                max(1, jobs)
+            say(f"[{done}/{total}] {run_line(result)}; {simulated:.0f} s simulated so far, "
+                f"{time.monotonic() - start:.0f} s elapsed, about {to_go:.0f} s left")
     return failed
 
 
@@ -865,7 +901,7 @@ def read_result(d):
         return None
 
 
-def collect(dirs, out):
+def collect(dirs, out, this_command):
     """Merges the results of the study folders (the first one's study.json describes the
     study) into OUT/results.csv, results.json and report.html. Returns the number of runs
     without a result."""
@@ -891,8 +927,15 @@ def collect(dirs, out):
                 missing.append(run_id)
             elif run_id not in results or results[run_id].get("error"):
                 results[run_id] = r
+    missing = [m for m in missing if m not in results]
     results = [results[k] for k in sorted(results)]
     os.makedirs(out, exist_ok=True)
+    again = [r["id"] for r in results if r.get("error")] + missing
+    with open(os.path.join(out, "plan-again.txt"), "w") as f:
+        for run_id in again:
+            path = next(os.path.join(d, "runs", run_id, "run.json") for d in dirs
+                        if os.path.exists(os.path.join(d, "runs", run_id, "run.json")))
+            f.write(shlex.join(this_command + ["run", path]) + "\n")
     write_csv(os.path.join(out, "results.csv"), results)
     with open(os.path.join(out, "results.json"), "w") as f:
         json.dump({"study": study, "runs": results, "missing": missing}, f, indent=1)
@@ -906,8 +949,10 @@ def collect(dirs, out):
     failed = [r["id"] for r in results if r.get("error")]
     say(f"ruvalda-junction: {len(results) - len(failed)} runs collected, {len(failed)} failed, "
         f"{len(missing)} without a result; wrote results.csv, results.json, summary.txt and "
-        f"report.html "
-        f"in {out}")
+        f"report.html in {out}")
+    if again:
+        say(f"runs to do again: {', '.join(again[:6])}{' ...' if len(again) > 6 else ''}; "
+            f"their command lines are in {os.path.join(out, 'plan-again.txt')}")
     return len(failed) + len(missing)
 
 
@@ -951,7 +996,7 @@ def write_csv(path, results):
 def evaluate(args, this_command):
     if args.collect:
         return 1 if collect([os.path.abspath(d) for d in args.collect],
-                            os.path.abspath(args.out)) else 0
+                            os.path.abspath(args.out), this_command) else 0
     if not args.config:
         raise Problem("evaluate: give a bridge configuration (or --collect DIR...)")
     if not os.access(args.cli, os.X_OK):
@@ -963,9 +1008,11 @@ def evaluate(args, this_command):
         with open(args.plan, "w") as f:
             for path in runs:
                 f.write(shlex.join(this_command + ["run", path]) + "\n")
-        say(f"ruvalda-junction: {len(runs)} runs written to {args.plan}; then: ruvalda-junction "
-            f"evaluate --collect {os.path.abspath(args.out)} --out {os.path.abspath(args.out)}")
+        say(f"ruvalda-junction: {len(runs)} runs written to {args.plan}; once they have run: "
+            f"{os.path.join(HERE, 'ruvalda-junction')} evaluate --collect "
+            f"{os.path.abspath(args.out)} --out {os.path.abspath(args.out)}")
         return 0
     say(f"ruvalda-junction: {len(runs)} runs, {args.jobs} at a time, in {args.out}")
     failed = run_plan(runs, args.jobs, this_command)
-    return 1 if collect([os.path.abspath(args.out)], os.path.abspath(args.out)) or failed else 0
+    return 1 if collect([os.path.abspath(args.out)], os.path.abspath(args.out), this_command) \
+        or failed else 0

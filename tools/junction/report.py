@@ -46,7 +46,7 @@ def plot_mean_wait(out, variants, demands, runs):
     return save(fig, out, "mean-wait.svg")
 
 
-def plot_approach_wait(out, variants, groups):
+def plot_approach_wait(out, variants, groups, at):
     approaches = sorted({a for rs in groups.values() for r in rs for a in r["approaches"]})
     fig, ax = plt.subplots(figsize=(PLOT_WIDTH, 3.8))
     width = 0.8 / max(1, len(variants))
@@ -55,14 +55,17 @@ def plot_approach_wait(out, variants, groups):
               or 0.0 for a in approaches]
         ax.bar([k + (i - (len(variants) - 1) / 2) * width for k in range(len(approaches))], ys,
                width * 0.9, label=v)
-    ax.set_xticks(range(len(approaches)), approaches, rotation=15, ha="right")
+    came = {a: r["approaches"][a].get("from") for rs in groups.values() for r in rs
+            for a in r["approaches"]}
+    labels = [f"{a} (from {came[a]})" if came.get(a) else a for a in approaches]
+    ax.set_xticks(range(len(approaches)), labels, rotation=15, ha="right")
     ax.set_ylabel("mean wait per vehicle, s")
-    ax.set_title("Wait per approach (mean over seeds)")
+    ax.set_title(f"Wait per approach, {at} (mean over seeds)")
     ax.legend(fontsize="small")
     return save(fig, out, "approach-wait.svg")
 
 
-def plot_queues(out, variants, groups):
+def plot_queues(out, variants, groups, at):
     fig, ax = plt.subplots(figsize=(PLOT_WIDTH, 3.8))
     for v in variants:
         per_time = {}
@@ -78,8 +81,8 @@ def plot_queues(out, variants, groups):
             ax.plot(ts, smooth, label=v, lw=1)
     ax.set_xlabel("simulated time, s")
     ax.set_ylabel("vehicles in queues")
-    ax.set_title("Queue length over time, all approaches (mean over seeds, each point the "
-                 "minute before it)")
+    ax.set_title(f"Vehicles queued on all approaches, {at}: mean over seeds of the 10 s "
+                 "samples, each point the mean of the minute before it", fontsize=9)
     ax.legend(fontsize="small")
     return save(fig, out, "queues.svg")
 
@@ -132,17 +135,24 @@ def write_report(out, study, runs, missing):
     if not runs:
         parts.append("<p>No run completed.</p>")
     else:
-        parts += ["<h2>Summary</h2>", table(SUMMARY_HEADER, summary_rows(variants, demands, runs)),
+        at = f"demand × {nominal:g}"
+        parts += [
+            "<h2>Summary</h2>",
+            "<p>Per variant and demand factor, over its seeds: vehicles per seed, the mean wait "
+            "(in brackets the lowest and highest seed), the longest wait of any vehicle in any "
+            "seed, queues in vehicles; collisions and conflicting greens summed over the "
+            "seeds.</p>",
+            table(SUMMARY_HEADER, summary_rows(variants, demands, runs)),
             plot_mean_wait(out, variants, demands, runs),
-            f"<h2>Programs against baselines (demand × {nominal:g})</h2>",
+            "<h2>Programs against baselines</h2>",
             "<p>Mean wait of the program over the baseline's, seed by seed (below 1: the "
-            "program waits less).</p>",
-            table(AGAINST_HEADER, against_rows(study, variants, groups)),
-            f"<h2>Per approach and stream (demand × {nominal:g})</h2>",
-            plot_approach_wait(out, variants, groups),
+            "program waits less); worst seed: the highest of those ratios.</p>",
+            table(AGAINST_HEADER, against_rows(study, variants, runs)),
+            f"<h2>Per approach ({at})</h2>", plot_approach_wait(out, variants, groups, at),
+            f"<h2>Per stream ({at})</h2>",
             table(STREAM_HEADER, stream_rows(variants, groups)),
-            "<h2>Queues</h2>", plot_queues(out, variants, groups),
-            f"<h2>Signal timelines, {window[0]:g} to {window[1]:g} s</h2>",
+            f"<h2>Queues ({at})</h2>", plot_queues(out, variants, groups, at),
+            f"<h2>Signal timelines, {window[0]:g} to {window[1]:g} s ({at})</h2>",
             plot_timelines(out, variants, groups, window)]
     style = ("body{font-family:sans-serif;max-width:60em;margin:1em auto}"
              "table{border-collapse:collapse;font-size:0.85em}"

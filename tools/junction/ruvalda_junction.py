@@ -160,6 +160,11 @@ class Network:
         yields = letter.get(a) == "g" or letter.get(b) == "g"
         return not (crossing and yields and self.green_together(a, b))
 
+    def compass_from(self, lane):
+        """Where an incoming lane comes from as N, NE, E, ... (for reports)."""
+        bearing = self.bearing_from(lane) - 45.0  # undo the turn of clockwise_from_north
+        return ("N", "NE", "E", "SE", "S", "SW", "W", "NW")[int((bearing % 360 + 22.5) // 45) % 8]
+
     def bearing_from(self, lane):
         """Where an incoming lane comes from, for ordering clockwise from north."""
         shape = self.lanes[lane][1]
@@ -607,11 +612,13 @@ def from_sumo(args):
 class Declaration:
     """What the tools read of a control file's declaration block: the streams, the conflict
     rows (clearance times in tenths, -1 none), the required times of each stream (minimum
-    green, maximum green, amber, in tenths) and the gap times of the T rows."""
+    green, maximum green, amber, in tenths), the gap times of the T rows and the number of
+    detectors the D rows declare."""
 
     def __init__(self, path):
         self.path = path
         self.streams, self.rows, self.times, self.gaps = [], {}, {}, []
+        self.detectors = 0
         try:
             text = open(path, encoding="latin-1").read().splitlines()
         except OSError as e:
@@ -629,6 +636,8 @@ class Declaration:
                     self.times[values[0]] = tuple(values[1:])
             elif self.streams and word[:1] == "t" and word[1:].isdigit():
                 self.gaps += [int(v) for v in body.split()[1:] if int(v) > 0]
+            elif self.streams and word[:1] == "d" and word[1:].isdigit():
+                self.detectors += sum(1 for v in body.split()[1:] if int(v) > 0)
             elif self.streams and body[:1].isdigit():
                 values = body.split()
                 self.rows[int(values[0])] = [int(v) for v in values[1:]]
@@ -776,4 +785,6 @@ def main(argv=None):
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # main of the module proper, so that its errors are the ones evaluate.py raises
+    import ruvalda_junction
+    sys.exit(ruvalda_junction.main())
