@@ -446,7 +446,7 @@ void TFormMain::write_window_position() {
 bool TFormMain::FormCloseQuery() {
     if (map_ && map_->AskSaveGraphics()) return false;
     engine.trace_file_name.clear();
-    RVRunUntil(-1);  // takes no step; closes the trace file
+    RVSyncTraceFile();  // closes the trace file
     return true;
 }
 
@@ -476,7 +476,7 @@ void TFormMain::FormDestroy() {
     if (app_state.ownClock) write_window_position();
     // Whatever way the program ends, recorded traces are complete on disk.
     engine.trace_file_name.clear();
-    RVRunUntil(-1);
+    RVSyncTraceFile();
     if (lsa_state.vissimTraceFile) {
         std::fclose(lsa_state.vissimTraceFile);
         lsa_state.vissimTraceFile = nullptr;
@@ -615,7 +615,7 @@ void TFormMain::ItemDumpAllVariablesClick(bool by_modify_time) {
 
 void TFormMain::BuildTraceStreamMenu() {
     trace_stream_menu_->clear();
-    for (int stream = 1; stream <= 99; ++stream) {
+    for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
         if (!(RVGetStreamFlags(stream) & SF_EXISTS)) continue;
         QAction* item = trace_stream_menu_->addAction(QString::asprintf("%02d", stream));
         item->setData(stream);
@@ -669,7 +669,7 @@ void TFormMain::ItemRecordEngineTraceClick() {
     if (!engine.trace_file_name.empty()) {
         traceprintf("Engine trace \"%s\" closed\n", engine.trace_file_name.c_str());
         engine.trace_file_name.clear();
-        RVRunUntil(-1);  // takes no step; closes the file
+        RVSyncTraceFile();  // closes the file
         item_record_trace_->setChecked(false);
         return;
     }
@@ -684,7 +684,7 @@ void TFormMain::ItemRecordEngineTraceClick() {
     const QString chosen = dialog_host().choose_file(request);
     if (chosen.isEmpty()) return;
     engine.trace_file_name = local_path(chosen);
-    RVRunUntil(-1);  // opens the file now, so the colours of the next reset are in it
+    RVSyncTraceFile();  // opens the file now, so the colours of the next reset are in it
     const bool open = engine.trace_file != nullptr;
     if (open)
         traceprintf("Recording engine trace to \"%s\"\n", engine.trace_file_name.c_str());

@@ -32,13 +32,13 @@ bool parse_sumo_address(const std::string& argument, SumoAddress* address) {
 }
 
 void record_sumo_colour(int stream, char letter) {
-    if (stream < 1 || stream > 99) return;
+    if (!is_stream(stream)) return;
     sumo_link.colour[static_cast<std::size_t>(stream)] = letter;
 }
 
 std::string lights_message() {
     std::string message = "lights ";
-    for (int stream = 1; stream <= 99; ++stream) {
+    for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
         if (!(engine.stream_flags[stream] & SF_EXISTS)) continue;
         const char letter = sumo_link.colour[static_cast<std::size_t>(stream)];
         // Red until the program says otherwise: the safe state of a signal.

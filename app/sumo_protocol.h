@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/streams.h"
+
 namespace ruvalda {
 
 constexpr int SUMO_DEFAULT_PORT = 12345;
@@ -16,7 +18,7 @@ constexpr int SUMO_DEFAULT_PORT = 12345;
 constexpr std::size_t SUMO_LINE_LIMIT = 65536;
 
 struct SumoLink {
-    std::array<char, 100> colour{};  // last colour letter per stream; 0: none yet
+    std::array<char, STREAM_COUNT> colour{};  // last colour letter per stream; 0: none yet
     std::string received;            // bytes not yet making a whole line
     std::string connect_phase;       // "(connecting to HOST:PORT)" while connecting
 };

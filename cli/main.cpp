@@ -164,7 +164,7 @@ Options parse_options(int argc, char** argv) {
             o.timeline_to = parse_seconds(value());
         else if (run && a == "--trace-stream") {
             int stream = parse_int(value(), "--trace-stream");
-            if (stream < 0 || stream > 99)
+            if (stream < 0 || stream > LAST_STREAM)
                 throw UsageError{"--trace-stream takes a stream from 0 to 99"};
             o.trace_streams.push_back(stream);
         } else if (run && a == "--trace-var") {
@@ -451,7 +451,7 @@ class Tool {
 
     static void close_trace() {
         engine.trace_file_name.clear();
-        RVRunUntil(-1);
+        RVSyncTraceFile();
     }
 
     int compare_replay() {

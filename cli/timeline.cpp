@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 
+#include "engine/streams.h"
+
 namespace ruvalda::cli {
 
 namespace {
@@ -225,7 +227,7 @@ std::string TimelineRecorder::svg(std::int32_t from_time, std::int32_t to_time) 
 
     // The streams and, per stream, its colour changes in time order.
     std::map<int, std::vector<std::pair<std::int32_t, char>>> changes;
-    auto valid = [](int stream) { return stream >= 1 && stream <= 99; };
+    auto valid = [](int stream) { return is_stream(stream); };
     std::vector<ColourChange> sorted = colours;
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const ColourChange& l, const ColourChange& r) { return l.time < r.time; });
@@ -243,7 +245,7 @@ std::string TimelineRecorder::svg(std::int32_t from_time, std::int32_t to_time) 
     std::map<int, std::int64_t> occupied_since;
     for (const DetectorChange& e : events) {
         const int stream = e.detector / 10;
-        if (stream < 1 || stream > 99) continue;
+        if (!is_stream(stream)) continue;
         changes[stream];
         bool& on = detector_on[e.detector];
         if (on == (e.state != 0)) continue;

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/streams.h"
+
 namespace ruvalda {
 
 // ---------------------------------------------------------------------------------------------
@@ -36,7 +38,6 @@ constexpr std::uint32_t SF_EXISTS = 0x1;
 constexpr std::uint32_t SF_TRACE = 0x2;
 constexpr std::uint32_t SF_TRACE_ALL = 0x4;
 
-constexpr int STREAM_COUNT = 100;
 constexpr std::size_t NAME_LENGTH = 5;        // stored name without its number
 constexpr std::size_t LOCATION_LENGTH = 999;  // location texts, without their NUL
 constexpr std::size_t PRINTED_NAME_SIZE = 8;  // 5 characters, 2 digits, NUL
@@ -175,6 +176,21 @@ enum Token : std::uint8_t {
     M_TIMER_USE = 0x9B,
     M_OPERATOR = 0x9C,
 };
+
+// Layout of the rule code, every field named:
+//   rule     [kind: 1 byte][target: 4-byte reference][expression ...][T_END]
+//   operand  [marker: T_VALUE, T_NEGATED, T_START_EDGE or T_END_EDGE]
+//            [T_VARIABLE: 4-byte reference | T_CONSTANT: 4-byte value]
+//   error    [marker M_...][the rule text from where it went wrong, NUL-ended]
+// 4-byte fields are little-endian and need not be aligned (read_int32).
+constexpr std::size_t FIELD_SIZE = 4;
+constexpr std::size_t RULE_KIND_AT = 0;
+constexpr std::size_t RULE_TARGET_AT = 1;
+constexpr std::size_t RULE_EXPRESSION_AT = RULE_TARGET_AT + FIELD_SIZE;
+constexpr std::size_t OPERAND_TYPE_AT = 1;
+constexpr std::size_t OPERAND_FIELD_AT = 2;
+constexpr std::size_t OPERAND_SIZE = OPERAND_FIELD_AT + FIELD_SIZE;
+constexpr std::size_t ERROR_TEXT_AT = 1;
 
 inline bool is_error_marker(std::uint8_t byte) {
     return byte >= M_INCOMPLETE && byte <= M_OPERATOR;
@@ -320,7 +336,10 @@ extern EngineState engine;
 void reset_engine_state();
 
 int RVInitialize();
-bool RVRunUntil(std::int32_t target);
+void RVRunUntil(std::int32_t target);
+// Opens, switches or closes the trace file as its wanted name says, and writes out what it
+// holds, without a step.
+void RVSyncTraceFile();
 std::int32_t RVGetTime();
 std::int32_t RVGetRate();
 const char* RVGetTimeText();

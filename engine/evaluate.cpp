@@ -94,9 +94,9 @@ int evaloperand(Evaluation& e, int level) {
         case T_END_EDGE:
         case T_NEGATED:
         case T_VALUE: {
-            const std::uint8_t type = e.pc[1];
+            const std::uint8_t type = e.pc[OPERAND_TYPE_AT];
             if (type == T_VARIABLE) {
-                const Variable* v = e.variable_at(e.pc + 2);
+                const Variable* v = e.variable_at(e.pc + OPERAND_FIELD_AT);
                 if (!v) return E_MISSING_VARIABLE;
                 if (token == T_VALUE)
                     value = operand_value(*v);
@@ -105,11 +105,11 @@ int evaloperand(Evaluation& e, int level) {
                 else
                     value = (v->flags & (token == T_START_EDGE ? V_START : V_END)) != 0;
             } else if (type == T_CONSTANT && token == T_VALUE) {
-                value = read_int32(e.pc + 2);
+                value = read_int32(e.pc + OPERAND_FIELD_AT);
             } else {
                 return E_MISSING_VARIABLE;
             }
-            e.pc += 6;
+            e.pc += OPERAND_SIZE;
             if (!e.push(value)) return E_STACK_OVERFLOW;
             return evalrhs(e, level);
         }
@@ -238,13 +238,13 @@ void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation
     memo.count = 0;
     memo.generation = engine.variables.generation();
     for (const std::uint8_t* c = expression; *c != T_END && !is_error_marker(*c);) {
-        if (is_operand_marker(*c) && c[1] == T_VARIABLE) {
-            const Variable* v = e.variable_at(c + 2);
+        if (is_operand_marker(*c) && c[OPERAND_TYPE_AT] == T_VARIABLE) {
+            const Variable* v = e.variable_at(c + OPERAND_FIELD_AT);
             if (!v || memo.count == MEMO_OPERANDS) return;
             memo.input[memo.count++] = memo_input(*v, *c);
-            c += 6;
-        } else if (*c == T_VALUE && c[1] == T_CONSTANT) {
-            c += 6;
+            c += OPERAND_SIZE;
+        } else if (*c == T_VALUE && c[OPERAND_TYPE_AT] == T_CONSTANT) {
+            c += OPERAND_SIZE;
         } else {
             ++c;
         }
@@ -298,8 +298,8 @@ int evalrule(RuleRecord& rule) {
 namespace {
 
 int evaluate(const std::uint8_t* code, RuleMemo* memo) {
-    const std::uint8_t kind = code[0];
-    Evaluation e(code + 5, engine.variables);
+    const std::uint8_t kind = code[RULE_KIND_AT];
+    Evaluation e(code + RULE_EXPRESSION_AT, engine.variables);
     int error = E_NONE;
     Variable* target = nullptr;
 
@@ -307,8 +307,8 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
     if (kind < K_ASSIGN || kind > K_RESTART) {
         // An error record, or a code cut short: its stored text is the position.
         error = E_ASSIGNMENT;
-        e.pc = kind == T_END ? &no_text : code + 1;
-    } else if (!(target = e.variable_at(code + 1))) {
+        e.pc = kind == T_END ? &no_text : code + ERROR_TEXT_AT;
+    } else if (!(target = e.variable_at(code + RULE_TARGET_AT))) {
         error = E_ASSIGNMENT;
         e.pc = &no_text;
     }
@@ -340,7 +340,7 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
             if (error == E_NONE && memo) {
                 if (memo->state == RuleMemo::UNKNOWN ||
                     memo->generation != engine.variables.generation())
-                    build_memo(*memo, code + 5, e);
+                    build_memo(*memo, code + RULE_EXPRESSION_AT, e);
                 if (memo->state == RuleMemo::VALID) take_memo(*memo, e.stack[e.sp - 1]);
             }
         }
@@ -360,7 +360,7 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
     else if (result == 0 && t.value != 0 && !(t.flags & V_TIMER))
         t.flags |= V_END;
 
-    const std::uint8_t* expression = code + 5;
+    const std::uint8_t* expression = code + RULE_EXPRESSION_AT;
     if (t.flags & V_TIMER)
         apply_to_timer(t, expression, kind, result);
     else

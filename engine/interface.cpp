@@ -21,8 +21,8 @@ Variable* find_detector(int detector) {
 // The target of the first rule whose target prints as `printed`.
 Variable* rule_target(const char* printed) {
     for (const RuleRecord& rule : engine.rule_table) {
-        if (rule.code[0] < K_ASSIGN || rule.code[0] > K_RESTART) continue;
-        std::uint32_t index = static_cast<std::uint32_t>(read_int32(rule.code + 1));
+        if (rule.code[RULE_KIND_AT] < K_ASSIGN || rule.code[RULE_KIND_AT] > K_RESTART) continue;
+        std::uint32_t index = static_cast<std::uint32_t>(read_int32(rule.code + RULE_TARGET_AT));
         if (index >= engine.variables.size()) continue;
         Variable& v = engine.variables[index];
         if (std::strcmp(v.printed, printed) == 0) return &v;

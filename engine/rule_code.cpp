@@ -381,28 +381,28 @@ const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t
     const std::uint8_t* c = code;
     if (*c >= K_ASSIGN && *c <= K_RESTART && (!stop || stop > c)) {
         std::uint8_t kind = *c;
-        const Variable* target = referenced(c + 1);
+        const Variable* target = referenced(c + RULE_TARGET_AT);
         static constexpr FormatMode modes[] = {
             FormatMode::PLAIN,   FormatMode::PLAIN,    FormatMode::NEGATED,  FormatMode::PLAIN,
             FormatMode::NEGATED, FormatMode::PREFIX_I, FormatMode::PREFIX_RI};
         pr.append(format_variable(target, modes[kind]));
         pr.append(kind <= K_ASSIGN_NEGATED ? "=" : ".=");
-        c += 5;
+        c += RULE_EXPRESSION_AT;
     }
     while (c != stop && *c != T_END) {
         std::uint8_t token = *c;
         if ((token == T_VALUE || token == T_NEGATED || token == T_START_EDGE ||
              token == T_END_EDGE) &&
-            c[1] == T_VARIABLE) {
-            print_operand(pr, token, referenced(c + 2), verbose);
-            c += 6;
-        } else if (token == T_VALUE && c[1] == T_CONSTANT) {
+            c[OPERAND_TYPE_AT] == T_VARIABLE) {
+            print_operand(pr, token, referenced(c + OPERAND_FIELD_AT), verbose);
+            c += OPERAND_SIZE;
+        } else if (token == T_VALUE && c[OPERAND_TYPE_AT] == T_CONSTANT) {
             char number[16];
-            std::snprintf(number, sizeof number, "%d", read_int32(c + 2));
+            std::snprintf(number, sizeof number, "%d", read_int32(c + OPERAND_FIELD_AT));
             pr.append(number);
-            c += 6;
+            c += OPERAND_SIZE;
         } else if (is_error_marker(token)) {
-            pr.append(reinterpret_cast<const char*>(c + 1));
+            pr.append(reinterpret_cast<const char*>(c + ERROR_TEXT_AT));
             break;
         } else if (const char* symbol = symbol_of(token)) {
             pr.append(symbol);

@@ -213,7 +213,7 @@ int RVInitialize() {
     return 1;
 }
 
-bool RVRunUntil(std::int32_t target) {
+void RVRunUntil(std::int32_t target) {
     sync_trace_file();
     while (engine.current_time < target) {
         if (static_cast<std::int64_t>(engine.current_time) + engine.rate > target)
@@ -241,7 +241,11 @@ bool RVRunUntil(std::int32_t target) {
         if (engine.rate != 1) traceprintf("Rate:%6d. ", engine.rate);
     }
     flush_trace_file();
-    return true;
+}
+
+void RVSyncTraceFile() {
+    sync_trace_file();
+    flush_trace_file();
 }
 
 // True when the last settle left a fixed point that nothing has touched since, and a settle

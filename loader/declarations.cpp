@@ -71,7 +71,7 @@ void conflict_line(const char* line, const char* p) {
     long stream = 0;
     const char* after = p;
     parse_decimal(p, &stream, &after);
-    if (stream < 1 || stream > 99) {
+    if (!is_stream(stream)) {
         report_error(CONFIGURATION_ERROR, "dosupermacro", "Bad stream number %d.",
                      static_cast<int>(stream));
         return;
@@ -256,16 +256,17 @@ char* dosupermacro() {
 
 namespace ruvalda {
 
-bool declared_clearances(std::int32_t clearance[100][100]) {
-    for (int s = 0; s < 100; ++s)
-        for (int t = 0; t < 100; ++t) clearance[s][t] = -1;
+bool declared_clearances(std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
+    for (int s = 0; s < STREAM_COUNT; ++s)
+        for (int t = 0; t < STREAM_COUNT; ++t) clearance[s][t] = -1;
     const DeclarationTables& d = reader_state.declarations;
     if (d.state == 0 || d.n == 0) return false;
     for (int s = 0; s < d.n; ++s) {
         if (!d.conflicts_defined[s]) continue;
         for (int t = 0; t < d.n; ++t) {
             const int from = d.streams[s], to = d.streams[t];
-            if (from < 0 || from > 99 || to < 0 || to > 99 || d.conflict[s][t] < 0) continue;
+            if (from < 0 || from > LAST_STREAM || to < 0 || to > LAST_STREAM || d.conflict[s][t] < 0)
+                continue;
             if (s != t) clearance[from][to] = d.conflict[s][t];
         }
     }

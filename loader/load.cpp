@@ -95,7 +95,7 @@ int read_detector_translation(std::string name) {
 
 int read_stream_translation(std::string name) {
     int* table = reader_state.stream_translation;
-    for (int s = 0; s < 99; ++s) table[s] = s;
+    for (int s = 0; s < LAST_STREAM; ++s) table[s] = s;
     std::FILE* f = open_side_file(name);
     if (!f) return 1;
     char line[PIECE_LENGTH + 1];

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/streams.h"
+
 namespace ruvalda {
 
 constexpr int SUPPORTED_VERSION = 100;
@@ -19,7 +21,7 @@ constexpr std::size_t TEXT_LENGTH = 1000;      // one text handed on by domacro 
 constexpr std::size_t MACRO_NAME_LENGTH = 100;
 constexpr std::size_t MACRO_ARGUMENT_LENGTH = 99;
 constexpr int MACRO_SLOTS = 10;
-constexpr int MAX_LISTED_STREAMS = 100;
+constexpr int MAX_LISTED_STREAMS = STREAM_COUNT;
 constexpr int MAX_REQUIRED_TIMES = 50;
 constexpr std::size_t WORK_RECORD_SIZE = 1541;  // 1001 bytes of code and a margin
 constexpr unsigned char INCOMPLETE_MARK = 153;
@@ -65,7 +67,7 @@ struct ReaderState {
     std::string expression_dump_name;
     MacroState macro;
     DeclarationTables declarations;
-    int stream_translation[99] = {};
+    int stream_translation[LAST_STREAM] = {};
 };
 
 extern ReaderState reader_state;
@@ -93,6 +95,6 @@ int RVLoadFile(const char* path);
 // The clearance matrix of the last declaration block read, by stream number: entry [s][t] the
 // tenths from the end of the green of s to the start of the green of t, -1 where they do not
 // conflict. False when the file had no declaration block.
-bool declared_clearances(std::int32_t clearance[100][100]);
+bool declared_clearances(std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
 
 }  // namespace ruvalda

@@ -287,7 +287,7 @@ bool TFormMap::edit_mode() const {
 // ---- colours -----------------------------------------------------------------------------------
 
 void TFormMap::UpdateColor(int stream, char letter) {
-    if (stream < 1 || stream > 99) {
+    if (!is_stream(stream)) {
         report_error(PROGRAM_ERROR, "TFormMap::UpdateColor", "Bad StreamID: %d", stream);
         return;
     }
@@ -340,7 +340,7 @@ void TFormMap::RedrawMap() {
         image_->bitmap = background_.convertToFormat(QImage::Format_RGB32);
     }
     image_->update();
-    for (int stream = 1; stream <= 99; ++stream)
+    for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream)
         UpdateColor(stream, map_model.colour[static_cast<std::size_t>(stream)]);
 }
 
@@ -356,7 +356,7 @@ std::vector<QWidget*> TFormMap::picture_controls() const {
 
 void TFormMap::fill_stream_menu(QMenu* menu, bool disc) {
     menu->clear();
-    for (int stream = 1; stream <= 99; ++stream) {
+    for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
         if (!(RVGetStreamFlags(stream) & SF_EXISTS)) continue;
         QAction* entry = menu->addAction(QString::asprintf("%02d", stream));
         entry->setData(stream);
@@ -373,7 +373,7 @@ void TFormMap::BuildStreamMenus() {
     for (QWidget* control : picture_controls()) delete control;
     remembered_disc_ = nullptr;
     int k = 0;
-    for (int stream = 1; stream <= 99; ++stream) {
+    for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
         if (!(RVGetStreamFlags(stream) & SF_EXISTS)) continue;
         for (int sub = 1; sub <= 9; ++sub) {
             const int detector = stream * 10 + sub;

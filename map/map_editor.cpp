@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <new>
 
+#include "engine/streams.h"
 #include "output/output.h"
 
 namespace ruvalda {
@@ -14,9 +15,6 @@ void reset_map_editor() {
 }
 
 namespace {
-
-constexpr int FIRST_STREAM = 1;
-constexpr int LAST_STREAM = 99;
 
 // Squared distance; 64 bits so that any two int positions are safe.
 std::int64_t distance2(MapPoint a, int x, int y) {

@@ -8,9 +8,11 @@
 #include <list>
 #include <string>
 
+#include "engine/streams.h"
+
 namespace ruvalda {
 
-constexpr int MAP_STREAMS = 100;        // stream numbers 0..99
+constexpr int MAP_STREAMS = STREAM_COUNT;  // stream numbers 0..99
 constexpr int MAX_POLYGON_POINTS = 20;  // points of one polygon
 
 struct MapPoint {

@@ -5,7 +5,7 @@
 
 namespace ruvalda {
 
-std::array<StreamGlyph, 101> stream_glyphs;
+std::array<StreamGlyph, GLYPH_COUNT> stream_glyphs;
 
 namespace {
 
@@ -116,7 +116,7 @@ void build_path(StreamGlyph& glyph, const GlyphRow& row, int q) {
 }
 
 bool present(int stream) {
-    return stream >= 1 && stream <= 100 && stream_glyphs[stream].lanes == 1;
+    return stream >= 1 && stream <= MAXSTREAM && stream_glyphs[stream].lanes == 1;
 }
 
 int sign(int v) {
@@ -134,7 +134,7 @@ int glyph_kind(int stream) {
 }
 
 void BuildStreamGlyphs() {
-    for (int s = 0; s <= 100; ++s) {
+    for (int s = 0; s <= MAXSTREAM; ++s) {
         stream_glyphs[s] = StreamGlyph{};
         if (s == 0) continue;
         stream_glyphs[s].number = s;
@@ -145,7 +145,7 @@ void BuildStreamGlyphs() {
 }
 
 bool set_glyph_lanes(int stream, int lanes) {
-    if (stream < 1 || stream > 100 || lanes < 0 || lanes > MAXLANES) return false;
+    if (stream < 1 || stream > MAXSTREAM || lanes < 0 || lanes > MAXLANES) return false;
     stream_glyphs[stream].lanes = lanes;
     return true;
 }
@@ -189,7 +189,7 @@ std::optional<MapPoint> GlyphPoint(const StreamGlyph& glyph, int n) {
 }
 
 void DrawStreamGlyph(GlyphCanvas& canvas, int cx, int cy, int stream) {
-    if (stream < 1 || stream > 100) return;
+    if (stream < 1 || stream > MAXSTREAM) return;
     const StreamGlyph& glyph = stream_glyphs[stream];
     canvas.pen = glyph.kind == 3 ? GLYPH_GREEN : GLYPH_BLACK;
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "map/map_model.h"
+#include "sequence/sequence_model.h"
 
 namespace ruvalda {
 
@@ -40,7 +41,9 @@ struct StreamGlyph {
 };
 
 // Entry 0 stays empty; 1..100 are the streams.
-extern std::array<StreamGlyph, 101> stream_glyphs;
+// Numbers 0 to MAXSTREAM, as the sequence display draws them.
+constexpr int GLYPH_COUNT = MAXSTREAM + 1;
+extern std::array<StreamGlyph, GLYPH_COUNT> stream_glyphs;
 
 // The kind a stream number draws as (see StreamGlyph::kind).
 int glyph_kind(int stream);

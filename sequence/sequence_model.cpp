@@ -98,8 +98,8 @@ void ReadSequenceSection(std::FILE* file, int* line_number) {
             return r.fail("cannot find conflict");
         for (int j = 0; j < size; ++j) {
             if (entries[i][j] >= MAXSTREAM) {
-                report_error(ERROR, WHERE, "stream %d in conflict group %d (maximum is 99)",
-                             entries[i][j], i + 1);
+                report_error(ERROR, WHERE, "stream %d in conflict group %d (maximum is %d)",
+                             entries[i][j], i + 1, LAST_STREAM);
                 return r.stop();
             }
         }

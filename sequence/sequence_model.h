@@ -4,11 +4,13 @@
 
 #include <cstdio>
 
+#include "engine/streams.h"
+
 namespace ruvalda {
 
 constexpr int MAXGROUP = 200;
 constexpr int MAXBLOCKS = 10;
-constexpr int MAXSTREAM = 100;
+constexpr int MAXSTREAM = STREAM_COUNT;
 
 struct SequenceModel {
     int MaxCFCount = 0;

@@ -290,7 +290,7 @@ TEST_F(OwnClockTest, reportAnsweredYes_goesOn_No_endsFromTheEventLoop) {
 
 TEST_F(OwnClockTest, closingTheWindow_closesTheEngineTrace_andEndsTheApplication) {
     engine.trace_file_name = dir + "/closing.trace";
-    RVRunUntil(-1);  // opens it before the reset, as the Debug menu does
+    RVSyncTraceFile();  // opens it before the reset, as the Debug menu does
     button("BitBtnRun")->click();
     tick(100);
     ASSERT_NE(nullptr, engine.trace_file);

@@ -155,7 +155,7 @@ TEST_F(TimeStepTest, traceFile_logsColourRisesUntilItsNameIsCleared) {
     EXPECT_EQ(colours, (std::vector<std::pair<int, char>>{{5, 'Y'}}));
 
     engine.trace_file_name.clear();
-    RVRunUntil(-1);  // closes the file
+    RVSyncTraceFile();  // closes the file
     ASSERT_EQ(RVInitialize(), 1);
     RVRunUntil(5);
     EXPECT_EQ(colours.size(), 2u);
