@@ -19,8 +19,8 @@ constexpr std::size_t SUMO_LINE_LIMIT = 65536;
 
 struct SumoLink {
     std::array<char, STREAM_COUNT> colour{};  // last colour letter per stream; 0: none yet
-    std::string received;            // bytes not yet making a whole line
-    std::string connect_phase;       // "(connecting to HOST:PORT)" while connecting
+    std::string received;                     // bytes not yet making a whole line
+    std::string connect_phase;                // "(connecting to HOST:PORT)" while connecting
 };
 
 extern SumoLink sumo_link;

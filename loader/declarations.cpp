@@ -265,7 +265,8 @@ bool declared_clearances(std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
         if (!d.conflicts_defined[s]) continue;
         for (int t = 0; t < d.n; ++t) {
             const int from = d.streams[s], to = d.streams[t];
-            if (from < 0 || from > LAST_STREAM || to < 0 || to > LAST_STREAM || d.conflict[s][t] < 0)
+            if (from < 0 || from > LAST_STREAM || to < 0 || to > LAST_STREAM ||
+                d.conflict[s][t] < 0)
                 continue;
             if (s != t) clearance[from][to] = d.conflict[s][t];
         }

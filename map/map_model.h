@@ -13,7 +13,7 @@
 namespace ruvalda {
 
 constexpr int MAP_STREAMS = STREAM_COUNT;  // stream numbers 0..99
-constexpr int MAX_POLYGON_POINTS = 20;  // points of one polygon
+constexpr int MAX_POLYGON_POINTS = 20;     // points of one polygon
 
 struct MapPoint {
     std::int32_t x = 0;
@@ -37,10 +37,10 @@ struct MapModel {
     // empty image's.
     std::int32_t picture_width = 621;
     std::int32_t picture_height = 593;
-    bool jpeg = false;         // a ".jpg" picture was named; selects the placement pairs
-    std::string picture_file;  // the picture file's name as held by the picture dialog
-    std::string graphics_file; // the graphics file of the last load
-    bool unsaved = false;      // the drawing changed since the last load or save
+    bool jpeg = false;          // a ".jpg" picture was named; selects the placement pairs
+    std::string picture_file;   // the picture file's name as held by the picture dialog
+    std::string graphics_file;  // the graphics file of the last load
+    bool unsaved = false;       // the drawing changed since the last load or save
 
     MapModel() { colour.fill('R'); }
 };
