@@ -94,9 +94,9 @@ TFormMain::TFormMain(const QStringList& arguments, QWidget* parent)
 
     pane_view_ = new MemoPaneView(memo_, status_panels_[2]);
     pane_view_->show_all();
-    output_state.listener = pane_view_;
+    engine.output.listener = pane_view_;
     front_end_.end_application = [this] { end_now(); };
-    output_state.front_end = &front_end_;
+    engine.output.front_end = &front_end_;
 
     timer_tick_ = new QTimer(this);
     timer_tick_->setObjectName("TimerTick");
@@ -114,8 +114,8 @@ TFormMain::TFormMain(const QStringList& arguments, QWidget* parent)
 
 TFormMain::~TFormMain() {
     FormDestroy();
-    if (output_state.listener == pane_view_) output_state.listener = nullptr;
-    if (output_state.front_end == &front_end_) output_state.front_end = nullptr;
+    if (engine.output.listener == pane_view_) engine.output.listener = nullptr;
+    if (engine.output.front_end == &front_end_) engine.output.front_end = nullptr;
     delete pane_view_;
 }
 
@@ -346,7 +346,8 @@ void TFormMain::start_from_command_line() {
             app_state.sumoMode = true;
             SumoAddress address;
             if (!parse_sumo_address(arguments_[1].toStdString(), &address)) {
-                report_error(ERROR, "TFormMain::FormPaint", "Bad port number in argument: %s",
+                report_error(engine.output, ERROR, "TFormMain::FormPaint",
+                             "Bad port number in argument: %s",
                              arguments_[1].toLocal8Bit().constData());
                 end_now();
                 return;
@@ -489,9 +490,9 @@ void TFormMain::FormDestroy() {
 void TFormMain::BitBtnRunClick() {
     if (clock.targetTime == 0) {
         RVInitialize();
-        traceprintf("\nSimulation started");
+        traceprintf(engine.output, "\nSimulation started");
     } else {
-        traceprintf("Simulation resumed\n");
+        traceprintf(engine.output, "Simulation resumed\n");
     }
     if (map_) map_->SetEditMode(false);
     timer_rtc_->stop();
@@ -505,8 +506,8 @@ void TFormMain::BitBtnRunClick() {
 void TFormMain::BitBtnPauseClick() {
     if (ending_) return;
     pause_->setEnabled(false);
-    traceprintf("\n");
-    traceprintf("Simulation paused\n");
+    traceprintf(engine.output, "\n");
+    traceprintf(engine.output, "Simulation paused\n");
     if (map_) map_->SetEditMode(true);
     run_->setEnabled(true);
     reset_->setEnabled(true);
@@ -517,7 +518,7 @@ void TFormMain::BitBtnPauseClick() {
 void TFormMain::BitBtnStepClick() {
     if (clock.targetTime == 0) {
         RVInitialize();
-        traceprintf("\nSimulation started");
+        traceprintf(engine.output, "\nSimulation started");
     }
     --clock.targetTime;
     RVRunUntil(-clock.targetTime);
@@ -566,7 +567,7 @@ void TFormMain::ItemCopyMessagesClick() {
 }
 
 void TFormMain::ItemEraseMessagesClick() {
-    erase_messages();
+    erase_messages(engine.output);
 }
 
 void TFormMain::ItemSaveTraceClick() {
@@ -584,7 +585,7 @@ void TFormMain::ItemSaveTraceClick() {
     // Written beside and then renamed, so a failed save leaves the old file as it was.
     QSaveFile file(chosen);
     bool ok = file.open(QIODevice::WriteOnly);
-    for (const std::string& line : output_state.pane.lines) {
+    for (const std::string& line : engine.output.pane.lines) {
         if (!ok) break;
         ok = file.write(line.data(), static_cast<qint64>(line.size())) ==
                  static_cast<qint64>(line.size()) &&
@@ -607,7 +608,7 @@ void TFormMain::ItemShowHideMapClick() {
 void TFormMain::ItemDumpAllVariablesClick(bool by_modify_time) {
     RVDumpVars(
         [](const char* line) {
-            traceprintf("%s\n", line);
+            traceprintf(engine.output, "%s\n", line);
             return true;
         },
         by_modify_time);
@@ -667,7 +668,7 @@ void TFormMain::ItemTraceVissimCommunicationsClick() {
 
 void TFormMain::ItemRecordEngineTraceClick() {
     if (!engine.trace_file_name.empty()) {
-        traceprintf("Engine trace \"%s\" closed\n", engine.trace_file_name.c_str());
+        traceprintf(engine.output, "Engine trace \"%s\" closed\n", engine.trace_file_name.c_str());
         engine.trace_file_name.clear();
         RVSyncTraceFile();  // closes the file
         item_record_trace_->setChecked(false);
@@ -687,7 +688,8 @@ void TFormMain::ItemRecordEngineTraceClick() {
     RVSyncTraceFile();  // opens the file now, so the colours of the next reset are in it
     const bool open = engine.trace_file != nullptr;
     if (open)
-        traceprintf("Recording engine trace to \"%s\"\n", engine.trace_file_name.c_str());
+        traceprintf(engine.output, "Recording engine trace to \"%s\"\n",
+                    engine.trace_file_name.c_str());
     else
         engine.trace_file_name.clear();
     item_record_trace_->setChecked(open);

@@ -52,8 +52,8 @@ void TFormMain::sumo_start(const QString& host, int port) {
 
 void TFormMain::sumo_connected() {
     tcp_client_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    traceprintf("Connected to %s:%d\n", tcp_client_->peerName().toLocal8Bit().constData(),
-                tcp_client_->peerPort());
+    traceprintf(engine.output, "Connected to %s:%d\n",
+                tcp_client_->peerName().toLocal8Bit().constData(), tcp_client_->peerPort());
     sumo_link.connect_phase.clear();
     RVInitialize();
     timer_tcp_read_->start();
@@ -83,7 +83,7 @@ void TFormMain::TimerTCPReadTimer() {
         if (tcp_client_->state() == QAbstractSocket::UnconnectedState) IdTCPClientDisconnected();
         return;
     }
-    if (output_state.end_requested) return;
+    if (engine.output.end_requested) return;
     timer_tcp_read_->start();
     // Lines that came with the step wait for the next pass, which need not wait for the timer.
     if (pass == SumoPass::Stepped && sumo_link.received.find('\n') != std::string::npos)
@@ -95,7 +95,7 @@ void TFormMain::IdTCPClientDisconnected() {
     if (!sumo_link.connect_phase.empty()) {
         const std::string phase = sumo_link.connect_phase;
         sumo_link.connect_phase.clear();
-        report_error(SIMULATOR_ERROR, "connect phase", "%s", phase.c_str());
+        report_error(engine.output, SIMULATOR_ERROR, "connect phase", "%s", phase.c_str());
     }
     end_now();
 }

@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/dialog_host.h"
 #include "app/form_main.h"
+#include "engine/eval.h"
 #include "map/form_map.h"
 #include "output/output.h"
 #include "vissim/lsa.h"
@@ -34,7 +35,7 @@ void TFormMain::vissim_start() {
         return;
     }
     app_state.vissimMode = true;
-    output_state.vissim_mode = true;
+    engine.output.vissim_mode = true;
     lsa_fehl_state.lsa_nr2 =
         static_cast<unsigned long>(lsa_argument_number(arguments_[1].toStdString()));
     lsa_fehl_state.box = show_coupling_box;

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/dialog_host.h"
+#include "engine/eval.h"
 
 namespace ruvalda {
 
@@ -25,7 +26,7 @@ bool GuiFrontEnd::show_report(const Report& report) {
     // The core records the request to end after this returns; look at it from the event loop,
     // so the operation that reported still finishes first.
     QTimer::singleShot(0, QCoreApplication::instance(), [end = end_application] {
-        if (output_state.end_requested && end) end();
+        if (engine.output.end_requested && end) end();
     });
     return go_on;
 }
@@ -35,16 +36,16 @@ MemoPaneView::MemoPaneView(QPlainTextEdit* memo, QLabel* status_panel)
 
 void MemoPaneView::show_all() {
     QStringList lines;
-    for (const std::string& line : output_state.pane.lines) lines << QString::fromStdString(line);
+    for (const std::string& line : engine.output.pane.lines) lines << QString::fromStdString(line);
     memo_->setPlainText(lines.join('\n'));
     if (status_panel_)
-        status_panel_->setText(QString::fromStdString(output_state.pane.status_text));
+        status_panel_->setText(QString::fromStdString(engine.output.pane.status_text));
     caret_to_end();
 }
 
 void MemoPaneView::line_added(const std::string& line) {
     // The model holds one line more than before; an empty document is one empty block.
-    if (output_state.pane.lines.size() == 1)
+    if (engine.output.pane.lines.size() == 1)
         memo_->setPlainText(QString::fromStdString(line));
     else
         memo_->appendPlainText(QString::fromStdString(line));
@@ -60,7 +61,7 @@ void MemoPaneView::last_line_changed(const std::string& line) {
 }
 
 void MemoPaneView::first_lines_removed(std::size_t count) {
-    if (output_state.pane.lines.empty()) {
+    if (engine.output.pane.lines.empty()) {
         memo_->clear();
     } else {
         QTextCursor cursor(memo_->document());

@@ -66,7 +66,7 @@ bool take_line(std::string* line) {
 }
 
 SumoPass disconnect(const char* format, const std::string& line) {
-    traceprintf(format, line.c_str());
+    traceprintf(engine.output, format, line.c_str());
     return SumoPass::Disconnect;
 }
 
@@ -75,15 +75,15 @@ SumoPass disconnect(const char* format, const std::string& line) {
 bool WriteToSumo(const SumoPort& port, const std::string& message) {
     std::string error;
     if (port.write && port.write(message, &error)) return true;
-    report_error(ERROR, "WriteToSumo", "Could not write message \"%s\"to server: %s",
+    report_error(engine.output, ERROR, "WriteToSumo", "Could not write message \"%s\"to server: %s",
                  message.c_str(), error.c_str());
-    output_state.end_requested = true;
+    engine.output.end_requested = true;
     return false;
 }
 
 bool SendLightsToSumo(const SumoPort& port) {
     const bool written = WriteToSumo(port, lights_message());
-    trim_messages();
+    trim_messages(engine.output);
     return written;
 }
 
@@ -118,7 +118,7 @@ SumoPass sumo_polling_pass(const SumoPort& port) {
         if (detector == 0) continue;  // not one of this junction's detectors
         SetDetectorState(detector, state);
         if (port.show_detector) port.show_detector(detector, state);
-        traceprintf("Made detector %ld -> %d %s.\n", number, detector,
+        traceprintf(engine.output, "Made detector %ld -> %d %s.\n", number, detector,
                     state ? "active" : "inactive");
     }
 }

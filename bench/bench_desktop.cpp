@@ -22,7 +22,7 @@ void run_crossing(benchmark::State& state, bool trace_all) {
     ScriptedDialogHost host;
     set_dialog_host(&host);
     reset_engine_state();
-    reset_output_state();
+    reset_output_state(engine.output);
     reset_app_state();
     {
         TFormMain main_window({RUVALDA_SOURCE_DIR "/examples/crossing/crossing.rvc"});
@@ -36,7 +36,7 @@ void run_crossing(benchmark::State& state, bool trace_all) {
         if (trace_all) main_window.ItemTraceAllNumberedVariablesClick();
         main_window.BitBtnRunClick();
         main_window.clock.targetTime = 1;
-        std::size_t lines = output_state.pane.lines.size();
+        std::size_t lines = engine.output.pane.lines.size();
         // Traffic: every second one of these detectors goes occupied or free.
         const int detectors[] = {11, 21, 41, 51, 71, 81, 101, 111};
         std::int64_t step = 0;
@@ -50,13 +50,13 @@ void run_crossing(benchmark::State& state, bool trace_all) {
         }
         if (!host.boxes.empty()) state.SkipWithError(host.boxes[0].text.toStdString().c_str());
         state.counters["pane_lines_per_step"] =
-            static_cast<double>(output_state.pane.lines.size() - lines) /
+            static_cast<double>(engine.output.pane.lines.size() - lines) /
             static_cast<double>(state.iterations());
     }
     set_dialog_host(nullptr);
     reset_engine_state();
-    output_state.front_end = nullptr;
-    output_state.listener = nullptr;
+    engine.output.front_end = nullptr;
+    engine.output.listener = nullptr;
 }
 
 void BM_DesktopStepQuiet(benchmark::State& state) {

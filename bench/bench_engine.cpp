@@ -24,8 +24,8 @@ Variable* named(const std::string& printed) {
 // Compiles the program into the rule table as the loader does in its filling pass.
 void load_generated(int streams, int rules_per_stream) {
     reset_engine_state();
-    reset_output_state();
-    output_state.front_end = &recorder;
+    reset_output_state(engine.output);
+    engine.output.front_end = &recorder;
     engine.rule_table_exists = true;
     for (const std::string& line : generate_program(streams, rules_per_stream)) {
         if (line.rfind("%time ", 0) == 0) {

@@ -58,8 +58,8 @@ std::string write_program(int streams, int rules_per_stream) {
 
 void BM_LoadControlFile(benchmark::State& state) {
     ReportRecorder recorder;
-    reset_output_state();
-    output_state.front_end = &recorder;
+    reset_output_state(engine.output);
+    engine.output.front_end = &recorder;
     const std::string path = write_program(40, 215);
     reader_state.macro.macro_path = fs::path(path).parent_path().string() + "/";
     reader_state.sequence_handler = ReadSequenceSection;
@@ -69,7 +69,7 @@ void BM_LoadControlFile(benchmark::State& state) {
     state.counters["rules"] = static_cast<double>(engine.rule_table.size());
     state.counters["variables"] = static_cast<double>(engine.variables.size());
     state.counters["reports"] = static_cast<double>(recorder.reports.size()) / state.iterations();
-    reset_output_state();
+    reset_output_state(engine.output);
 }
 BENCHMARK(BM_LoadControlFile)->Unit(benchmark::kMillisecond);
 

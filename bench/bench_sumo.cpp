@@ -96,7 +96,7 @@ void BM_SumoStepDesktop(benchmark::State& state) {
     ScriptedDialogHost host;
     set_dialog_host(&host);
     reset_engine_state();
-    reset_output_state();
+    reset_output_state(engine.output);
     reset_app_state();
     reset_map_model();
     reset_sumo_link();
@@ -125,8 +125,8 @@ void BM_SumoStepDesktop(benchmark::State& state) {
     ::close(listener);
     set_dialog_host(nullptr);
     reset_engine_state();
-    output_state.front_end = nullptr;
-    output_state.listener = nullptr;
+    engine.output.front_end = nullptr;
+    engine.output.listener = nullptr;
     state.counters["steps_per_second"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }

@@ -80,17 +80,17 @@ struct Options {
 class PanePrinter : public PaneListener {
   public:
     void line_added(const std::string&) override {
-        const auto& lines = output_state.pane.lines;
+        const auto& lines = engine.output.pane.lines;
         if (lines.size() >= 2) print(lines[lines.size() - 2]);
         // The pane only needs its open last line; printed lines can go.
-        if (lines.size() > 2 * PANE_KEEP_LINES) trim_messages();
+        if (lines.size() > 2 * PANE_KEEP_LINES) trim_messages(engine.output);
     }
     void last_line_changed(const std::string&) override {}
     void first_lines_removed(std::size_t) override {}
     void cleared() override {}
     void status_changed(const std::string&) override {}
     void finish() {
-        if (!output_state.pane.lines.empty()) print(output_state.pane.lines.back());
+        if (!engine.output.pane.lines.empty()) print(engine.output.pane.lines.back());
         std::fflush(stdout);
     }
 
@@ -233,13 +233,13 @@ class Tool {
   public:
     explicit Tool(Options options) : o_(std::move(options)) {
         front_end_.strict = o_.strict;
-        output_state.front_end = &front_end_;
-        output_state.listener = &printer_;
+        engine.output.front_end = &front_end_;
+        engine.output.listener = &printer_;
     }
     ~Tool() {
         printer_.finish();
-        output_state.listener = nullptr;
-        output_state.front_end = nullptr;
+        engine.output.listener = nullptr;
+        engine.output.front_end = nullptr;
     }
 
     int run() {
@@ -260,7 +260,7 @@ class Tool {
         if (o_.command == "vissim") return run_vissim();
         if (o_.command == "check") {
             int ok = RVInitialize();
-            return (ok && output_state.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
+            return (ok && engine.output.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
         }
         if (!o_.trace_file.empty()) {
             engine.trace_file_name = o_.trace_file;
@@ -299,7 +299,7 @@ class Tool {
 
         if (o_.dump || o_.dump_by_time) {
             printer_.finish();
-            erase_messages();
+            erase_messages(engine.output);
             RVDumpVars([](const char* text) { return std::printf("%s\n", text) >= 0; },
                        o_.dump_by_time);
             std::fflush(stdout);
@@ -307,7 +307,7 @@ class Tool {
         if (o_.command == "replay") return compare_replay();
         if (o_.monitor) {
             printer_.finish();
-            erase_messages();
+            erase_messages(engine.output);
             if (monitor_blind || !print_monitor_summary()) return EXIT_FAILED;
         }
         return EXIT_OK;
@@ -346,7 +346,7 @@ class Tool {
         return loaded && !ended();
     }
 
-    static bool ended() { return output_state.end_requested; }
+    static bool ended() { return engine.output.end_requested; }
 
     // The title names the program and where its detectors come from.
     void start_timeline(const std::string& source) {
@@ -394,7 +394,7 @@ class Tool {
         if (!o_.timeline_file.empty() && !write_timeline()) result = EXIT_FAILED;
         if (o_.monitor) {
             printer_.finish();
-            erase_messages();
+            erase_messages(engine.output);
             if (monitor_blind || !print_monitor_summary()) result = EXIT_FAILED;
         }
         return result;
@@ -418,9 +418,9 @@ class Tool {
     static bool start_monitor() {
         static std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
         if (!declared_clearances(clearance)) {
-            traceprintf(
-                "Conflict monitor: no clearance matrix (the program has no declaration "
-                "block).\n");
+            traceprintf(engine.output,
+                        "Conflict monitor: no clearance matrix (the program has no declaration "
+                        "block).\n");
             return false;
         }
         monitor_start(clearance);

@@ -69,8 +69,8 @@ bool write_all(int fd, const std::string& text, std::string* error) {
 int run_sumo_client(const std::string& address_argument, const SumoClientObserver& observer) {
     SumoAddress address;
     if (!parse_sumo_address(address_argument, &address)) {
-        report_error(ERROR, "TFormMain::FormPaint", "Bad port number in argument: %s",
-                     address_argument.c_str());
+        report_error(engine.output, ERROR, "TFormMain::FormPaint",
+                     "Bad port number in argument: %s", address_argument.c_str());
         return 1;
     }
     reset_sumo_link();
@@ -83,10 +83,11 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
     std::string error;
     const int fd = connect_to(address, &error);
     if (fd < 0) {
-        report_error(SIMULATOR_ERROR, "connect phase", "%s", sumo_link.connect_phase.c_str());
+        report_error(engine.output, SIMULATOR_ERROR, "connect phase", "%s",
+                     sumo_link.connect_phase.c_str());
         return 1;
     }
-    traceprintf("Connected to %s:%d\n", address.host.c_str(), address.port);
+    traceprintf(engine.output, "Connected to %s:%d\n", address.host.c_str(), address.port);
     sumo_link.connect_phase.clear();
 
     SumoPort port;
@@ -98,7 +99,7 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
     RVInitialize();
     if (!SendLightsToSumo(port)) result = 1;
     char buffer[65536];
-    while (result == 0 && !output_state.end_requested) {
+    while (result == 0 && !engine.output.end_requested) {
         pollfd wait{fd, POLLIN, 0};
         const int ready = ::poll(&wait, 1, POLL_MILLISECONDS);
         if (ready < 0 && errno != EINTR) break;
@@ -116,7 +117,7 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
         }
     }
     ::close(fd);
-    if (output_state.end_requested) result = 1;
+    if (engine.output.end_requested) result = 1;
     return result;
 }
 

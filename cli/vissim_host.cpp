@@ -33,7 +33,7 @@ int run_vissim_host(const VissimHostOptions& o) {
         }
     }
     // From here on only the coupling's own reports and fatal errors are shown.
-    output_state.vissim_mode = true;
+    engine.output.vissim_mode = true;
     lsa_fehl_state.lsa_nr2 = static_cast<unsigned long>(o.second);
     engine.colour_callback = lsa_wish_colour;
 #ifdef _WIN32

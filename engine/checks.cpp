@@ -31,8 +31,8 @@ bool red_states_defined() {
         std::uint32_t& word = engine.stream_flags[v.number];
         if (word == 0) word = SF_EXISTS;
         if (std::strcmp(v.name, "R") == 0 && v.value != 1) {
-            report_error(CONFIGURATION_ERROR, "RVCheckConsistency", "Ill-defined stream: %02d.",
-                         v.number);
+            report_error(engine.output, CONFIGURATION_ERROR, "RVCheckConsistency",
+                         "Ill-defined stream: %02d.", v.number);
             return false;
         }
     }
@@ -44,11 +44,11 @@ bool companions_present() {
         if (!exists(c.stream) || exists(c.required) || (c.alternative && exists(c.alternative)))
             continue;
         if (c.alternative)
-            report_error(CONFIGURATION_ERROR, "RVCheckConsistency",
+            report_error(engine.output, CONFIGURATION_ERROR, "RVCheckConsistency",
                          "Illegal combination: %02d and not %02d or %02d.", c.stream, c.required,
                          c.alternative);
         else
-            report_error(CONFIGURATION_ERROR, "RVCheckConsistency",
+            report_error(engine.output, CONFIGURATION_ERROR, "RVCheckConsistency",
                          "Illegal combination: %02d and not %02d.", c.stream, c.required);
         return false;
     }
@@ -82,7 +82,8 @@ int check_sanity(int asked) {
         }
         if (!(finding & asked)) continue;
         found |= finding;
-        if (message) report_error(CONFIGURATION_ERROR, "check_sanity", message, v.printed);
+        if (message)
+            report_error(engine.output, CONFIGURATION_ERROR, "check_sanity", message, v.printed);
     }
     return found;
 }

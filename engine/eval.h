@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/streams.h"
+#include "output/output.h"
 
 namespace ruvalda {
 
@@ -271,6 +272,7 @@ using EvaluationHook = std::function<void(const char* printed_name, int value)>;
 
 // All state of the engine, so a test can reset it in one line.
 struct EngineState {
+    OutputState output;       // the pane and the front end the engine reports to
     VariableTable variables;  // creation order; index = reference in rule code
     // Lookup by (name, number); the table itself stays in creation order.
     std::unordered_map<std::uint64_t, std::uint32_t> variable_index;
@@ -280,7 +282,6 @@ struct EngineState {
     std::int32_t rate = 1;
     std::int32_t change_count = 0;
     std::int32_t oscillation_count = 0;
-    char time_text[32] = "Time:   0.0 ";
 
     ColourCallback colour_callback;
     EvaluationHook evaluation_hook;

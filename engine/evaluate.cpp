@@ -38,7 +38,7 @@ struct Evaluation {
     }
     std::int32_t pop() {
         if (sp == 0) {
-            report_error(PROGRAM_ERROR, "pop", "stack empty.");
+            report_error(engine.output, PROGRAM_ERROR, "pop", "stack empty.");
             return 0;
         }
         return stack[--sp];
@@ -168,15 +168,15 @@ void trace_timer(const Variable& t, const std::uint8_t* expression, std::int32_t
     const bool start = result != 0 && kind != K_CLEAR;
     if (start) {
         if ((stream & SF_TRACE) && (t.value != t.limit || t.limit == 0))
-            traceprintf("%-7.7s <-%2d.%d  %s.\n", t.printed, t.limit / 10, t.limit % 10,
-                        printrule(expression, false));
+            traceprintf(engine.output, "%-7.7s <-%2d.%d  %s.\n", t.printed, t.limit / 10,
+                        t.limit % 10, printrule(expression, false));
     } else if (kind == K_CLEAR && result == 0 && t.value != 0) {
         if (stream & SF_TRACE)
-            traceprintf("%s aborted (%s %d.%d) %s.\n", t.printed, "remainder was", t.value / 10,
-                        t.value % 10, printrule(expression, true));
+            traceprintf(engine.output, "%s aborted (%s %d.%d) %s.\n", t.printed, "remainder was",
+                        t.value / 10, t.value % 10, printrule(expression, true));
     } else if ((stream & SF_TRACE_ALL) || (t.flags & V_TRACE_ALL)) {
-        traceprintf("%s not aborted (%s %d.%d) %s.\n", t.printed, "remainder is", t.value / 10,
-                    t.value % 10, printrule(expression, true));
+        traceprintf(engine.output, "%s not aborted (%s %d.%d) %s.\n", t.printed, "remainder is",
+                    t.value / 10, t.value % 10, printrule(expression, true));
     }
 }
 
@@ -212,7 +212,8 @@ void apply_to_variable(Variable& v, const std::uint8_t* expression, std::int32_t
     v.value = result;
     v.modify_time = engine.current_time;
     if ((stream_word(v) & SF_TRACE) || (v.flags & V_TRACE))
-        traceprintf("%-7.7s <-%4d  %s.\n", v.printed, result, printrule(expression, true));
+        traceprintf(engine.output, "%-7.7s <-%4d  %s.\n", v.printed, result,
+                    printrule(expression, true));
 }
 
 // Memo inputs: the address of the field an operand reads, with the kind of field in the low
@@ -346,7 +347,7 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
         }
     }
     if (error != E_NONE) {
-        report_error(CONFIGURATION_ERROR, "evalrule", "%s.",
+        report_error(engine.output, CONFIGURATION_ERROR, "evalrule", "%s.",
                      rule_error_text(error, code, e.pc).c_str());
         return error;
     }
@@ -367,7 +368,8 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
         apply_to_variable(t, expression, result);
 
     if ((stream_word(t) & SF_TRACE_ALL) || (t.flags & V_TRACE_ALL))
-        traceprintf("%-7.7s unchanged%4d  %s.\n", t.printed, result, printrule(expression, true));
+        traceprintf(engine.output, "%-7.7s unchanged%4d  %s.\n", t.printed, result,
+                    printrule(expression, true));
     if (engine.evaluation_hook) engine.evaluation_hook(t.printed, result);
     return E_NONE;
 }

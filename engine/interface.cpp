@@ -38,7 +38,8 @@ void SetDetectorState(int detector, int state) {
         // Name and number as looked up (D3 and 07 for detector 73), not the printed form.
         char name[16];
         std::snprintf(name, sizeof name, "D%d", detector % 10);
-        traceprintf("%s: cannot find detector %s%02d", "SetDetectorState", name, detector / 10);
+        traceprintf(engine.output, "%s: cannot find detector %s%02d", "SetDetectorState", name,
+                    detector / 10);
         return;
     }
     ++engine.epoch;
@@ -75,7 +76,7 @@ int RVTranslateDetector(int simulator_detector) {
 
 std::uint32_t RVGetStreamFlags(int stream) {
     if (stream < 1 || stream >= STREAM_COUNT) {
-        report_error(PROGRAM_ERROR, "RVGetStreamFlags", "Bad Stream: %d.", stream);
+        report_error(engine.output, PROGRAM_ERROR, "RVGetStreamFlags", "Bad Stream: %d.", stream);
         return 0;
     }
     return engine.stream_flags[stream];
@@ -83,12 +84,12 @@ std::uint32_t RVGetStreamFlags(int stream) {
 
 void RVSetStreamFlags(int stream, int flags) {
     if (stream < 0 || stream >= STREAM_COUNT) {
-        report_error(PROGRAM_ERROR, "RVSetStreamFlags", "Bad Stream: %d.", stream);
+        report_error(engine.output, PROGRAM_ERROR, "RVSetStreamFlags", "Bad Stream: %d.", stream);
         return;
     }
     const std::uint32_t trace_bits = SF_TRACE | SF_TRACE_ALL;
     if (static_cast<std::uint32_t>(flags) & ~trace_bits) {
-        report_error(PROGRAM_ERROR, "RVSetStreamFlags", "Bad Flags value: %0x.",
+        report_error(engine.output, PROGRAM_ERROR, "RVSetStreamFlags", "Bad Flags value: %0x.",
                      static_cast<unsigned>(flags));
         return;
     }
@@ -101,6 +102,7 @@ void RVSetVariableTrace(const char* printed_name, int flags) {
     Variable* v = rule_target(printed_name);
     if (!v) {
         traceprintf(
+            engine.output,
             "Cannot change flags of variable %s because there is no formula that might change "
             "it\n",
             printed_name);

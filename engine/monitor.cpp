@@ -18,7 +18,8 @@ bool conflicting(int s, int t) {
 void report(const char* what, int s, int t, std::int32_t shortfall) {
     ++conflict_monitor.violations;
     const std::int32_t now = engine.current_time;
-    traceprintf("Conflict monitor: %d.%d s: streams %02d and %02d %s, short by %d tenths.\n",
+    traceprintf(engine.output,
+                "Conflict monitor: %d.%d s: streams %02d and %02d %s, short by %d tenths.\n",
                 now / 10, now % 10, s, t, what, shortfall);
     if (conflict_monitor.on_violation) conflict_monitor.on_violation(now, s, t, shortfall);
 }

@@ -82,7 +82,7 @@ void rule_bookkeeping(Variable& target, int kind, const char* rule_text) {
         } else {
             conflict = true;
             if (!engine.rule_table_exists)
-                report_error(CONFIGURATION_ERROR, "tokenize",
+                report_error(engine.output, CONFIGURATION_ERROR, "tokenize",
                              "file %s: %s\r\nconflicts with file %s", current_location(), rule_text,
                              target.set_location.c_str());
         }
@@ -91,8 +91,9 @@ void rule_bookkeeping(Variable& target, int kind, const char* rule_text) {
         if (!(target.flags & V_HAS_CLEAR_RULE)) {
             target.flags |= V_HAS_CLEAR_RULE;
         } else if (!conflict && !engine.rule_table_exists) {
-            report_error(CONFIGURATION_ERROR, "tokenize", "file %s: %s\r\nconflicts with file %s",
-                         current_location(), rule_text, target.clear_location.c_str());
+            report_error(engine.output, CONFIGURATION_ERROR, "tokenize",
+                         "file %s: %s\r\nconflicts with file %s", current_location(), rule_text,
+                         target.clear_location.c_str());
         }
     }
 }
@@ -201,7 +202,7 @@ int compile(char* text, CodeWriter& w) {
                 ++p;
             }
             if (value > INT32_MAX) {
-                report_error(CONFIGURATION_ERROR, "tokenize", "Constant too large.");
+                report_error(engine.output, CONFIGURATION_ERROR, "tokenize", "Constant too large.");
                 w.byte(T_END);
                 return TOKENIZE_ERROR;
             }
@@ -256,7 +257,7 @@ int compile(char* text, CodeWriter& w) {
         length = 0;
         bool refused = false;
         if ((c == 'S' || c == 'E') && is_letter(next)) {
-            const std::size_t reports = output_state.reports_made;
+            const std::size_t reports = engine.output.reports_made;
             length = getname(text + p + 1, name, &number);
             if (length > 0) {
                 marker = c == 'S' ? T_START_EDGE : T_END_EDGE;
@@ -264,7 +265,7 @@ int compile(char* text, CodeWriter& w) {
             }
             // The edge of a bad name is a syntax error; read again from the "S" or "E", the
             // rule would run although its name was refused.
-            refused = output_state.reports_made != reports;
+            refused = engine.output.reports_made != reports;
         }
         if (length == 0 && !refused) length = getname(text + p, name, &number);
         if (length == 0) {
@@ -297,7 +298,7 @@ struct Printer {
             n = PRINT_LIMIT - length;
             if (!reported) {
                 reported = true;
-                report_error(CONFIGURATION_ERROR, "printrule", "Rule too complex.");
+                report_error(engine.output, CONFIGURATION_ERROR, "printrule", "Rule too complex.");
             }
         }
         std::memcpy(out + length, piece, n);
@@ -360,7 +361,7 @@ const char* symbol_of(std::uint8_t token) {
 int tokenize(char* text, std::uint8_t* code, std::size_t capacity, std::size_t* needed) {
     CodeWriter w{code, capacity};
     if (!text || !*text) {
-        report_error(PROGRAM_ERROR, "tokenize", "Internal error, null argument.");
+        report_error(engine.output, PROGRAM_ERROR, "tokenize", "Internal error, null argument.");
         w.byte(T_END);
         if (needed) *needed = w.pos;
         return TOKENIZE_ERROR;

@@ -21,7 +21,7 @@ EngineState engine;
 namespace {
 
 void set_time_text() {
-    std::snprintf(engine.time_text, sizeof engine.time_text, "Time:%4ld.%1ld ",
+    std::snprintf(engine.output.time_text, sizeof engine.output.time_text, "Time:%4ld.%1ld ",
                   static_cast<long>(engine.current_time / 10),
                   static_cast<long>(engine.current_time % 10));
 }
@@ -37,7 +37,8 @@ void sync_trace_file() {
     if (wanted.empty()) return;
     engine.trace_file = std::fopen(wanted.c_str(), "w");
     if (!engine.trace_file)
-        traceprintf("\nCannot open trace file \"%s\": %s.\n", wanted.c_str(), std::strerror(errno));
+        traceprintf(engine.output, "\nCannot open trace file \"%s\": %s.\n", wanted.c_str(),
+                    std::strerror(errno));
 }
 
 // "name value" with the name's last two characters its number; a timer's limit changes.
@@ -122,7 +123,7 @@ void report_oscillation() {
         list += v.printed;
         list += ' ';
     }
-    traceprintf("%soscillating ", list.c_str());
+    traceprintf(engine.output, "%soscillating ", list.c_str());
     ++engine.oscillation_count;
 }
 
@@ -151,7 +152,7 @@ void settle_pass() {
 void trace_initial_values() {
     for (const Variable& v : engine.variables)
         if (v.value != 0 && (stream_word(v) & SF_TRACE))
-            traceprintf("%s <- %d  (initializer)\n", v.printed, v.value);
+            traceprintf(engine.output, "%s <- %d  (initializer)\n", v.printed, v.value);
 }
 
 }  // namespace
@@ -159,7 +160,11 @@ void trace_initial_values() {
 void reset_engine_state() {
     if (engine.trace_file) std::fclose(engine.trace_file);
     close_adjust_watch();
+    // The pane keeps its front end and listener, as a reset of the messages alone does.
+    OutputState output = engine.output;
+    reset_output_state(output);
     engine = EngineState{};
+    engine.output = output;
 }
 
 std::int32_t RVGetTime() {
@@ -169,7 +174,7 @@ std::int32_t RVGetRate() {
     return engine.rate;
 }
 const char* RVGetTimeText() {
-    return engine.time_text;
+    return engine.output.time_text;
 }
 
 void export_colour(const Variable& v) {
@@ -222,10 +227,10 @@ void RVRunUntil(std::int32_t target) {
         set_time_text();
         // Written after the time advanced, so every line of a step carries that step's time.
         if (engine.oscillation_count != 0) {
-            traceprintf("\n");
+            traceprintf(engine.output, "\n");
             engine.oscillation_count = 0;
         } else {
-            traceprintf("\r");
+            traceprintf(engine.output, "\r");
         }
         settle();
         tick_timers();
@@ -238,7 +243,7 @@ void RVRunUntil(std::int32_t target) {
         else if (lag + 1 < engine.rate)
             --engine.rate;
         engine.rate = std::max(engine.rate, 1);
-        if (engine.rate != 1) traceprintf("Rate:%6d. ", engine.rate);
+        if (engine.rate != 1) traceprintf(engine.output, "Rate:%6d. ", engine.rate);
     }
     flush_trace_file();
 }
@@ -297,7 +302,7 @@ void tick_timers() {
         v.value = 0;
         v.modify_time = engine.current_time;
         ++engine.change_count;
-        if (stream_word(v) & SF_TRACE) traceprintf("%s expires.\n", v.printed);
+        if (stream_word(v) & SF_TRACE) traceprintf(engine.output, "%s expires.\n", v.printed);
     }
 }
 

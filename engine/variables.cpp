@@ -107,7 +107,8 @@ int getname(char* text, char name_out[NAME_LENGTH + 2], int* number_out) {
         }
         if (c == 'N' && !have_number && is_digit(text[i + 1]) && is_digit(text[i + 2])) {
             if (i == 0) {
-                report_error(CONFIGURATION_ERROR, "getname", "Bad variable name: %s.\n", text);
+                report_error(engine.output, CONFIGURATION_ERROR, "getname",
+                             "Bad variable name: %s.\n", text);
                 return 0;
             }
             text[i] = text[i + 1];
@@ -127,7 +128,8 @@ int getname(char* text, char name_out[NAME_LENGTH + 2], int* number_out) {
     if (n == 0) return 0;
     // The table keeps five characters; a longer name would silently alias a shorter one.
     if (static_cast<std::size_t>(n) > NAME_LENGTH) {
-        report_error(CONFIGURATION_ERROR, "getname", "Bad variable name: %.*s.\n", i, text);
+        report_error(engine.output, CONFIGURATION_ERROR, "getname", "Bad variable name: %.*s.\n", i,
+                     text);
         return 0;
     }
     std::memcpy(name_out, name, static_cast<std::size_t>(n));
@@ -164,7 +166,7 @@ Variable* install_variable(const char* name, int number, int location_flags) {
         if (location_flags & LOC_SET) record_location(v->set_location);
         if (location_flags & LOC_CLEAR) record_location(v->clear_location);
     } catch (const std::bad_alloc&) {
-        report_error(ERROR, "install_variable", "Out of memory.");
+        report_error(engine.output, ERROR, "install_variable", "Out of memory.");
         return nullptr;
     }
     return v;

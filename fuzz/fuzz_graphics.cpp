@@ -93,7 +93,7 @@ std::vector<std::vector<MapPoint>> polygons() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ReportRecorder recorder;
-    output_state.front_end = &recorder;
+    engine.output.front_end = &recorder;
     recorder.reports.clear();
     reset_map_model();
     stream_glyphs = {};
@@ -116,6 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     recorder.reports.clear();
     if (!LoadGraphics(control, window) || !recorder.reports.empty()) std::abort();
     if (polygons() != loaded_polygons || placed(window) != loaded_controls) std::abort();
-    reset_output_state();
+    reset_output_state(engine.output);
     return 0;
 }

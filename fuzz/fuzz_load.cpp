@@ -59,11 +59,11 @@ const std::string& work_dir() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ReportRecorder recorder;
     reset_engine_state();
-    reset_output_state();
+    reset_output_state(engine.output);
     reset_reader_state();
     reset_sequence_model();
     recorder.reports.clear();
-    output_state.front_end = &recorder;
+    engine.output.front_end = &recorder;
 
     std::vector<std::string> parts = split_parts(data, size);
     const std::string base = work_dir() + "/x";
@@ -83,6 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RVDumpVars([](const char*) { return true; }, true);
     }
     reset_reader_state();
-    reset_output_state();
+    reset_output_state(engine.output);
     return 0;
 }

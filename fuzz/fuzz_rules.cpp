@@ -48,9 +48,9 @@ void compile_pass(const std::vector<std::string>& lines, bool fill) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ReportRecorder recorder;
     reset_engine_state();
-    reset_output_state();
+    reset_output_state(engine.output);
     recorder.reports.clear();
-    output_state.front_end = &recorder;
+    engine.output.front_end = &recorder;
 
     std::vector<std::string> lines = split_lines(data, size);
     compile_pass(lines, false);
@@ -71,6 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     RVDumpVars([](const char*) { return true; }, true);
     recorder.reports.clear();
-    reset_output_state();
+    reset_output_state(engine.output);
     return 0;
 }

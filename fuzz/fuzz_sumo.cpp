@@ -20,7 +20,7 @@ namespace {
 
 void load_program() {
     static ReportRecorder recorder;
-    output_state.front_end = &recorder;
+    engine.output.front_end = &recorder;
     char pattern[] = "/tmp/ruvalda-fuzz-sumo-XXXXXX";
     const std::string dir = ::mkdtemp(pattern) ? pattern : "/tmp";
     auto put = [&](const char* name, const char* text) {
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool loaded = (load_program(), true);
     (void)loaded;
     reset_sumo_link();
-    reset_output_state();
+    reset_output_state(engine.output);
     RVInitialize();
     SumoPort port;
     std::size_t written = 0;
@@ -60,6 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (pass == SumoPass::Disconnect) break;
     }
-    reset_output_state();
+    reset_output_state(engine.output);
     return 0;
 }

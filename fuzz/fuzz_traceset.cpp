@@ -30,7 +30,7 @@ const std::string& work_dir() {
 // Loaded once: the set is applied to the same program every time, its bits reset per input.
 void load_program() {
     static ReportRecorder recorder;
-    output_state.front_end = &recorder;
+    engine.output.front_end = &recorder;
     const std::string path = work_dir() + "/x.rvc";
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fputs("ZED = 1\nA1 = ZED\nA = A1\nK05 = A\nX = D011 + K05\n", f);
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool loaded = (load_program(), true);
     (void)loaded;
     for (const Variable& v : engine.variables) RVSetVariableTrace(v.printed, 0);
-    reset_output_state();
+    reset_output_state(engine.output);
 
     const std::string path = work_dir() + "/x.rts";
     if (!write_trace_set_file(path, std::string(reinterpret_cast<const char*>(data), size)))
@@ -69,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!line.ok || line.value != (RVGetVariableTrace(line.name.c_str()) & TRACE_VALUE_BITS))
             std::abort();
     }
-    reset_output_state();
+    reset_output_state(engine.output);
     return 0;
 }

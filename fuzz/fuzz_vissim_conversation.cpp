@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static ReportRecorder recorder;
     static test::MemoryTransport transport;
     static const bool loaded = [] {
-        output_state.front_end = &recorder;
+        engine.output.front_end = &recorder;
         const std::string control =
             std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/crossing.rvc";
         reader_state.macro.macro_path =
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     if (!loaded) return 0;
     recorder.reports.clear();
-    output_state.vissim_mode = true;
+    engine.output.vissim_mode = true;
     reset_lsa();
     reset_lsa_puff();
     reset_lsa_fehl();

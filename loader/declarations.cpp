@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/eval.h"
 #include "loader/reader.h"
 #include "loader/text.h"
 #include "output/output.h"
@@ -37,7 +38,7 @@ void opening_line(const char* line, const char* after_keyword) {
         long stream = 0;
         parse_decimal(c, &stream, &c);
         if (t.n == MAX_LISTED_STREAMS) {
-            report_error(CONFIGURATION_ERROR, "dosupermacro",
+            report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                          "Too many streams in %s (maximum is %d).", line, MAX_LISTED_STREAMS);
             return;
         }
@@ -45,7 +46,7 @@ void opening_line(const char* line, const char* after_keyword) {
         c = skip_blanks(c);
     }
     if (*c)
-        report_error(CONFIGURATION_ERROR, "dosupermacro",
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Bad rule: %s: illegal character at position %d.", line,
                      static_cast<int>(c - line));
 }
@@ -62,9 +63,10 @@ void read_row(const char* line, const char* head_end, int* row) {
         c = skip_blanks(c);
     }
     if (*c)
-        report_error(CONFIGURATION_ERROR, "dosupermacro", "Junk in rule %s.", line);
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro", "Junk in rule %s.", line);
     else if (count < n)
-        report_error(CONFIGURATION_ERROR, "dosupermacro", "Too few values in rule %s.", line);
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
+                     "Too few values in rule %s.", line);
 }
 
 void conflict_line(const char* line, const char* p) {
@@ -72,17 +74,18 @@ void conflict_line(const char* line, const char* p) {
     const char* after = p;
     parse_decimal(p, &stream, &after);
     if (!is_stream(stream)) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro", "Bad stream number %d.",
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro", "Bad stream number %d.",
                      static_cast<int>(stream));
         return;
     }
     int s = position_of(static_cast<int>(stream));
     if (s < 0) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro", "Bad conflict: %s (ignored).", line);
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
+                     "Bad conflict: %s (ignored).", line);
         return;
     }
     if (tables().conflicts_defined[s]) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro",
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Re-definition of conflicts from stream %d ignored.",
                      static_cast<int>(stream));
         return;
@@ -95,7 +98,7 @@ void row_line(const char* line, const char* p, bool timer) {
     int k = p[1] - '1';
     bool& defined = timer ? tables().timer_defined[k] : tables().detector_defined[k];
     if (defined) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro",
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      timer ? "Re-definition of T%d ignored." : "Re-definition of D%d ignored.",
                      k + 1);
         return;
@@ -111,11 +114,12 @@ bool required_times_line(const char* line, const char* p) {
     if (!(*c >= '0' && *c <= '9') || !parse_decimal(c, &stream, &c)) return false;
     int s = position_of(static_cast<int>(stream));
     if (s < 0) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro", "Bad stream number: %s (ignored).", line);
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
+                     "Bad stream number: %s (ignored).", line);
         return true;
     }
     if (tables().required_defined[s]) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro",
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Re-definition of required timers for stream %d ignored.",
                      static_cast<int>(stream));
         return true;
@@ -154,7 +158,8 @@ bool declaration_line(char* line) {
     }
     if (starts_with_nocase(p, "ig")) {
         if (t.ig_defined) {
-            report_error(CONFIGURATION_ERROR, "dosupermacro", "Re-definition of IG ignored.");
+            report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
+                         "Re-definition of IG ignored.");
         } else {
             t.ig_defined = true;
             read_row(line, p + 2, t.ig);
@@ -185,7 +190,7 @@ char* generate() {
     const int n = t.n;
     for (int i = 0; i < n; ++i) {
         if (!t.conflicts_defined[i]) {
-            report_error(CONFIGURATION_ERROR, "dosupermacro",
+            report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                          "Clearance times from %02d not specified.", t.streams[i]);
             return nullptr;
         }
@@ -196,7 +201,7 @@ char* generate() {
         }
     }
     if (!t.ig_defined) {
-        report_error(CONFIGURATION_ERROR, "dosupermacro", "IG not specified.");
+        report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro", "IG not specified.");
         return nullptr;
     }
     while (t.generation_counter < n * (n + 1)) {

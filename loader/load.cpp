@@ -54,7 +54,8 @@ bool two_numbers(const char* line, long* first, long* second) {
 int fail_side_file(std::FILE* f, const char* format, const std::string& name, int line_number,
                    const char* line) {
     std::fclose(f);
-    return report_error(CONFIGURATION_ERROR, WHERE, format, name.c_str(), line_number, line);
+    return report_error(engine.output, CONFIGURATION_ERROR, WHERE, format, name.c_str(),
+                        line_number, line);
 }
 
 int read_detector_translation(std::string name) {
@@ -71,8 +72,8 @@ int read_detector_translation(std::string name) {
         if (detector < 0 || detector > 999 ||
             !find_variable(detector_name, static_cast<int>(detector / 10))) {
             std::string printed = std::string("D") + digit;
-            traceprintf("%s(%d): no detector %s (\"%s\").\n", name.c_str(), number, printed.c_str(),
-                        line);
+            traceprintf(engine.output, "%s(%d): no detector %s (\"%s\").\n", name.c_str(), number,
+                        printed.c_str(), line);
             continue;
         }
         for (int i = 0; i < used; ++i)
@@ -81,7 +82,7 @@ int read_detector_translation(std::string name) {
                                       number, line);
         if (used == DETECTOR_TRANSLATIONS) {
             std::fclose(f);
-            return report_error(CONFIGURATION_ERROR, WHERE,
+            return report_error(engine.output, CONFIGURATION_ERROR, WHERE,
                                 "%s(%d): too many detector translations (maximum is %d).",
                                 name.c_str(), number, DETECTOR_TRANSLATIONS);
         }
@@ -135,7 +136,7 @@ bool count_rules(const char* path, int* count) {
             closein();
             close_dump();
             // The last code byte stands just before the end byte.
-            report_error(CONFIGURATION_ERROR, WHERE,
+            report_error(engine.output, CONFIGURATION_ERROR, WHERE,
                          "Rule too large (by about %d characters): \"%s\".",
                          static_cast<int>(needed) - 2 - 999, text);
             return false;
@@ -153,7 +154,8 @@ bool fill_rules(int count) {
     int i = 0;
     while (char* text = readin()) {
         if (i >= count) {
-            report_error(PROGRAM_ERROR, WHERE, "Internal error: rulenumber > rulecount.");
+            report_error(engine.output, PROGRAM_ERROR, WHERE,
+                         "Internal error: rulenumber > rulecount.");
             closein();
             return false;
         }
@@ -168,7 +170,7 @@ bool fill_rules(int count) {
     }
     closein();
     if (i != count) {
-        report_error(CONFIGURATION_ERROR, WHERE, "Errors detected.");
+        report_error(engine.output, CONFIGURATION_ERROR, WHERE, "Errors detected.");
         return false;
     }
     return true;
@@ -198,19 +200,19 @@ int RVLoadFile(const char* path) {
         stl_name = side_file_name(path, ".STL");
         engine.rule_table_exists = false;
         free_variables();
-        traceprintf("Ruvalda initializing...\n");
+        traceprintf(engine.output, "Ruvalda initializing...\n");
         engine.rule_table.clear();
         engine.rule_table.shrink_to_fit();
         engine.adjust_file_name = cut(side_file_name(path, ".adj"), ADJUST_NAME_LENGTH);
         reader_state.expression_dump_name = cut(dump_file_name(path), DUMP_NAME_LENGTH);
     } catch (const std::bad_alloc&) {
-        return report_error(ERROR, WHERE, "Out of memory.");
+        return report_error(engine.output, ERROR, WHERE, "Out of memory.");
     }
 
     close_dump();
     reader_state.expression_dump = std::fopen(reader_state.expression_dump_name.c_str(), "w");
     if (!reader_state.expression_dump)
-        return report_error(ERROR, WHERE, "Cannot open file %s: %s.",
+        return report_error(engine.output, ERROR, WHERE, "Cannot open file %s: %s.",
                             reader_state.expression_dump_name.c_str(), std::strerror(errno));
     if (!openin(path)) {
         close_dump();
@@ -222,14 +224,14 @@ int RVLoadFile(const char* path) {
     std::FILE* dump = reader_state.expression_dump;
     reader_state.expression_dump = nullptr;
     if (std::fclose(dump) != 0)
-        return report_error(ERROR, WHERE, "Error closing file %s: %s.",
+        return report_error(engine.output, ERROR, WHERE, "Error closing file %s: %s.",
                             reader_state.expression_dump_name.c_str(), std::strerror(errno));
 
     try {
         engine.rule_table.reserve(static_cast<std::size_t>(count) + 1);
     } catch (const std::bad_alloc&) {
-        return report_error(ERROR, WHERE, "Out of memory (allocating storage for %d rules).",
-                            count);
+        return report_error(engine.output, ERROR, WHERE,
+                            "Out of memory (allocating storage for %d rules).", count);
     }
     engine.rule_table_exists = true;
     free_variables();
@@ -240,7 +242,7 @@ int RVLoadFile(const char* path) {
     for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
     if (!read_stream_translation(stl_name)) return 0;
     ++engine.epoch;  // the directives changed flags and limits
-    traceprintf("Ruvalda file loaded.\n");
+    traceprintf(engine.output, "Ruvalda file loaded.\n");
     return 1;
 }
 

@@ -59,8 +59,8 @@ void read_arguments(const char* line, const char* open) {
         std::size_t length = static_cast<std::size_t>(end - p);
         char* target = macro().args[slot];
         if (length > MACRO_ARGUMENT_LENGTH) {
-            report_error(CONFIGURATION_ERROR, "domacro", "Macro argument \"%*.*s\" too long.", 1,
-                         static_cast<int>(length), p);
+            report_error(engine.output, CONFIGURATION_ERROR, "domacro",
+                         "Macro argument \"%*.*s\" too long.", 1, static_cast<int>(length), p);
             target[0] = '\0';
         } else {
             std::memcpy(target, p, length);
@@ -68,8 +68,8 @@ void read_arguments(const char* line, const char* open) {
         }
         p = end + 1;
         if (slot == MACRO_SLOTS) {
-            report_error(CONFIGURATION_ERROR, "domacro", "Too many arguments in macro \"%s\".",
-                         line);
+            report_error(engine.output, CONFIGURATION_ERROR, "domacro",
+                         "Too many arguments in macro \"%s\".", line);
             return;
         }
         ++slot;
@@ -82,20 +82,21 @@ bool start_macro(char* line) {
     char* amp = std::strchr(line, '&');
     char* open = std::strchr(amp, '(');
     if (!open) {
-        report_error(CONFIGURATION_ERROR, "domacro", "Cannot find '(' in %s.", line);
+        report_error(engine.output, CONFIGURATION_ERROR, "domacro", "Cannot find '(' in %s.", line);
         return false;
     }
     std::size_t length = static_cast<std::size_t>(open - amp - 1);
     if (length > MACRO_NAME_LENGTH) {
-        report_error(CONFIGURATION_ERROR, "domacro", "Macro name \"%*.*s\" too long.", 1,
-                     static_cast<int>(length), amp + 1);
+        report_error(engine.output, CONFIGURATION_ERROR, "domacro",
+                     "Macro name \"%*.*s\" too long.", 1, static_cast<int>(length), amp + 1);
         return false;
     }
     std::string name(amp + 1, length);
     std::size_t blank = name.find_first_of(" \t");
     if (blank != std::string::npos) name.resize(blank);
     if (!open_macro_file(name)) {
-        report_error(ERROR, "domacro", "Cannot open macrofile \"%s\".", name.c_str());
+        report_error(engine.output, ERROR, "domacro", "Cannot open macrofile \"%s\".",
+                     name.c_str());
         return false;
     }
     read_arguments(line, open);
@@ -114,7 +115,7 @@ char* expand_line(const char* line) {
         if (n + length > TEXT_LENGTH) {
             length = TEXT_LENGTH - n;
             cut = true;
-            report_error(SIMULATOR_ERROR, "domacro", "%s", message);
+            report_error(engine.output, SIMULATOR_ERROR, "domacro", "%s", message);
         }
         std::memcpy(out + n, text, length);
         n += length;
@@ -130,8 +131,9 @@ char* expand_line(const char* line) {
             ++c;
             continue;
         }
-        report_error(CONFIGURATION_ERROR, "domacro", "%s(%d) bad $-parameter \"%s\", ignored.\n",
-                     engine.source.macro_path.c_str(), engine.source.macro_line, c + 1);
+        report_error(engine.output, CONFIGURATION_ERROR, "domacro",
+                     "%s(%d) bad $-parameter \"%s\", ignored.\n", engine.source.macro_path.c_str(),
+                     engine.source.macro_line, c + 1);
         if (c[1] == '\0') break;
         ++c;
     }

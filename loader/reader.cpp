@@ -38,11 +38,12 @@ void check_version(const char* comment) {
     if (std::strncmp(comment, "# ruvalda-versio", 16) != 0) return;
     long version = 0;
     if (std::strlen(comment) < 18 || !parse_decimal(comment + 18, &version)) {
-        report_error(ERROR, "read_raw", "Error parsing Version information \"%s\".", comment);
+        report_error(engine.output, ERROR, "read_raw", "Error parsing Version information \"%s\".",
+                     comment);
         return;
     }
     if (version != SUPPORTED_VERSION && !reader_state.version_warned) {
-        report_error(ERROR, "read_raw",
+        report_error(engine.output, ERROR, "read_raw",
                      "%s(%d):\n Error: this program supports only RUVALDA files of version "
                      "%d.\n File %s is of version %d.",
                      engine.source.file_name.c_str(), line_number(), SUPPORTED_VERSION,
@@ -63,7 +64,7 @@ void count_columns(const char* comment) {
         }
     }
     if (count > MAX_REQUIRED_TIMES) {
-        report_error(CONFIGURATION_ERROR, "read_raw",
+        report_error(engine.output, CONFIGURATION_ERROR, "read_raw",
                      "%s(%d): too many required-time columns (maximum is %d).",
                      engine.source.file_name.c_str(), line_number(), MAX_REQUIRED_TIMES);
         count = MAX_REQUIRED_TIMES;
@@ -80,7 +81,7 @@ void dump_write(const char* format, const char* text) {
     std::FILE* dump = reader_state.expression_dump;
     if (!dump) return;
     if (std::fprintf(dump, format, text) < 0)
-        report_error(ERROR, "readin", "Error writing file %s: %s.",
+        report_error(engine.output, ERROR, "readin", "Error writing file %s: %s.",
                      reader_state.expression_dump_name.c_str(), std::strerror(errno));
 }
 
@@ -94,7 +95,8 @@ Variable* directive_variable(char* text, char** after) {
     int length = getname(word, name, &number);
     *after = word + length;
     if (length == 0) {
-        report_error(CONFIGURATION_ERROR, "readin", "Error: bad variable name in \"%s\".", text);
+        report_error(engine.output, CONFIGURATION_ERROR, "readin",
+                     "Error: bad variable name in \"%s\".", text);
         return nullptr;
     }
     return install_variable(name, number, 0);
@@ -137,12 +139,12 @@ DirectiveResult apply_directive(char* text) {
     if (d == Directive::NONE) return DirectiveResult::NOT_A_DIRECTIVE;
     char* after = nullptr;
     char* name_start = skip_blanks(text + length);
-    std::size_t reports = output_state.reports_made;
+    std::size_t reports = engine.output.reports_made;
     Variable* v = directive_variable(text + length, &after);
     if (!v) {
         // A bad name was reported; only a failed install ends the input.
-        return output_state.reports_made != reports ? DirectiveResult::BAD_NAME
-                                                    : DirectiveResult::OUT_OF_MEMORY;
+        return engine.output.reports_made != reports ? DirectiveResult::BAD_NAME
+                                                     : DirectiveResult::OUT_OF_MEMORY;
     }
     long n = d == Directive::INIT ? 0 : directive_number(after);
     switch (d) {
@@ -153,7 +155,7 @@ DirectiveResult apply_directive(char* text) {
             if (v->flags & V_TIMER)
                 v->limit = static_cast<std::int32_t>(n);
             else
-                report_error(CONFIGURATION_ERROR, "readin",
+                report_error(engine.output, CONFIGURATION_ERROR, "readin",
                              "Error: cannot initialize a non-timer: %s.", name_start);
             break;
         case Directive::SHOW:
@@ -233,7 +235,8 @@ int openin(const char* path) {
     closein();
     reader_state.control_file = std::fopen(path, "rb");
     if (!reader_state.control_file) {
-        report_error(ERROR, "openin", "Cannot open file %s: %s.", path, std::strerror(errno));
+        report_error(engine.output, ERROR, "openin", "Cannot open file %s: %s.", path,
+                     std::strerror(errno));
         return 0;
     }
     engine.source.file_name.assign(path, strnlen(path, FILE_NAME_LENGTH));
@@ -253,7 +256,7 @@ void closein() {
 
 char* read_raw() {
     if (!reader_state.control_file) {
-        report_error(PROGRAM_ERROR, "read_raw", "openin not called.");
+        report_error(engine.output, PROGRAM_ERROR, "read_raw", "openin not called.");
         return nullptr;
     }
     bool header_seen = false, counting = false;
@@ -270,7 +273,8 @@ char* read_raw() {
             check_version(comment);
             if (is_sequence_marker(comment)) {
                 if (!reader_state.sequence_handler) {
-                    report_error(ERROR, "read_raw", "%s(%d): No handler for \"Sequence\" active.",
+                    report_error(engine.output, ERROR, "read_raw",
+                                 "%s(%d): No handler for \"Sequence\" active.",
                                  engine.source.file_name.c_str(), line_number());
                     continue;
                 }

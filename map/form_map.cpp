@@ -288,11 +288,13 @@ bool TFormMap::edit_mode() const {
 
 void TFormMap::UpdateColor(int stream, char letter) {
     if (!is_stream(stream)) {
-        report_error(PROGRAM_ERROR, "TFormMap::UpdateColor", "Bad StreamID: %d", stream);
+        report_error(engine.output, PROGRAM_ERROR, "TFormMap::UpdateColor", "Bad StreamID: %d",
+                     stream);
         return;
     }
     if (letter != 'G' && letter != 'R' && letter != 'Y') {
-        report_error(PROGRAM_ERROR, "TFormMap::UpdateColor", "Bad NewColor: %c", letter);
+        report_error(engine.output, PROGRAM_ERROR, "TFormMap::UpdateColor", "Bad NewColor: %c",
+                     letter);
         return;
     }
     map_model.colour[static_cast<std::size_t>(stream)] = letter;
@@ -477,7 +479,8 @@ bool TFormMap::SetDetectorCheckBox(int detector, int x, int y, bool complain, in
         return true;
     }
     if (complain)
-        report_error(PROGRAM_ERROR, "SetDetectorCheckBox", "Cannot find CheckBox %d.", detector);
+        report_error(engine.output, PROGRAM_ERROR, "SetDetectorCheckBox",
+                     "Cannot find CheckBox %d.", detector);
     return false;
 }
 
@@ -517,7 +520,8 @@ bool TFormMap::LoadMap() {
         chosen = dialog_host().choose_file(request);
     }
     if (chosen.isEmpty() || !QFileInfo::exists(chosen))
-        return report_error(ERROR, "Load Map", "cannot find appropriate map file\n %s\n or\n %s",
+        return report_error(engine.output, ERROR, "Load Map",
+                            "cannot find appropriate map file\n %s\n or\n %s",
                             local_path(jpg).c_str(), local_path(bmp).c_str());
 
     QImage picture;
@@ -531,7 +535,8 @@ bool TFormMap::LoadMap() {
     } else {
         picture.load(chosen);
     }
-    if (picture.isNull()) return report_error(ERROR, "LoadMap", "Cannot load graphics file.");
+    if (picture.isNull())
+        return report_error(engine.output, ERROR, "LoadMap", "Cannot load graphics file.");
     background_ = picture.convertToFormat(QImage::Format_RGB32);
     map_model.picture_file = local_path(chosen);
     map_model.picture_width = background_.width();

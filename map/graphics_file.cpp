@@ -15,6 +15,7 @@
 #include <new>
 #include <utility>
 
+#include "engine/eval.h"
 #include "loader/text.h"
 #include "output/output.h"
 #include "sequence/sequence_glyphs.h"
@@ -131,8 +132,8 @@ class GraphicsReader {
 
     bool stream_in_range(int stream) {
         if (stream >= 1 && stream < MAP_STREAMS) return true;
-        report_error(ERROR, LOAD_WHERE, "%s(%d): stream %d is outside 1..99.", file_.c_str(), line_,
-                     stream);
+        report_error(engine.output, ERROR, LOAD_WHERE, "%s(%d): stream %d is outside 1..99.",
+                     file_.c_str(), line_, stream);
         return false;
     }
 
@@ -153,7 +154,8 @@ class GraphicsReader {
         const char* end = nullptr;
         int stream = 0;
         if (scan(p, "%d:", &stream, &end) != 1 || !end) {
-            report_error(ERROR, LOAD_WHERE, "%s(%d): cannot find stream id.", file_.c_str(), line_);
+            report_error(engine.output, ERROR, LOAD_WHERE, "%s(%d): cannot find stream id.",
+                         file_.c_str(), line_);
             return false;
         }
         if (!stream_in_range(stream)) return false;
@@ -169,25 +171,26 @@ class GraphicsReader {
             if (*p == ',') p = skip_space(p + 1);
         }
         if (*p != '\0' && polygon.count == MAX_POLYGON_POINTS) {
-            report_error(ERROR, LOAD_WHERE, "%s(%d): polygon has too many points (maximum is %d).",
-                         file_.c_str(), line_, MAX_POLYGON_POINTS);
+            report_error(engine.output, ERROR, LOAD_WHERE,
+                         "%s(%d): polygon has too many points (maximum is %d).", file_.c_str(),
+                         line_, MAX_POLYGON_POINTS);
             return false;
         }
         if (*p != '\0') {
-            report_error(ERROR, LOAD_WHERE,
+            report_error(engine.output, ERROR, LOAD_WHERE,
                          "%s(%d): error parsing coordinate list near position %d.", file_.c_str(),
                          line_, static_cast<int>(p - line));
             return false;
         }
         if (polygon.count < 3) {
-            report_error(ERROR, LOAD_WHERE, "%s(%d): polygon has too few points.", file_.c_str(),
-                         line_);
+            report_error(engine.output, ERROR, LOAD_WHERE, "%s(%d): polygon has too few points.",
+                         file_.c_str(), line_);
             return false;
         }
         try {
             map_model.polygons[static_cast<std::size_t>(stream)].push_back(polygon);
         } catch (const std::bad_alloc&) {
-            report_error(ERROR, "addpolygong", "Out of memory.");
+            report_error(engine.output, ERROR, "addpolygong", "Out of memory.");
             return false;
         }
         return true;
@@ -198,15 +201,17 @@ class GraphicsReader {
         const char* end = nullptr;
         const int fields = scan(skip_space(rest), "%d.%d:%d,%d\t%d, %d", f, &end);
         if (fields != 6 && fields != 4) {
-            report_error(ERROR, LOAD_WHERE, "%s(%d): bad format; expected stream.subnumber:x,y.\n",
-                         file_.c_str(), line_);
+            report_error(engine.output, ERROR, LOAD_WHERE,
+                         "%s(%d): bad format; expected stream.subnumber:x,y.\n", file_.c_str(),
+                         line_);
             return false;
         }
         const int stream = f[0], sub = f[1];
         if (!stream_in_range(stream)) return false;
         if (sub < 1 || sub >= DETECTOR_SUBS) {
-            report_error(ERROR, LOAD_WHERE, "%s(%d): detector sub-number %d is outside 1..9.",
-                         file_.c_str(), line_, sub);
+            report_error(engine.output, ERROR, LOAD_WHERE,
+                         "%s(%d): detector sub-number %d is outside 1..9.", file_.c_str(), line_,
+                         sub);
             return false;
         }
         const MapPoint jpeg{f[2], f[3]};
@@ -226,8 +231,8 @@ class GraphicsReader {
         const char* end = nullptr;
         const int fields = scan(rest, "%d:%d,%d\t%d,%d", f, &end);
         if (fields != 5 && fields != 3) {
-            report_error(ERROR, LOAD_WHERE, "%s(%d): bad format; expected stream:x,y.\n",
-                         file_.c_str(), line_);
+            report_error(engine.output, ERROR, LOAD_WHERE,
+                         "%s(%d): bad format; expected stream:x,y.\n", file_.c_str(), line_);
             return false;
         }
         const int stream = f[0];
@@ -318,7 +323,8 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
     // Names keep "/" as the separator here; a "\" in a name is an ordinary character.
     const std::string file = graphics_file_name(control_file);
     if (file.empty())
-        return report_error(ERROR, LOAD_WHERE, "Cannot generate filename of graphics info file.");
+        return report_error(engine.output, ERROR, LOAD_WHERE,
+                            "Cannot generate filename of graphics info file.");
     map_model.graphics_file = file;
     const std::size_t slash = control_file.find_last_of('/');
     const std::string directory =
@@ -327,7 +333,7 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
     std::FILE* in = std::fopen(file.c_str(), "rb");
     if (!in) {
         const int error = errno;
-        return report_error(ERROR, LOAD_WHERE,
+        return report_error(engine.output, ERROR, LOAD_WHERE,
                             "Cannot open ruvalda graphics file \"%s\" for reading: %s.",
                             file.c_str(), std::strerror(error));
     }
@@ -346,8 +352,9 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
     if (complete && std::ferror(in)) {
         // A folder named like the file opens but cannot be read.
         const int error = errno ? errno : EIO;
-        report_error(ERROR, LOAD_WHERE, "Cannot read ruvalda graphics file \"%s\": %s.",
-                     file.c_str(), std::strerror(error));
+        report_error(engine.output, ERROR, LOAD_WHERE,
+                     "Cannot read ruvalda graphics file \"%s\": %s.", file.c_str(),
+                     std::strerror(error));
         complete = false;
     }
     std::fclose(in);
@@ -357,7 +364,8 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
 bool SaveGraphics(const std::string& control_file, const std::vector<SavedControl>& controls) {
     const std::string file = graphics_file_name(control_file);
     if (file.empty())
-        return report_error(ERROR, SAVE_WHERE, "Cannot generate filename of graphics info file.");
+        return report_error(engine.output, ERROR, SAVE_WHERE,
+                            "Cannot generate filename of graphics info file.");
 
     // Written beside the old file and renamed over it once complete.
     std::string temporary = file;
@@ -365,8 +373,9 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
     std::FILE* out = std::fopen(temporary.c_str(), "wb");
     if (!out) {
         const int error = errno;
-        return report_error(ERROR, SAVE_WHERE, "Cannot open file \"%s\" for writing: %s.",
-                            file.c_str(), std::strerror(error));
+        return report_error(engine.output, ERROR, SAVE_WHERE,
+                            "Cannot open file \"%s\" for writing: %s.", file.c_str(),
+                            std::strerror(error));
     }
 #ifndef _WIN32
     // Windows files have no permission bits to carry over.
@@ -399,8 +408,8 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
     }
     if (failed) {
         std::remove(temporary.c_str());
-        return report_error(ERROR, SAVE_WHERE, "Error closing file \"%s\": %s.", file.c_str(),
-                            std::strerror(error ? error : EIO));
+        return report_error(engine.output, ERROR, SAVE_WHERE, "Error closing file \"%s\": %s.",
+                            file.c_str(), std::strerror(error ? error : EIO));
     }
     map_model.unsaved = false;
     return true;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <new>
 
+#include "engine/eval.h"
 #include "engine/streams.h"
 #include "output/output.h"
 
@@ -247,7 +248,7 @@ void ImageMapMouseUp(EditorView& view, int x, int y) {
                 selected = &stream_polygons(map_editor.edit_stream).emplace_back();
                 map_editor.selected = selected;
             } catch (const std::bad_alloc&) {
-                report_error(ERROR, "addpolygong", "Out of memory.");
+                report_error(engine.output, ERROR, "addpolygong", "Out of memory.");
             }
         }
         if (selected != nullptr) store_buffer(*selected);

@@ -3,11 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/eval.h"
-
 namespace ruvalda {
-
-OutputState output_state;
 
 namespace {
 
@@ -18,50 +14,51 @@ bool is_line_end(char c) {
     return c == '\n' || c == '\r';
 }
 
-void notify_added(const std::string& line) {
-    if (output_state.listener) output_state.listener->line_added(line);
+void notify_added(OutputState& out, const std::string& line) {
+    if (out.listener) out.listener->line_added(line);
 }
 
-void notify_changed(const std::string& line) {
-    if (output_state.listener) output_state.listener->last_line_changed(line);
+void notify_changed(OutputState& out, const std::string& line) {
+    if (out.listener) out.listener->last_line_changed(line);
 }
 
-void add_line(std::string line) {
-    output_state.pane.lines.push_back(std::move(line));
-    notify_added(output_state.pane.lines.back());
+void add_line(OutputState& out, std::string line) {
+    out.pane.lines.push_back(std::move(line));
+    notify_added(out, out.pane.lines.back());
 }
 
 // Writes a text (line end already removed) into the pane after the rules of the line state:
 // the first piece continues or overwrites the last line, or starts a new one with the time.
-void write_to_pane(std::string_view text, bool ends_in_cr) {
-    auto& lines = output_state.pane.lines;
+void write_to_pane(OutputState& out, std::string_view text, bool ends_in_cr) {
+    auto& lines = out.pane.lines;
     std::size_t piece_end = text.find_first_of("\r\n");
     std::string_view first = text.substr(0, piece_end);
-    bool continues = (output_state.line_open || output_state.line_overwritable) && !lines.empty();
+    bool continues = (out.line_open || out.line_overwritable) && !lines.empty();
     if (continues && ends_in_cr) {
-        lines.back().assign(RVGetTimeText()).append(first);
-        notify_changed(lines.back());
+        lines.back().assign(out.time_text).append(first);
+        notify_changed(out, lines.back());
     } else if (continues) {
         if (!first.empty()) {
             lines.back().append(first);
-            notify_changed(lines.back());
+            notify_changed(out, lines.back());
         }
     } else {
-        add_line(std::string(RVGetTimeText()).append(first));
+        add_line(out, std::string(out.time_text).append(first));
     }
     // Line breaks inside the text break the pane's line where they stand.
     while (piece_end != std::string::npos) {
         std::size_t next = piece_end + 1;
         if (text[piece_end] == '\r' && next < text.size() && text[next] == '\n') ++next;
         piece_end = text.find_first_of("\r\n", next);
-        add_line(std::string(text.substr(
-            next, piece_end == std::string::npos ? std::string::npos : piece_end - next)));
+        add_line(out,
+                 std::string(text.substr(
+                     next, piece_end == std::string::npos ? std::string::npos : piece_end - next)));
     }
 }
 
-FrontEnd& current_front_end() {
+FrontEnd& current_front_end(OutputState& out) {
     static ConsoleFrontEnd fallback;
-    return output_state.front_end ? *output_state.front_end : fallback;
+    return out.front_end ? *out.front_end : fallback;
 }
 
 }  // namespace
@@ -70,12 +67,12 @@ const char* report_caption(int kind) {
     return (kind >= 0 && kind <= 3) ? CAPTIONS[kind] : CAPTIONS[PROGRAM_ERROR];
 }
 
-void reset_output_state() {
-    PaneListener* listener = output_state.listener;
-    FrontEnd* front_end = output_state.front_end;
-    output_state = OutputState{};
-    output_state.listener = listener;
-    output_state.front_end = front_end;
+void reset_output_state(OutputState& out) {
+    PaneListener* listener = out.listener;
+    FrontEnd* front_end = out.front_end;
+    out = OutputState{};
+    out.listener = listener;
+    out.front_end = front_end;
 }
 
 std::string format_limited(std::size_t limit, const char* format, va_list args) {
@@ -89,10 +86,10 @@ std::string format_limited(std::size_t limit, const char* format, va_list args) 
     return text;
 }
 
-int vreport_error(int kind, const char* where, const char* format, va_list args) {
+int vreport_error(OutputState& out, int kind, const char* where, const char* format, va_list args) {
     if (kind < PROGRAM_ERROR || kind > SIMULATOR_ERROR) kind = PROGRAM_ERROR;
-    ++output_state.reports_made;
-    if (kind != PROGRAM_ERROR && output_state.vissim_mode) return 0;
+    ++out.reports_made;
+    if (kind != PROGRAM_ERROR && out.vissim_mode) return 0;
 
     Report report;
     report.kind = kind;
@@ -108,69 +105,68 @@ int vreport_error(int kind, const char* where, const char* format, va_list args)
     report.box_text = report.text;
     if (kind != PROGRAM_ERROR) report.box_text += "\r\n\r\nContinue ?";
 
-    bool go_on = current_front_end().show_report(report);
-    if (kind == PROGRAM_ERROR || !go_on) output_state.end_requested = true;
+    bool go_on = current_front_end(out).show_report(report);
+    if (kind == PROGRAM_ERROR || !go_on) out.end_requested = true;
     return 0;
 }
 
-int report_error(int kind, const char* where, const char* format, ...) {
+int report_error(OutputState& out, int kind, const char* where, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vreport_error(kind, where, format, args);
+    vreport_error(out, kind, where, format, args);
     va_end(args);
     return 0;
 }
 
-int traceprintf(const char* format, ...) {
-    if (output_state.depth > 0) {
-        if (!output_state.recursion_reported) {
-            output_state.recursion_reported = true;
-            report_error(PROGRAM_ERROR, "traceprintf",
+int traceprintf(OutputState& out, const char* format, ...) {
+    if (out.depth > 0) {
+        if (!out.recursion_reported) {
+            out.recursion_reported = true;
+            report_error(out, PROGRAM_ERROR, "traceprintf",
                          "Recursive call not permitted (previous Fmt is \"%s\", current Fmt is "
                          "\"%s\")",
-                         output_state.previous_format.c_str(), format);
+                         out.previous_format.c_str(), format);
         }
         return 0;
     }
-    ++output_state.depth;
-    output_state.previous_format = format;
+    ++out.depth;
+    out.previous_format = format;
 
     va_list args;
     va_start(args, format);
-    int formatted = std::vsnprintf(output_state.text, sizeof output_state.text, format, args);
+    int formatted = std::vsnprintf(out.text, sizeof out.text, format, args);
     va_end(args);
     // A longer text is cut at the limit.
-    std::string_view text(output_state.text,
+    std::string_view text(out.text,
                           std::min<std::size_t>(formatted < 0 ? 0 : formatted, MESSAGE_LIMIT));
 
     bool open = !text.empty() && !is_line_end(text.back());
     bool ends_in_cr = !text.empty() && text.back() == '\r';
     if (!open && !text.empty()) text.remove_suffix(1);
 
-    write_to_pane(text, ends_in_cr);
-    output_state.line_open = open;
-    output_state.line_overwritable = ends_in_cr;
+    write_to_pane(out, text, ends_in_cr);
+    out.line_open = open;
+    out.line_overwritable = ends_in_cr;
 
     if (!text.empty() && !is_line_end(text.front())) {
-        output_state.pane.status_text.assign(text);
-        if (output_state.listener)
-            output_state.listener->status_changed(output_state.pane.status_text);
+        out.pane.status_text.assign(text);
+        if (out.listener) out.listener->status_changed(out.pane.status_text);
     }
-    --output_state.depth;
+    --out.depth;
     return static_cast<int>(text.size());
 }
 
-void trim_messages() {
-    auto& lines = output_state.pane.lines;
+void trim_messages(OutputState& out) {
+    auto& lines = out.pane.lines;
     if (lines.size() <= PANE_KEEP_LINES) return;
     std::size_t excess = lines.size() - PANE_KEEP_LINES;
     lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(excess));
-    if (output_state.listener) output_state.listener->first_lines_removed(excess);
+    if (out.listener) out.listener->first_lines_removed(excess);
 }
 
-void erase_messages() {
-    output_state.pane.lines.clear();
-    if (output_state.listener) output_state.listener->cleared();
+void erase_messages(OutputState& out) {
+    out.pane.lines.clear();
+    if (out.listener) out.listener->cleared();
 }
 
 bool ReportRecorder::show_report(const Report& report) {

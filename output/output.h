@@ -26,6 +26,8 @@ enum ReportKind {
 constexpr std::size_t MESSAGE_LIMIT = 10000;
 // trim_messages keeps at most this many pane lines.
 constexpr std::size_t PANE_KEEP_LINES = 500;
+// "Time:NNNN.N " and room for times of more than four digits of seconds.
+constexpr std::size_t TIME_TEXT_SIZE = 32;
 
 const char* report_caption(int kind);
 
@@ -81,26 +83,27 @@ struct OutputState {
     bool end_requested = false;
     // Reports made so far (shown or dropped); lets a caller tell whether a step reported.
     std::size_t reports_made = 0;
+
+    // What starts every new pane line: the controller's time, kept up to date by its engine.
+    char time_text[TIME_TEXT_SIZE] = "Time:   0.0 ";
 };
 
-extern OutputState output_state;
-
 // Back to program start; keeps the installed front end and listener.
-void reset_output_state();
+void reset_output_state(OutputState& out);
 
 // Formats and shows one report; always returns 0 so a failing caller can return its result.
-int report_error(int kind, const char* where, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-int vreport_error(int kind, const char* where, const char* format, va_list args);
+int report_error(OutputState& out, int kind, const char* where, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+int vreport_error(OutputState& out, int kind, const char* where, const char* format, va_list args);
 
 // Writes trace text to the message pane; returns the length written, 0 for a refused call.
-int traceprintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int traceprintf(OutputState& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Drops the oldest pane lines until at most 500 remain.
-void trim_messages();
+void trim_messages(OutputState& out);
 
 // Empties the pane (Edit menu); the line state stays as it is.
-void erase_messages();
+void erase_messages(OutputState& out);
 
 // printf into a string, cut to `limit` characters.
 std::string format_limited(std::size_t limit, const char* format, va_list args);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/eval.h"
 #include "loader/text.h"
 #include "output/output.h"
 
@@ -26,7 +27,7 @@ struct SectionReader {
     }
     void stop() { *line_number = -1; }
     void fail(const char* message) {
-        report_error(ERROR, WHERE, "%s", message);
+        report_error(engine.output, ERROR, WHERE, "%s", message);
         stop();
     }
 };
@@ -98,8 +99,9 @@ void ReadSequenceSection(std::FILE* file, int* line_number) {
             return r.fail("cannot find conflict");
         for (int j = 0; j < size; ++j) {
             if (entries[i][j] >= MAXSTREAM) {
-                report_error(ERROR, WHERE, "stream %d in conflict group %d (maximum is %d)",
-                             entries[i][j], i + 1, LAST_STREAM);
+                report_error(engine.output, ERROR, WHERE,
+                             "stream %d in conflict group %d (maximum is %d)", entries[i][j], i + 1,
+                             LAST_STREAM);
                 return r.stop();
             }
         }

@@ -198,7 +198,8 @@ void SteuerungBerechnung() {
     auto& s = lsa_state;
     const float t = lsa_simulationszeit();
     if (s.step_in_progress) {
-        report_error(PROGRAM_ERROR, "SteuerungBerechnung", "Recursive call not permitted");
+        report_error(engine.output, PROGRAM_ERROR, "SteuerungBerechnung",
+                     "Recursive call not permitted");
         return;
     }
     s.step_in_progress = true;
@@ -231,7 +232,7 @@ void SteuerungBerechnung() {
     }
     if (s.host.process_messages) s.host.process_messages();
     RVRunUntil(lsa_target_tenths(t));
-    trim_messages();
+    trim_messages(engine.output);
     ++s.steps;
     s.step_in_progress = false;
 }

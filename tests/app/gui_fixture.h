@@ -47,7 +47,7 @@ class GuiTest : public ::testing::Test {
 
     void SetUp() override {
         reset_engine_state();
-        reset_output_state();
+        reset_output_state(engine.output);
         reset_app_state();
         reset_reader_state();
         reset_vissim();
@@ -59,9 +59,9 @@ class GuiTest : public ::testing::Test {
         close_all();
         set_dialog_host(nullptr);
         reset_engine_state();
-        output_state.front_end = nullptr;
-        output_state.listener = nullptr;
-        reset_output_state();
+        engine.output.front_end = nullptr;
+        engine.output.listener = nullptr;
+        reset_output_state(engine.output);
         reset_app_state();
         reset_vissim();
     }
@@ -119,7 +119,7 @@ class GuiTest : public ::testing::Test {
         return states;
     }
     std::vector<std::string> pane() const {
-        return {output_state.pane.lines.begin(), output_state.pane.lines.end()};
+        return {engine.output.pane.lines.begin(), engine.output.pane.lines.end()};
     }
     // A control file of these lines in the scratch folder.
     std::string small_program(const std::string& text) {

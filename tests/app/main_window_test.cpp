@@ -264,7 +264,7 @@ TEST_F(OwnClockTest, hidingTheRunningWindow_pausesIt) {
 
 TEST_F(OwnClockTest, reportAnsweredYes_goesOn_No_endsFromTheEventLoop) {
     host.answers = {QMessageBox::Yes, QMessageBox::No};
-    report_error(CONFIGURATION_ERROR, "here", "first");
+    report_error(engine.output, CONFIGURATION_ERROR, "here", "first");
     QApplication::processEvents();
     EXPECT_EQ(0, end_requests);
     ASSERT_EQ(1u, host.boxes.size());
@@ -273,12 +273,12 @@ TEST_F(OwnClockTest, reportAnsweredYes_goesOn_No_endsFromTheEventLoop) {
     EXPECT_EQ(QMessageBox::Yes | QMessageBox::No, host.boxes[0].buttons);
     EXPECT_EQ(QMessageBox::Question, host.boxes[0].icon);
 
-    report_error(ERROR, "here", "second");
+    report_error(engine.output, ERROR, "here", "second");
     EXPECT_EQ(0, end_requests) << "the reporting operation finishes first";
     QApplication::processEvents();
     EXPECT_EQ(1, end_requests);
 
-    report_error(PROGRAM_ERROR, "there", "broken");
+    report_error(engine.output, PROGRAM_ERROR, "there", "broken");
     ASSERT_EQ(3u, host.boxes.size());
     EXPECT_EQ("Program Error", host.boxes[2].caption);
     EXPECT_EQ("Program Error in there: broken", host.boxes[2].text);

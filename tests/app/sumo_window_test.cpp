@@ -45,7 +45,7 @@ class SumoWindowTest : public GuiTest {
         return peer->readLine().toStdString();
     }
     bool pane_has(const std::string& text) {
-        for (const std::string& l : output_state.pane.lines)
+        for (const std::string& l : engine.output.pane.lines)
             if (l.find(text) != std::string::npos) return true;
         return false;
     }

@@ -126,7 +126,7 @@ TEST_F(ChecksTest, tenUnusedVariables_giveTenReportsEvenAfterNo) {
     for (char letter = 'A'; letter <= 'J'; ++letter)
         expected.push_back(SANITY + "Q" + letter + "05 never used.");
     EXPECT_EQ(report_texts(), expected);
-    EXPECT_TRUE(output_state.end_requested);
+    EXPECT_TRUE(engine.output.end_requested);
 }
 
 }  // namespace

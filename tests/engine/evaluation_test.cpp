@@ -18,7 +18,7 @@ class EvaluationTest : public EngineTest {
     // Loads the program on an empty pane and gives the named variables their values.
     void prepare(const Lines& program, const Values& values) {
         ASSERT_EQ(load(program), 0);
-        output_state.pane.lines.clear();
+        engine.output.pane.lines.clear();
         for (const auto& [name, value] : values)
             if (has_var(name)) var(name).value = value;
     }

@@ -43,8 +43,8 @@ class FixedPointTest : public EngineTest {
     Outcome run(bool skip, int seconds) {
         reset_engine_state();
         reset_reader_state();
-        output_state = OutputState{};
-        output_state.front_end = &recorder;
+        engine.output = OutputState{};
+        engine.output.front_end = &recorder;
         const std::string dir = std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/";
         reader_state.macro.macro_path =
             macro_path_for(dir + "crossing.rvc", std::string(RUVALDA_SOURCE_DIR) + "/macros");

@@ -238,7 +238,7 @@ TEST_F(RuleCode, emptyText_isAProgramError) {
     tokenize(text.data(), code, sizeof code);
     EXPECT_EQ(std::vector<std::string>{"Program Error in tokenize: Internal error, null argument."},
               report_texts());
-    EXPECT_TRUE(output_state.end_requested);
+    EXPECT_TRUE(engine.output.end_requested);
 }
 
 }  // namespace

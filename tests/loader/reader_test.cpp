@@ -47,7 +47,7 @@ TEST_F(ReaderTest, versionMismatch_isReportedOncePerRunOfTheProgram) {
     recorder.answers.push_back(false);  // No: the program is to end, but the load goes on
     ASSERT_EQ(1, load_text("# plan\n# ruvalda-version=101\nX = 1\n")) << reports();
     ASSERT_EQ(1, load_text("# ruvalda-version=102\nX = 1\n")) << reports();
-    EXPECT_TRUE(output_state.end_requested);
+    EXPECT_TRUE(engine.output.end_requested);
     const std::string name = dir + "/x.rvc";
     EXPECT_EQ(std::vector<std::string>{"Error in read_raw: " + name +
                                        "(2):\n Error: this program supports only RUVALDA files "

@@ -61,8 +61,8 @@ class GraphicsFileTest : public ::testing::Test {
     std::string dir, control, rvg;
 
     void SetUp() override {
-        output_state = OutputState{};
-        output_state.front_end = &recorder;
+        engine.output = OutputState{};
+        engine.output.front_end = &recorder;
         reset_map_model();
         stream_glyphs = {};
         dir = test::temp_dir();
@@ -70,7 +70,7 @@ class GraphicsFileTest : public ::testing::Test {
         rvg = dir + "/x.rvg";
     }
     void TearDown() override {
-        output_state = OutputState{};
+        engine.output = OutputState{};
         reset_map_model();
     }
     bool load(const std::string& text) {

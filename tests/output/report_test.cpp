@@ -17,9 +17,10 @@ TEST_F(Reports, eachKind_hasItsCaption_andOnlyProgramErrorsOrNoEndTheApplication
             SCOPED_TRACE(::testing::Message() << "kind " << kind << (yes ? " Yes" : " No"));
             recorder.reports.clear();
             recorder.answers = {yes};
-            output_state.end_requested = false;
+            engine.output.end_requested = false;
             // The caller always gets 0 and goes on; the message loop does the ending.
-            EXPECT_EQ(0, report_error(kind, "getname", "Bad variable name: %s.\n", "N05"));
+            EXPECT_EQ(
+                0, report_error(engine.output, kind, "getname", "Bad variable name: %s.\n", "N05"));
             ASSERT_EQ(1u, recorder.reports.size());
             const Report& r = recorder.reports[0];
             const std::string text =
@@ -27,13 +28,13 @@ TEST_F(Reports, eachKind_hasItsCaption_andOnlyProgramErrorsOrNoEndTheApplication
             EXPECT_EQ(captions[kind], r.caption);
             EXPECT_EQ(text, r.text);
             EXPECT_EQ(kind == PROGRAM_ERROR ? text : text + "\r\n\r\nContinue ?", r.box_text);
-            EXPECT_EQ(kind == PROGRAM_ERROR || !yes, output_state.end_requested);
+            EXPECT_EQ(kind == PROGRAM_ERROR || !yes, engine.output.end_requested);
         }
     }
 }
 
 TEST_F(Reports, longMessage_isCutToTheLimitBeforeTheQuestionIsAdded) {
-    report_error(ERROR, "openin", "%s", std::string(2 * MESSAGE_LIMIT, 'm').c_str());
+    report_error(engine.output, ERROR, "openin", "%s", std::string(2 * MESSAGE_LIMIT, 'm').c_str());
     ASSERT_EQ(1u, recorder.reports.size());
     const Report& r = recorder.reports[0];
     EXPECT_EQ("Error in openin: " + std::string(MESSAGE_LIMIT - 17, 'm'), r.text);
@@ -41,38 +42,38 @@ TEST_F(Reports, longMessage_isCutToTheLimitBeforeTheQuestionIsAdded) {
 }
 
 TEST_F(Reports, vissimMode_dropsKinds1To3EvenWhenTheyWouldBeAnsweredNo) {
-    output_state.vissim_mode = true;
+    engine.output.vissim_mode = true;
     recorder.answers = {false, false, false};
     for (int kind : {ERROR, CONFIGURATION_ERROR, SIMULATOR_ERROR})
-        EXPECT_EQ(0, report_error(kind, "domacro", "dropped"));
+        EXPECT_EQ(0, report_error(engine.output, kind, "domacro", "dropped"));
     EXPECT_TRUE(recorder.reports.empty());
-    EXPECT_FALSE(output_state.end_requested);
-    report_error(PROGRAM_ERROR, "pop", "stack empty.");
+    EXPECT_FALSE(engine.output.end_requested);
+    report_error(engine.output, PROGRAM_ERROR, "pop", "stack empty.");
     EXPECT_EQ(std::vector<std::string>{"Program Error in pop: stack empty."}, report_texts());
-    EXPECT_TRUE(output_state.end_requested);
+    EXPECT_TRUE(engine.output.end_requested);
 }
 
 TEST_F(Reports, consoleFrontEnd_printsTheTextWithOneLineEnd_andStrictAnswersNo) {
     ConsoleFrontEnd console;
-    output_state.front_end = &console;
+    engine.output.front_end = &console;
     testing::internal::CaptureStderr();
-    report_error(CONFIGURATION_ERROR, "check_sanity", "%s never ends.\n", "X05");
-    report_error(ERROR, "openin", "two\nlines");
-    report_error(SIMULATOR_ERROR, "domacro", "%s", "");
-    output_state.vissim_mode = true;
-    report_error(ERROR, "openin", "dropped");
-    output_state.vissim_mode = false;
+    report_error(engine.output, CONFIGURATION_ERROR, "check_sanity", "%s never ends.\n", "X05");
+    report_error(engine.output, ERROR, "openin", "two\nlines");
+    report_error(engine.output, SIMULATOR_ERROR, "domacro", "%s", "");
+    engine.output.vissim_mode = true;
+    report_error(engine.output, ERROR, "openin", "dropped");
+    engine.output.vissim_mode = false;
     EXPECT_EQ(
         "Configuration Error in check_sanity: X05 never ends.\n"
         "Error in openin: two\nlines\n"
         "Simulator Error in domacro: \n",
         testing::internal::GetCapturedStderr());
-    EXPECT_FALSE(output_state.end_requested);  // answered Yes
+    EXPECT_FALSE(engine.output.end_requested);  // answered Yes
     console.strict = true;
     testing::internal::CaptureStderr();
-    report_error(ERROR, "openin", "strict");
+    report_error(engine.output, ERROR, "openin", "strict");
     EXPECT_EQ("Error in openin: strict\n", testing::internal::GetCapturedStderr());
-    EXPECT_TRUE(output_state.end_requested);
+    EXPECT_TRUE(engine.output.end_requested);
 }
 
 }  // namespace

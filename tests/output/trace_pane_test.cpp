@@ -13,8 +13,8 @@ class TracePane : public EngineTest {
   protected:
     void at(int tenths) {
         engine.current_time = tenths;
-        std::snprintf(engine.time_text, sizeof engine.time_text, "Time:%4d.%1d ", tenths / 10,
-                      tenths % 10);
+        std::snprintf(engine.output.time_text, sizeof engine.output.time_text, "Time:%4d.%1d ",
+                      tenths / 10, tenths % 10);
     }
 };
 
@@ -62,10 +62,10 @@ TEST_F(TracePane, lineRules_joinOverwriteAndBreakLines) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        reset_output_state();
+        reset_output_state(engine.output);
         for (const Print& p : c.prints) {
             at(p.tenths);
-            EXPECT_EQ(p.returns, traceprintf("%s", p.text)) << p.text;
+            EXPECT_EQ(p.returns, traceprintf(engine.output, "%s", p.text)) << p.text;
         }
         EXPECT_EQ(c.lines, pane());
     }
@@ -76,8 +76,8 @@ TEST_F(TracePane, linesAfterARun_carryTheEnginesTimeText) {
     RVInitialize();
     RVRunUntil(12);
     ASSERT_EQ(1u, pane().size());  // every step rewrote the one time line
-    traceprintf("A\n");
-    traceprintf("B\n");
+    traceprintf(engine.output, "A\n");
+    traceprintf(engine.output, "B\n");
     EXPECT_EQ("Time:   1.2 B", pane().back());
 }
 
@@ -87,8 +87,8 @@ TEST_F(TracePane, statusBar_takesTextsThatStartWithoutALineEnd) {
         {"", "Rate:     3. "},           {"line\n", "line"},      {"abc\r", "abc"},
     };
     for (const auto& [format, status] : steps) {
-        traceprintf(format, 3);
-        EXPECT_EQ(status, output_state.pane.status_text) << format;
+        traceprintf(engine.output, format, 3);
+        EXPECT_EQ(status, engine.output.pane.status_text) << format;
     }
 }
 
@@ -96,48 +96,50 @@ class Reentrant : public QuietListener {
   public:
     std::vector<int> inner_results;
     void line_added(const std::string&) override {
-        inner_results.push_back(traceprintf("inner %d\n", 1));
+        inner_results.push_back(traceprintf(engine.output, "inner %d\n", 1));
     }
 };
 
 TEST_F(TracePane, recursiveCall_isRefusedReportedOnce_andReleasesTheGuard) {
     Reentrant listener;
-    output_state.listener = &listener;
-    EXPECT_EQ(5, traceprintf("outer\n"));
-    EXPECT_EQ(5, traceprintf("again\n"));
-    output_state.listener = nullptr;
+    engine.output.listener = &listener;
+    EXPECT_EQ(5, traceprintf(engine.output, "outer\n"));
+    EXPECT_EQ(5, traceprintf(engine.output, "again\n"));
+    engine.output.listener = nullptr;
     EXPECT_EQ((std::vector<int>{0, 0}), listener.inner_results);
     EXPECT_EQ(std::vector<std::string>{"Program Error in traceprintf: Recursive call not permitted "
                                        "(previous Fmt is \"outer\n\", current Fmt is \"inner "
                                        "%d\n\")"},
               report_texts());
-    EXPECT_TRUE(output_state.end_requested);
-    EXPECT_EQ(4, traceprintf("last\n"));
+    EXPECT_TRUE(engine.output.end_requested);
+    EXPECT_EQ(4, traceprintf(engine.output, "last\n"));
     EXPECT_EQ(3u, pane().size());
 }
 
 TEST_F(TracePane, longTexts_areCutAtTheLimitWithoutOverrun) {
     const std::string big(3 * MESSAGE_LIMIT, 'x');
-    EXPECT_EQ(static_cast<int>(MESSAGE_LIMIT), traceprintf("%s%s", big.c_str(), "tail\n"));
+    EXPECT_EQ(static_cast<int>(MESSAGE_LIMIT),
+              traceprintf(engine.output, "%s%s", big.c_str(), "tail\n"));
     EXPECT_EQ("Time:   0.0 " + std::string(MESSAGE_LIMIT, 'x'), pane().back());
-    erase_messages();
+    erase_messages(engine.output);
     const std::string fits(MESSAGE_LIMIT - 1, 'y');
-    EXPECT_EQ(static_cast<int>(MESSAGE_LIMIT - 1), traceprintf("%s\n", fits.c_str()));
-    traceprintf("z\n");  // the text above kept its line end, so this line is new
+    EXPECT_EQ(static_cast<int>(MESSAGE_LIMIT - 1),
+              traceprintf(engine.output, "%s\n", fits.c_str()));
+    traceprintf(engine.output, "z\n");  // the text above kept its line end, so this line is new
     EXPECT_EQ("Time:   0.0 z", pane().back());
 }
 
 TEST_F(TracePane, trimKeepsTheNewest500_andEraseLeavesNothingToContinue) {
-    for (int i = 0; i < 600; ++i) traceprintf("line %d\n", i);
-    trim_messages();
+    for (int i = 0; i < 600; ++i) traceprintf(engine.output, "line %d\n", i);
+    trim_messages(engine.output);
     ASSERT_EQ(500u, pane().size());
     EXPECT_EQ("Time:   0.0 line 100", pane().front());
     EXPECT_EQ("Time:   0.0 line 599", pane().back());
-    traceprintf("open");
-    erase_messages();
+    traceprintf(engine.output, "open");
+    erase_messages(engine.output);
     EXPECT_TRUE(pane().empty());
-    traceprintf("a");  // would continue the open line, but the pane is empty
-    traceprintf("b\n");
+    traceprintf(engine.output, "a");  // would continue the open line, but the pane is empty
+    traceprintf(engine.output, "b\n");
     EXPECT_EQ(std::vector<std::string>{"Time:   0.0 ab"}, pane());
 }
 

@@ -46,13 +46,13 @@ bool apply_directive(const std::string& line) {
 
 void EngineTest::SetUp() {
     reset_engine_state();
-    output_state = OutputState{};
-    output_state.front_end = &recorder;
+    engine.output = OutputState{};
+    engine.output.front_end = &recorder;
 }
 
 void EngineTest::TearDown() {
     reset_engine_state();
-    output_state = OutputState{};
+    engine.output = OutputState{};
 }
 
 int EngineTest::load(const std::vector<std::string>& lines) {
@@ -101,7 +101,7 @@ bool EngineTest::has_var(const std::string& printed) {
 }
 
 std::vector<std::string> EngineTest::pane() const {
-    return {output_state.pane.lines.begin(), output_state.pane.lines.end()};
+    return {engine.output.pane.lines.begin(), engine.output.pane.lines.end()};
 }
 
 std::vector<std::string> EngineTest::report_texts() const {
