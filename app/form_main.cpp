@@ -25,6 +25,7 @@
 #include "app/sumo_protocol.h"
 #include "app/window_position.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "map/form_map.h"
 #include "sequence/sequence_display.h"
@@ -269,8 +270,9 @@ void TFormMain::build_menus() {
     item_trace_unnumbered_ =
         add_item(debug, "ItemTraceUnnumberedVariables", "Trace &unnumbered variables");
     item_trace_unnumbered_->setCheckable(true);
-    connect(item_trace_unnumbered_, &QAction::triggered, this,
-            [this] { RVSetStreamFlags(0, item_trace_unnumbered_->isChecked() ? SF_TRACE : 0); });
+    connect(item_trace_unnumbered_, &QAction::triggered, this, [this] {
+        RVSetStreamFlags(engine, 0, item_trace_unnumbered_->isChecked() ? SF_TRACE : 0);
+    });
     connect(add_item(debug, "ItemTraceAllNumberedVariables", "Trace &all numbered variables"),
             &QAction::triggered, this, [this] { ItemTraceAllNumberedVariablesClick(); });
     connect(add_item(debug, "ItemTraceVariable", "Trace &variable ..."), &QAction::triggered, this,
@@ -447,7 +449,7 @@ void TFormMain::write_window_position() {
 bool TFormMain::FormCloseQuery() {
     if (map_ && map_->AskSaveGraphics()) return false;
     engine.trace_file_name.clear();
-    RVSyncTraceFile();  // closes the trace file
+    RVSyncTraceFile(engine);  // closes the trace file
     return true;
 }
 
@@ -477,7 +479,7 @@ void TFormMain::FormDestroy() {
     if (app_state.ownClock) write_window_position();
     // Whatever way the program ends, recorded traces are complete on disk.
     engine.trace_file_name.clear();
-    RVSyncTraceFile();
+    RVSyncTraceFile(engine);
     if (lsa_state.vissimTraceFile) {
         std::fclose(lsa_state.vissimTraceFile);
         lsa_state.vissimTraceFile = nullptr;
@@ -489,7 +491,7 @@ void TFormMain::FormDestroy() {
 
 void TFormMain::BitBtnRunClick() {
     if (clock.targetTime == 0) {
-        RVInitialize();
+        RVInitialize(engine);
         traceprintf(engine.output, "\nSimulation started");
     } else {
         traceprintf(engine.output, "Simulation resumed\n");
@@ -517,11 +519,11 @@ void TFormMain::BitBtnPauseClick() {
 
 void TFormMain::BitBtnStepClick() {
     if (clock.targetTime == 0) {
-        RVInitialize();
+        RVInitialize(engine);
         traceprintf(engine.output, "\nSimulation started");
     }
     --clock.targetTime;
-    RVRunUntil(-clock.targetTime);
+    RVRunUntil(engine, -clock.targetTime);
     reset_->setEnabled(true);
 }
 
@@ -552,12 +554,12 @@ void TFormMain::TimerTickTimer() {
         bool& flag;
         ~ClearBusy() { flag = false; }
     } clear_busy{clock.tickBusy};
-    status_panels_[0]->setText(RVGetTimeText());
+    status_panels_[0]->setText(RVGetTimeText(engine));
     // A nested real-time tick (inside a message box) may move the target while it is read.
     std::int32_t target = clock.targetTime;
     while (target != clock.targetTime) target = clock.targetTime;
-    RVRunUntil(target);
-    status_panels_[1]->setText(QString("Rate: %1").arg(RVGetRate()));
+    RVRunUntil(engine, target);
+    status_panels_[1]->setText(QString("Rate: %1").arg(RVGetRate(engine)));
 }
 
 // ---- Edit, Window and Debug menus -----------------------------------------------------------
@@ -607,6 +609,7 @@ void TFormMain::ItemShowHideMapClick() {
 
 void TFormMain::ItemDumpAllVariablesClick(bool by_modify_time) {
     RVDumpVars(
+        engine,
         [](const char* line) {
             traceprintf(engine.output, "%s\n", line);
             return true;
@@ -617,12 +620,12 @@ void TFormMain::ItemDumpAllVariablesClick(bool by_modify_time) {
 void TFormMain::BuildTraceStreamMenu() {
     trace_stream_menu_->clear();
     for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
-        if (!(RVGetStreamFlags(stream) & SF_EXISTS)) continue;
+        if (!(RVGetStreamFlags(engine, stream) & SF_EXISTS)) continue;
         QAction* item = trace_stream_menu_->addAction(QString::asprintf("%02d", stream));
         item->setData(stream);
         item->setCheckable(true);
         connect(item, &QAction::triggered, this, [item] {
-            RVSetStreamFlags(item->data().toInt(), item->isChecked() ? SF_TRACE : 0);
+            RVSetStreamFlags(engine, item->data().toInt(), item->isChecked() ? SF_TRACE : 0);
         });
     }
 }
@@ -630,7 +633,7 @@ void TFormMain::BuildTraceStreamMenu() {
 void TFormMain::ToggleTraceStreamClick(QAction* item) {
     // A click has toggled the mark already; this is the same for a caller.
     item->toggle();
-    RVSetStreamFlags(item->data().toInt(), item->isChecked() ? SF_TRACE : 0);
+    RVSetStreamFlags(engine, item->data().toInt(), item->isChecked() ? SF_TRACE : 0);
 }
 
 void TFormMain::ItemTraceUnnumberedVariablesClick() {
@@ -670,7 +673,7 @@ void TFormMain::ItemRecordEngineTraceClick() {
     if (!engine.trace_file_name.empty()) {
         traceprintf(engine.output, "Engine trace \"%s\" closed\n", engine.trace_file_name.c_str());
         engine.trace_file_name.clear();
-        RVSyncTraceFile();  // closes the file
+        RVSyncTraceFile(engine);  // closes the file
         item_record_trace_->setChecked(false);
         return;
     }
@@ -685,7 +688,7 @@ void TFormMain::ItemRecordEngineTraceClick() {
     const QString chosen = dialog_host().choose_file(request);
     if (chosen.isEmpty()) return;
     engine.trace_file_name = local_path(chosen);
-    RVSyncTraceFile();  // opens the file now, so the colours of the next reset are in it
+    RVSyncTraceFile(engine);  // opens the file now, so the colours of the next reset are in it
     const bool open = engine.trace_file != nullptr;
     if (open)
         traceprintf(engine.output, "Recording engine trace to \"%s\"\n",

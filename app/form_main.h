@@ -12,6 +12,7 @@
 #include "app/gui_front_end.h"
 #include "app/identification.h"
 #include "app/own_clock.h"
+#include "engine/global_engine.h"
 #include "vissim/lsa_socket.h"
 
 class QAction;

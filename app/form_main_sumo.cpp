@@ -7,6 +7,7 @@
 #include "app/form_main.h"
 #include "app/sumo_protocol.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "output/output.h"
 
@@ -55,7 +56,7 @@ void TFormMain::sumo_connected() {
     traceprintf(engine.output, "Connected to %s:%d\n",
                 tcp_client_->peerName().toLocal8Bit().constData(), tcp_client_->peerPort());
     sumo_link.connect_phase.clear();
-    RVInitialize();
+    RVInitialize(engine);
     timer_tcp_read_->start();
     SendLightsToSumo();
     if (map_) map_->SetEditMode(true);

@@ -8,6 +8,7 @@
 
 #include "app/dialog_host.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 
 namespace ruvalda {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda {
@@ -99,7 +100,7 @@ SumoPass sumo_polling_pass(const SumoPort& port) {
         }
         if (line.empty()) return SumoPass::Waiting;
         if (line == "step") {
-            RVRunUntil(RVGetTime() + 1);
+            RVRunUntil(engine, RVGetTime(engine) + 1);
             return SendLightsToSumo(port) ? SumoPass::Stepped : SumoPass::Disconnect;
         }
         if (line.compare(0, 9, "detector ") != 0)
@@ -114,9 +115,9 @@ SumoPass sumo_polling_pass(const SumoPort& port) {
             state = 1;
         else if (line.find("free") == std::string::npos)
             return disconnect("%sSumo sent unknown ocuupancy state; disconnecting\n", "");
-        const int detector = RVTranslateDetector(static_cast<int>(number));
+        const int detector = RVTranslateDetector(engine, static_cast<int>(number));
         if (detector == 0) continue;  // not one of this junction's detectors
-        SetDetectorState(detector, state);
+        SetDetectorState(engine, detector, state);
         if (port.show_detector) port.show_detector(detector, state);
         traceprintf(engine.output, "Made detector %ld -> %d %s.\n", number, detector,
                     state ? "active" : "inactive");

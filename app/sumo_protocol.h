@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/global_engine.h"
 #include "engine/streams.h"
 
 namespace ruvalda {

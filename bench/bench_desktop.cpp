@@ -10,6 +10,7 @@
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "traceset/select_formula.h"
 
@@ -21,7 +22,7 @@ namespace {
 void run_crossing(benchmark::State& state, bool trace_all) {
     ScriptedDialogHost host;
     set_dialog_host(&host);
-    reset_engine_state();
+    reset_engine_state(engine);
     reset_output_state(engine.output);
     reset_app_state();
     {
@@ -43,7 +44,7 @@ void run_crossing(benchmark::State& state, bool trace_all) {
         for (auto _ : state) {
             if (++step % 10 == 0) {
                 const std::int64_t k = step / 10;
-                SetDetectorState(detectors[k % 8], static_cast<int>((k / 8) % 2 == 0));
+                SetDetectorState(engine, detectors[k % 8], static_cast<int>((k / 8) % 2 == 0));
             }
             ++main_window.clock.targetTime;
             main_window.TimerTickTimer();
@@ -54,7 +55,7 @@ void run_crossing(benchmark::State& state, bool trace_all) {
             static_cast<double>(state.iterations());
     }
     set_dialog_host(nullptr);
-    reset_engine_state();
+    reset_engine_state(engine);
     engine.output.front_end = nullptr;
     engine.output.listener = nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include "bench/program_generator.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::bench {
@@ -17,13 +18,13 @@ Variable* named(const std::string& printed) {
     std::string text = printed;
     char name[NAME_LENGTH + 2];
     int number = 0;
-    if (getname(text.data(), name, &number) == 0) return nullptr;
-    return install_variable(name, number, 0);
+    if (getname(engine, text.data(), name, &number) == 0) return nullptr;
+    return install_variable(engine, name, number, 0);
 }
 
 // Compiles the program into the rule table as the loader does in its filling pass.
 void load_generated(int streams, int rules_per_stream) {
-    reset_engine_state();
+    reset_engine_state(engine);
     reset_output_state(engine.output);
     engine.output.front_end = &recorder;
     engine.rule_table_exists = true;
@@ -38,12 +39,12 @@ void load_generated(int streams, int rules_per_stream) {
         }
         std::string text = line;
         RuleRecord record{};
-        tokenize(text.data(), record.code, RULE_CODE_SIZE);
-        if (evalrule(record.code) == 0) engine.rule_table.push_back(record);
+        tokenize(engine, text.data(), record.code, RULE_CODE_SIZE);
+        if (evalrule(engine, record.code) == 0) engine.rule_table.push_back(record);
     }
     for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
-    RVInitialize();
-    RVRunUntil(10);  // settle into the quiet state
+    RVInitialize(engine);
+    RVRunUntil(engine, 10);  // settle into the quiet state
     recorder.reports.clear();
 }
 
@@ -51,7 +52,7 @@ void BM_EvaluateRule(benchmark::State& state) {
     load_generated(static_cast<int>(state.range(0)), 52);
     const std::size_t rules = engine.rule_table.size();
     for (auto _ : state) {
-        for (RuleRecord& rule : engine.rule_table) benchmark::DoNotOptimize(evalrule(rule));
+        for (RuleRecord& rule : engine.rule_table) benchmark::DoNotOptimize(evalrule(engine, rule));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * rules));
     state.counters["rules"] = static_cast<double>(rules);
@@ -67,7 +68,7 @@ void BM_EvaluateRuleCode(benchmark::State& state) {
     const std::size_t rules = engine.rule_table.size();
     for (auto _ : state) {
         for (const RuleRecord& rule : engine.rule_table)
-            benchmark::DoNotOptimize(evalrule(rule.code));
+            benchmark::DoNotOptimize(evalrule(engine, rule.code));
     }
     state.counters["ns_per_rule"] =
         benchmark::Counter(static_cast<double>(state.iterations() * rules),
@@ -84,7 +85,7 @@ void BM_QuietStep(benchmark::State& state) {
     std::int64_t passes_extra = 0;
     for (auto _ : state) {
         engine.change_count = 0;
-        RVRunUntil(engine.current_time + 1);
+        RVRunUntil(engine, engine.current_time + 1);
         passes_extra += engine.change_count;
     }
     state.counters["rules"] = static_cast<double>(rules);
@@ -99,8 +100,8 @@ void BM_BusyStep(benchmark::State& state) {
     int detector_state = 0;
     for (auto _ : state) {
         detector_state ^= 1;
-        for (int s = 1; s <= 40; ++s) SetDetectorState(s * 10 + 1, detector_state);
-        RVRunUntil(engine.current_time + 1);
+        for (int s = 1; s <= 40; ++s) SetDetectorState(engine, s * 10 + 1, detector_state);
+        RVRunUntil(engine, engine.current_time + 1);
     }
 }
 BENCHMARK(BM_BusyStep)->Unit(benchmark::kMicrosecond);

@@ -8,6 +8,7 @@
 
 #include "bench/program_generator.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"

@@ -22,6 +22,7 @@
 #include "app/form_main.h"
 #include "app/sumo_protocol.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "map/map_model.h"
 #include "traceset/select_formula.h"
@@ -95,7 +96,7 @@ void BM_SumoStepHeadless(benchmark::State& state) {
 void BM_SumoStepDesktop(benchmark::State& state) {
     ScriptedDialogHost host;
     set_dialog_host(&host);
-    reset_engine_state();
+    reset_engine_state(engine);
     reset_output_state(engine.output);
     reset_app_state();
     reset_map_model();
@@ -124,7 +125,7 @@ void BM_SumoStepDesktop(benchmark::State& state) {
     }
     ::close(listener);
     set_dialog_host(nullptr);
-    reset_engine_state();
+    reset_engine_state(engine);
     engine.output.front_end = nullptr;
     engine.output.listener = nullptr;
     state.counters["steps_per_second"] =

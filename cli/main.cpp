@@ -29,6 +29,7 @@
 #include "cli/timeline.h"
 #include "cli/vissim_host.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
 #include "output/output.h"
@@ -259,36 +260,37 @@ class Tool {
         if (o_.command == "sumo") return run_sumo();
         if (o_.command == "vissim") return run_vissim();
         if (o_.command == "check") {
-            int ok = RVInitialize();
+            int ok = RVInitialize(engine);
             return (ok && engine.output.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
         }
         if (!o_.trace_file.empty()) {
             engine.trace_file_name = o_.trace_file;
-            RVRunUntil(RVGetTime());
+            RVRunUntil(engine, RVGetTime(engine));
         }
         if (!o_.timeline_file.empty())
             start_timeline(o_.detectors_file.empty()
                                ? ""
                                : std::filesystem::path(o_.detectors_file).filename().string());
         bool monitor_blind = o_.monitor && !start_monitor();
-        for (int stream : o_.trace_streams) RVSetStreamFlags(stream, SF_TRACE);
-        for (const auto& [name, value] : o_.trace_vars) RVSetVariableTrace(name.c_str(), value);
-        RVInitialize();
+        for (int stream : o_.trace_streams) RVSetStreamFlags(engine, stream, SF_TRACE);
+        for (const auto& [name, value] : o_.trace_vars)
+            RVSetVariableTrace(engine, name.c_str(), value);
+        RVInitialize(engine);
         if (ended()) return EXIT_FAILED;
 
         std::size_t next = 0;
         auto apply_events = [&]() {
-            while (next < events.size() && events[next].time <= RVGetTime() && !ended()) {
+            while (next < events.size() && events[next].time <= RVGetTime(engine) && !ended()) {
                 if (!o_.timeline_file.empty())
                     timeline_detector(events[next].detector, events[next].state);
-                SetDetectorState(events[next].detector, events[next].state);
+                SetDetectorState(engine, events[next].detector, events[next].state);
                 ++next;
             }
         };
         apply_events();
         Progress progress(o_.tenths);
         for (std::int32_t t = 1; t <= o_.tenths && !ended(); ++t) {
-            RVRunUntil(t);
+            RVRunUntil(engine, t);
             apply_events();
             progress.show(t);
         }
@@ -300,8 +302,9 @@ class Tool {
         if (o_.dump || o_.dump_by_time) {
             printer_.finish();
             erase_messages(engine.output);
-            RVDumpVars([](const char* text) { return std::printf("%s\n", text) >= 0; },
-                       o_.dump_by_time);
+            RVDumpVars(
+                engine, [](const char* text) { return std::printf("%s\n", text) >= 0; },
+                o_.dump_by_time);
             std::fflush(stdout);
         }
         if (o_.command == "replay") return compare_replay();
@@ -359,13 +362,15 @@ class Tool {
             timeline_.violation(time, a, b, s);
         };
     }
-    void timeline_colour(int stream, char colour) { timeline_.colour(RVGetTime(), stream, colour); }
+    void timeline_colour(int stream, char colour) {
+        timeline_.colour(RVGetTime(engine), stream, colour);
+    }
     void timeline_detector(int detector, int state) {
-        timeline_.detector(RVGetTime(), detector, state);
+        timeline_.detector(RVGetTime(engine), detector, state);
     }
 
     bool write_timeline() {
-        std::int32_t to = o_.timeline_to < 0 ? RVGetTime() : o_.timeline_to;
+        std::int32_t to = o_.timeline_to < 0 ? RVGetTime(engine) : o_.timeline_to;
         std::string error;
         if (timeline_.write_svg(o_.timeline_file, o_.timeline_from, to, &error)) return true;
         std::fprintf(stderr, "ruvalda-cli: --timeline: %s\n", error.c_str());
@@ -378,7 +383,7 @@ class Tool {
     int run_sumo() {
         if (!o_.trace_file.empty()) {
             engine.trace_file_name = o_.trace_file;
-            RVRunUntil(RVGetTime());
+            RVRunUntil(engine, RVGetTime(engine));
         }
         const bool monitor_blind = o_.monitor && !start_monitor();
         SumoClientObserver observer;
@@ -403,7 +408,7 @@ class Tool {
     int run_vissim() {
         if (!o_.trace_file.empty()) {
             engine.trace_file_name = o_.trace_file;
-            RVRunUntil(RVGetTime());
+            RVRunUntil(engine, RVGetTime(engine));
         }
         VissimHostOptions host;
         host.controller = lsa_argument_number(o_.vissim_numbers[0]);
@@ -437,7 +442,7 @@ class Tool {
         for (int s = 0; s < STREAM_COUNT; ++s) {
             std::int32_t wait = m.longest_wait[s];
             bool still = m.waiting_since[s] >= 0;
-            if (still) wait = std::max(wait, RVGetTime() - m.waiting_since[s]);
+            if (still) wait = std::max(wait, RVGetTime(engine) - m.waiting_since[s]);
             if (wait < 0) continue;
             char piece[64];
             std::snprintf(piece, sizeof piece, "%s%02d %d.%d s%s", waits.empty() ? "" : ", ", s,
@@ -451,7 +456,7 @@ class Tool {
 
     static void close_trace() {
         engine.trace_file_name.clear();
-        RVSyncTraceFile();
+        RVSyncTraceFile(engine);
     }
 
     int compare_replay() {

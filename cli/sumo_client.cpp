@@ -12,6 +12,7 @@
 
 #include "app/sumo_protocol.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::cli {
@@ -96,7 +97,7 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
     };
     port.show_detector = observer.detector;
     int result = 0;
-    RVInitialize();
+    RVInitialize(engine);
     if (!SendLightsToSumo(port)) result = 1;
     char buffer[65536];
     while (result == 0 && !engine.output.end_requested) {

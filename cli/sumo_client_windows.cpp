@@ -1,6 +1,7 @@
 // The Windows build of ruvalda-cli serves VISSIM; SUMO and its bridge run on Linux.
 #include "cli/sumo_client.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::cli {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
@@ -57,8 +58,8 @@ int run_vissim_host(const VissimHostOptions& o) {
 #endif
         std::fprintf(stderr, "ruvalda-cli: %s after %llu control steps, engine time %d.%d s\n",
                      lsa_fehl_state.abort_flag ? "stopped" : "VISSIM disconnected",
-                     static_cast<unsigned long long>(lsa_state.steps), RVGetTime() / 10,
-                     RVGetTime() % 10);
+                     static_cast<unsigned long long>(lsa_state.steps), RVGetTime(engine) / 10,
+                     RVGetTime(engine) % 10);
     }
     lsa_state.transport = nullptr;
     if (lsa_state.vissimTraceFile) std::fclose(lsa_state.vissimTraceFile);

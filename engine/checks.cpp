@@ -22,11 +22,11 @@ constexpr Companion COMPANIONS[] = {
     {68, 8, 0},  {69, 8, 9},  {71, 11, 0}, {72, 11, 12},
 };
 
-bool exists(int stream) {
+bool exists(EngineState& engine, int stream) {
     return (engine.stream_flags[stream] & SF_EXISTS) != 0;
 }
 
-bool red_states_defined() {
+bool red_states_defined(EngineState& engine) {
     for (const Variable& v : engine.variables) {
         std::uint32_t& word = engine.stream_flags[v.number];
         if (word == 0) word = SF_EXISTS;
@@ -39,9 +39,10 @@ bool red_states_defined() {
     return true;
 }
 
-bool companions_present() {
+bool companions_present(EngineState& engine) {
     for (const Companion& c : COMPANIONS) {
-        if (!exists(c.stream) || exists(c.required) || (c.alternative && exists(c.alternative)))
+        if (!exists(engine, c.stream) || exists(engine, c.required) ||
+            (c.alternative && exists(engine, c.alternative)))
             continue;
         if (c.alternative)
             report_error(engine.output, CONFIGURATION_ERROR, "RVCheckConsistency",
@@ -57,7 +58,7 @@ bool companions_present() {
 
 }  // namespace
 
-int check_sanity(int asked) {
+int check_sanity(EngineState& engine, int asked) {
     int found = 0;
     for (const Variable& v : engine.variables) {
         const bool set = v.flags & V_HAS_SET_RULE;
@@ -88,9 +89,9 @@ int check_sanity(int asked) {
     return found;
 }
 
-int RVCheckConsistency() {
-    if (!red_states_defined() || !companions_present()) return 0;
-    return check_sanity(SANITY_ALL) == 0 ? 1 : 0;
+int RVCheckConsistency(EngineState& engine) {
+    if (!red_states_defined(engine) || !companions_present(engine)) return 0;
+    return check_sanity(engine, SANITY_ALL) == 0 ? 1 : 0;
 }
 
 }  // namespace ruvalda

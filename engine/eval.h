@@ -17,6 +17,9 @@
 
 namespace ruvalda {
 
+// One controller's engine: every operation takes the engine it works on.
+struct EngineState;
+
 // ---------------------------------------------------------------------------------------------
 // Variable table
 
@@ -127,13 +130,13 @@ enum class FormatMode { PLAIN, NEGATED, PREFIX_I, PREFIX_RI, DUMP };
 
 // Scans one variable name at the start of text (upper case); returns the characters consumed
 // (0: no name). May move an "N" in the text.
-int getname(char* text, char name_out[NAME_LENGTH + 2], int* number_out);
-Variable* install_variable(const char* name, int number, int location_flags);
-Variable* find_variable(const char* name, int number);
-void free_variables();
+int getname(EngineState& engine, char* text, char name_out[NAME_LENGTH + 2], int* number_out);
+Variable* install_variable(EngineState& engine, const char* name, int number, int location_flags);
+Variable* find_variable(EngineState& engine, const char* name, int number);
+void free_variables(EngineState& engine);
 // The printed form in one shared buffer, valid until the next call.
-const char* format_variable(const Variable* variable, FormatMode mode);
-const char* current_location();
+const char* format_variable(EngineState& engine, const Variable* variable, FormatMode mode);
+const char* current_location(EngineState& engine);
 
 // ---------------------------------------------------------------------------------------------
 // Rule code
@@ -222,10 +225,12 @@ constexpr int TOKENIZE_ASSIGNMENT = 7;
 // writes past the capacity; *needed, if given, receives the bytes the whole code takes, end
 // byte included, so a caller can tell and measure a rule that did not fit. A code that did not
 // fit is left as an empty error record.
-int tokenize(char* text, std::uint8_t* code, std::size_t capacity, std::size_t* needed = nullptr);
+int tokenize(EngineState& engine, char* text, std::uint8_t* code, std::size_t capacity,
+             std::size_t* needed = nullptr);
 // The text of code (a whole rule or the expression part) in one shared buffer, valid until the
 // next call; printing stops at `stop` when given.
-const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t* stop = nullptr);
+const char* printrule(EngineState& engine, const std::uint8_t* code, bool verbose,
+                      const std::uint8_t* stop = nullptr);
 
 // ---------------------------------------------------------------------------------------------
 // Evaluation
@@ -234,10 +239,11 @@ constexpr int STACK_SIZE = 19;
 struct RuleRecord;
 
 // Evaluates one compiled rule; 0, or the error number after reporting it.
-int evalrule(const std::uint8_t* code);
+int evalrule(EngineState& engine, const std::uint8_t* code);
 // The same for a rule of the rule table, using and refreshing its memo.
-int evalrule(RuleRecord& rule);
-std::string rule_error_text(int error, const std::uint8_t* code, const std::uint8_t* position);
+int evalrule(EngineState& engine, RuleRecord& rule);
+std::string rule_error_text(EngineState& engine, int error, const std::uint8_t* code,
+                            const std::uint8_t* position);
 
 // ---------------------------------------------------------------------------------------------
 // Time step
@@ -331,35 +337,33 @@ struct EngineState {
     } scratch = {};
 };
 
-extern EngineState engine;
-
 // Back to program start: empty tables, time 0, rate 1, no hooks; closes the trace file.
-void reset_engine_state();
+void reset_engine_state(EngineState& engine);
 
-int RVInitialize();
-void RVRunUntil(std::int32_t target);
+int RVInitialize(EngineState& engine);
+void RVRunUntil(EngineState& engine, std::int32_t target);
 // Opens, switches or closes the trace file as its wanted name says, and writes out what it
 // holds, without a step.
-void RVSyncTraceFile();
-std::int32_t RVGetTime();
-std::int32_t RVGetRate();
-const char* RVGetTimeText();
-void settle();
-void tick_timers();
-void export_colour(const Variable& variable);
+void RVSyncTraceFile(EngineState& engine);
+std::int32_t RVGetTime(EngineState& engine);
+std::int32_t RVGetRate(EngineState& engine);
+const char* RVGetTimeText(EngineState& engine);
+void settle(EngineState& engine);
+void tick_timers(EngineState& engine);
+void export_colour(EngineState& engine, const Variable& variable);
 
 // ---------------------------------------------------------------------------------------------
 // Detectors, flags, traces and dumps
 
-void SetDetectorState(int detector, int state);
-int RVExportDetector(int detector);
-int RVTranslateDetector(int simulator_detector);
-std::uint32_t RVGetStreamFlags(int stream);
-void RVSetStreamFlags(int stream, int flags);
-void RVSetVariableTrace(const char* printed_name, int flags);
-int RVGetVariableTrace(const char* printed_name);
+void SetDetectorState(EngineState& engine, int detector, int state);
+int RVExportDetector(EngineState& engine, int detector);
+int RVTranslateDetector(EngineState& engine, int simulator_detector);
+std::uint32_t RVGetStreamFlags(EngineState& engine, int stream);
+void RVSetStreamFlags(EngineState& engine, int stream, int flags);
+void RVSetVariableTrace(EngineState& engine, const char* printed_name, int flags);
+int RVGetVariableTrace(EngineState& engine, const char* printed_name);
 using DumpPrinter = std::function<bool(const char* text)>;
-bool RVDumpVars(const DumpPrinter& print, bool by_modify_time);
+bool RVDumpVars(EngineState& engine, const DumpPrinter& print, bool by_modify_time);
 
 // ---------------------------------------------------------------------------------------------
 // Checks
@@ -370,7 +374,7 @@ constexpr int SANITY_NO_LIMIT = 0x10;
 constexpr int SANITY_NEVER_USED = 0x20;
 constexpr int SANITY_ALL = 0x36;
 
-int RVCheckConsistency();
-int check_sanity(int asked);
+int RVCheckConsistency(EngineState& engine);
+int check_sanity(EngineState& engine, int asked);
 
 }  // namespace ruvalda

@@ -22,14 +22,18 @@ constexpr int LEVEL_AND = 3;         // right operand of "."
 constexpr int LEVEL_UNARY = 4;       // operand of a unary minus
 
 struct Evaluation {
+    EngineState& engine;
     const std::uint8_t* pc;
     VariableTable& variables;
     std::uint32_t variable_count;
     int sp = 0;
     std::int32_t stack[STACK_SIZE];  // left uninitialised: only pushed entries are read
 
-    Evaluation(const std::uint8_t* start, VariableTable& table)
-        : pc(start), variables(table), variable_count(static_cast<std::uint32_t>(table.size())) {}
+    Evaluation(EngineState& owner, const std::uint8_t* start)
+        : engine(owner),
+          pc(start),
+          variables(owner.variables),
+          variable_count(static_cast<std::uint32_t>(owner.variables.size())) {}
 
     bool push(std::int32_t value) {
         if (sp == STACK_SIZE) return false;
@@ -163,29 +167,29 @@ int evalrhs(Evaluation& e, int level) {
     }
 }
 
-void trace_timer(const Variable& t, const std::uint8_t* expression, std::int32_t kind,
-                 std::int32_t result, std::uint32_t stream) {
+void trace_timer(EngineState& engine, const Variable& t, const std::uint8_t* expression,
+                 std::int32_t kind, std::int32_t result, std::uint32_t stream) {
     const bool start = result != 0 && kind != K_CLEAR;
     if (start) {
         if ((stream & SF_TRACE) && (t.value != t.limit || t.limit == 0))
             traceprintf(engine.output, "%-7.7s <-%2d.%d  %s.\n", t.printed, t.limit / 10,
-                        t.limit % 10, printrule(expression, false));
+                        t.limit % 10, printrule(engine, expression, false));
     } else if (kind == K_CLEAR && result == 0 && t.value != 0) {
         if (stream & SF_TRACE)
             traceprintf(engine.output, "%s aborted (%s %d.%d) %s.\n", t.printed, "remainder was",
-                        t.value / 10, t.value % 10, printrule(expression, true));
+                        t.value / 10, t.value % 10, printrule(engine, expression, true));
     } else if ((stream & SF_TRACE_ALL) || (t.flags & V_TRACE_ALL)) {
         traceprintf(engine.output, "%s not aborted (%s %d.%d) %s.\n", t.printed, "remainder is",
-                    t.value / 10, t.value % 10, printrule(expression, true));
+                    t.value / 10, t.value % 10, printrule(engine, expression, true));
     }
 }
 
 // Applies a result to a timer target: start (or restart), abort, or nothing.
-void apply_to_timer(Variable& t, const std::uint8_t* expression, std::int32_t kind,
-                    std::int32_t result) {
-    const std::uint32_t stream = stream_word(t);
+void apply_to_timer(EngineState& engine, Variable& t, const std::uint8_t* expression,
+                    std::int32_t kind, std::int32_t result) {
+    const std::uint32_t stream = stream_word(engine, t);
     if (stream & (SF_TRACE | SF_TRACE_ALL) || (t.flags & V_TRACE_ALL))
-        trace_timer(t, expression, kind, result, stream);
+        trace_timer(engine, t, expression, kind, result, stream);
     // A restart of a running timer changes it without counting as a change.
     if (result != 0 && kind != K_CLEAR &&
         (t.value != (t.limit > 0 ? t.limit : 1) || t.modify_time != engine.current_time))
@@ -205,15 +209,16 @@ void apply_to_timer(Variable& t, const std::uint8_t* expression, std::int32_t ki
     }
 }
 
-void apply_to_variable(Variable& v, const std::uint8_t* expression, std::int32_t result) {
+void apply_to_variable(EngineState& engine, Variable& v, const std::uint8_t* expression,
+                       std::int32_t result) {
     if (result == v.value) return;
     ++engine.change_count;
     v.flags |= V_CHANGED;
     v.value = result;
     v.modify_time = engine.current_time;
-    if ((stream_word(v) & SF_TRACE) || (v.flags & V_TRACE))
+    if ((stream_word(engine, v) & SF_TRACE) || (v.flags & V_TRACE))
         traceprintf(engine.output, "%-7.7s <-%4d  %s.\n", v.printed, result,
-                    printrule(expression, true));
+                    printrule(engine, expression, true));
 }
 
 // Memo inputs: the address of the field an operand reads, with the kind of field in the low
@@ -234,7 +239,8 @@ inline std::uint32_t read_input(std::uintptr_t input) {
 }
 
 // Lists the operands of the expression once; too many of them, and the rule is never memoised.
-void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation& e) {
+void build_memo(EngineState& engine, RuleMemo& memo, const std::uint8_t* expression,
+                const Evaluation& e) {
     memo.state = RuleMemo::NEVER;
     memo.count = 0;
     memo.generation = engine.variables.generation();
@@ -254,7 +260,7 @@ void build_memo(RuleMemo& memo, const std::uint8_t* expression, const Evaluation
 }
 
 // The memoised result when no input changed since it was taken.
-inline bool memo_holds(const RuleMemo& memo) {
+inline bool memo_holds(EngineState& engine, const RuleMemo& memo) {
     if (memo.state != RuleMemo::VALID || memo.generation != engine.variables.generation())
         return false;
     std::uint32_t diff = 0;
@@ -267,40 +273,41 @@ inline void take_memo(RuleMemo& memo, std::int32_t result) {
     memo.result = result;
 }
 
-int evaluate(const std::uint8_t* code, RuleMemo* memo);
+int evaluate(EngineState& engine, const std::uint8_t* code, RuleMemo* memo);
 
 }  // namespace
 
-std::string rule_error_text(int error, const std::uint8_t* code, const std::uint8_t* position) {
+std::string rule_error_text(EngineState& engine, int error, const std::uint8_t* code,
+                            const std::uint8_t* position) {
     std::string text = "Error: ";
-    text += current_location();
+    text += current_location(engine);
     if (error == E_ASSIGNMENT) {
         text += reinterpret_cast<const char*>(position);
         return text;
     }
-    text += printrule(code, false, position);
+    text += printrule(engine, code, false, position);
     if (error != E_SYNTAX) {
         text += " [";
         text += rule_error_names[(error >= 0 && error <= E_INCOMPLETE) ? error : 0];
         text += "] ";
     }
-    text += printrule(position, false);
+    text += printrule(engine, position, false);
     return text;
 }
 
-int evalrule(const std::uint8_t* code) {
-    return evaluate(code, nullptr);
+int evalrule(EngineState& engine, const std::uint8_t* code) {
+    return evaluate(engine, code, nullptr);
 }
 
-int evalrule(RuleRecord& rule) {
-    return evaluate(rule.code, &rule.memo);
+int evalrule(EngineState& engine, RuleRecord& rule) {
+    return evaluate(engine, rule.code, &rule.memo);
 }
 
 namespace {
 
-int evaluate(const std::uint8_t* code, RuleMemo* memo) {
+int evaluate(EngineState& engine, const std::uint8_t* code, RuleMemo* memo) {
     const std::uint8_t kind = code[RULE_KIND_AT];
-    Evaluation e(code + RULE_EXPRESSION_AT, engine.variables);
+    Evaluation e(engine, code + RULE_EXPRESSION_AT);
     int error = E_NONE;
     Variable* target = nullptr;
 
@@ -333,7 +340,7 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
             (kind == K_CLEAR && target->value == 0))
             return E_NONE;
 
-        if (memo && memo_holds(*memo)) {
+        if (memo && memo_holds(engine, *memo)) {
             e.push(memo->result);
         } else {
             error = evaloperand(e, LEVEL_ANY);
@@ -341,14 +348,14 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
             if (error == E_NONE && memo) {
                 if (memo->state == RuleMemo::UNKNOWN ||
                     memo->generation != engine.variables.generation())
-                    build_memo(*memo, code + RULE_EXPRESSION_AT, e);
+                    build_memo(engine, *memo, code + RULE_EXPRESSION_AT, e);
                 if (memo->state == RuleMemo::VALID) take_memo(*memo, e.stack[e.sp - 1]);
             }
         }
     }
     if (error != E_NONE) {
         report_error(engine.output, CONFIGURATION_ERROR, "evalrule", "%s.",
-                     rule_error_text(error, code, e.pc).c_str());
+                     rule_error_text(engine, error, code, e.pc).c_str());
         return error;
     }
 
@@ -363,13 +370,13 @@ int evaluate(const std::uint8_t* code, RuleMemo* memo) {
 
     const std::uint8_t* expression = code + RULE_EXPRESSION_AT;
     if (t.flags & V_TIMER)
-        apply_to_timer(t, expression, kind, result);
+        apply_to_timer(engine, t, expression, kind, result);
     else
-        apply_to_variable(t, expression, result);
+        apply_to_variable(engine, t, expression, result);
 
-    if ((stream_word(t) & SF_TRACE_ALL) || (t.flags & V_TRACE_ALL))
+    if ((stream_word(engine, t) & SF_TRACE_ALL) || (t.flags & V_TRACE_ALL))
         traceprintf(engine.output, "%-7.7s unchanged%4d  %s.\n", t.printed, result,
-                    printrule(expression, true));
+                    printrule(engine, expression, true));
     if (engine.evaluation_hook) engine.evaluation_hook(t.printed, result);
     return E_NONE;
 }

@@ -12,14 +12,14 @@ namespace ruvalda {
 
 namespace {
 
-Variable* find_detector(int detector) {
+Variable* find_detector(EngineState& engine, int detector) {
     if (detector < 0 || detector > 999) return nullptr;
     const char name[3] = {'D', static_cast<char>('0' + detector % 10), '\0'};
-    return find_variable(name, detector / 10);
+    return find_variable(engine, name, detector / 10);
 }
 
 // The target of the first rule whose target prints as `printed`.
-Variable* rule_target(const char* printed) {
+Variable* rule_target(EngineState& engine, const char* printed) {
     for (const RuleRecord& rule : engine.rule_table) {
         if (rule.code[RULE_KIND_AT] < K_ASSIGN || rule.code[RULE_KIND_AT] > K_RESTART) continue;
         std::uint32_t index = static_cast<std::uint32_t>(read_int32(rule.code + RULE_TARGET_AT));
@@ -32,8 +32,8 @@ Variable* rule_target(const char* printed) {
 
 }  // namespace
 
-void SetDetectorState(int detector, int state) {
-    Variable* v = find_detector(detector);
+void SetDetectorState(EngineState& engine, int detector, int state) {
+    Variable* v = find_detector(engine, detector);
     if (!v) {
         // Name and number as looked up (D3 and 07 for detector 73), not the printed form.
         char name[16];
@@ -44,7 +44,7 @@ void SetDetectorState(int detector, int state) {
     }
     ++engine.epoch;
     if (state == 1 && v->value == 0) {
-        if (conflict_monitor.active) monitor_detector(detector, 1);
+        if (conflict_monitor.active) monitor_detector(engine, detector, 1);
         v->value = 1;
         v->flags |= V_START;
         v->modify_time = engine.current_time;
@@ -58,23 +58,23 @@ void SetDetectorState(int detector, int state) {
         engine.trace_file_dirty = true;
     }
     // The program reacts at once, not at the next step.
-    settle();
-    flush_trace_file();
+    settle(engine);
+    flush_trace_file(engine);
 }
 
-int RVExportDetector(int detector) {
-    const Variable* v = find_detector(detector);
+int RVExportDetector(EngineState& engine, int detector) {
+    const Variable* v = find_detector(engine, detector);
     if (!v) return -1;
     return v->value != 0 ? 1 : 0;
 }
 
-int RVTranslateDetector(int simulator_detector) {
+int RVTranslateDetector(EngineState& engine, int simulator_detector) {
     for (const auto& entry : engine.detector_translation)
         if (entry[1] == simulator_detector) return entry[0];
     return 0;
 }
 
-std::uint32_t RVGetStreamFlags(int stream) {
+std::uint32_t RVGetStreamFlags(EngineState& engine, int stream) {
     if (stream < 1 || stream >= STREAM_COUNT) {
         report_error(engine.output, PROGRAM_ERROR, "RVGetStreamFlags", "Bad Stream: %d.", stream);
         return 0;
@@ -82,7 +82,7 @@ std::uint32_t RVGetStreamFlags(int stream) {
     return engine.stream_flags[stream];
 }
 
-void RVSetStreamFlags(int stream, int flags) {
+void RVSetStreamFlags(EngineState& engine, int stream, int flags) {
     if (stream < 0 || stream >= STREAM_COUNT) {
         report_error(engine.output, PROGRAM_ERROR, "RVSetStreamFlags", "Bad Stream: %d.", stream);
         return;
@@ -98,8 +98,8 @@ void RVSetStreamFlags(int stream, int flags) {
     ++engine.epoch;
 }
 
-void RVSetVariableTrace(const char* printed_name, int flags) {
-    Variable* v = rule_target(printed_name);
+void RVSetVariableTrace(EngineState& engine, const char* printed_name, int flags) {
+    Variable* v = rule_target(engine, printed_name);
     if (!v) {
         traceprintf(
             engine.output,
@@ -116,19 +116,19 @@ void RVSetVariableTrace(const char* printed_name, int flags) {
         if (other.flags & V_TRACE_ALL) engine.any_variable_traces_all = true;
 }
 
-int RVGetVariableTrace(const char* printed_name) {
-    const Variable* v = rule_target(printed_name);
+int RVGetVariableTrace(EngineState& engine, const char* printed_name) {
+    const Variable* v = rule_target(engine, printed_name);
     if (!v) return 0;
     return static_cast<int>(v->flags & (V_TRACE | V_TRACE_ALL)) | 1;
 }
 
-bool RVDumpVars(const DumpPrinter& print, bool by_modify_time) {
+bool RVDumpVars(EngineState& engine, const DumpPrinter& print, bool by_modify_time) {
     if (engine.variables.empty()) return true;
     std::vector<std::pair<std::string, std::int32_t>> list;
     try {
         list.reserve(engine.variables.size());
         for (const Variable& v : engine.variables)
-            list.emplace_back(format_variable(&v, FormatMode::DUMP), v.modify_time);
+            list.emplace_back(format_variable(engine, &v, FormatMode::DUMP), v.modify_time);
     } catch (const std::bad_alloc&) {
         print("RVDumpVars: out of memory");
         return false;

@@ -24,10 +24,10 @@ inline bool is_blank(char c) {
 }
 
 std::uint64_t variable_key(const char* name, int number);
-Variable* find_by_printed_name(const char* printed);
+Variable* find_by_printed_name(EngineState& engine, const char* printed);
 // Flushes the engine trace file if anything was written since the last flush, so readers see
 // whole steps without a write call per line.
-void flush_trace_file();
+void flush_trace_file(EngineState& engine);
 
 // Little-endian 4-byte fields of the rule code; memcpy keeps unaligned reads defined.
 inline std::int32_t read_int32(const std::uint8_t* p) {
@@ -40,7 +40,7 @@ inline std::int32_t read_int32(const std::uint8_t* p) {
 }
 
 // The trace lines of evaluation and the step follow a stream's word at the variable's number.
-inline std::uint32_t stream_word(const Variable& v) {
+inline std::uint32_t stream_word(const EngineState& engine, const Variable& v) {
     return (v.number >= 0 && v.number < STREAM_COUNT) ? engine.stream_flags[v.number] : 0;
 }
 

@@ -15,7 +15,7 @@ bool conflicting(int s, int t) {
            conflict_monitor.clearance[t][s] != NO_CONFLICT;
 }
 
-void report(const char* what, int s, int t, std::int32_t shortfall) {
+void report(EngineState& engine, const char* what, int s, int t, std::int32_t shortfall) {
     ++conflict_monitor.violations;
     const std::int32_t now = engine.current_time;
     traceprintf(engine.output,
@@ -25,16 +25,17 @@ void report(const char* what, int s, int t, std::int32_t shortfall) {
 }
 
 // Stream t turns green: every conflicting stream must be out of green, for long enough.
-void check_green_start(int t) {
+void check_green_start(EngineState& engine, int t) {
     ConflictMonitor& m = conflict_monitor;
     const std::int32_t now = engine.current_time;
     for (int s = 0; s < STREAM_COUNT; ++s) {
         if (s == t || !conflicting(s, t)) continue;
         std::int32_t needed = std::max(m.clearance[s][t], 0);
         if (m.colour[s] == 'G') {
-            report("green together", s, t, needed);
+            report(engine, "green together", s, t, needed);
         } else if (m.green_end[s] >= 0 && now - m.green_end[s] < needed) {
-            report("green too soon after each other", s, t, needed - (now - m.green_end[s]));
+            report(engine, "green too soon after each other", s, t,
+                   needed - (now - m.green_end[s]));
         }
     }
 }
@@ -63,12 +64,12 @@ void monitor_reset() {
     std::fill(std::begin(m.longest_wait), std::end(m.longest_wait), -1);
 }
 
-void monitor_colour(int stream, char colour) {
+void monitor_colour(EngineState& engine, int stream, char colour) {
     ConflictMonitor& m = conflict_monitor;
     if (!m.active || stream < 0 || stream >= STREAM_COUNT || m.colour[stream] == colour) return;
     const std::int32_t now = engine.current_time;
     if (colour == 'G') {
-        check_green_start(stream);
+        check_green_start(engine, stream);
         if (m.waiting_since[stream] >= 0) {
             m.longest_wait[stream] =
                 std::max(m.longest_wait[stream], now - m.waiting_since[stream]);
@@ -80,7 +81,7 @@ void monitor_colour(int stream, char colour) {
     m.colour[stream] = colour;
 }
 
-void monitor_detector(int detector, int state) {
+void monitor_detector(EngineState& engine, int detector, int state) {
     ConflictMonitor& m = conflict_monitor;
     const int stream = detector / 10;
     if (!m.active || state != 1 || stream < 0 || stream >= STREAM_COUNT) return;

@@ -36,7 +36,7 @@ void monitor_start(const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
 void monitor_stop();
 // Called by the engine: at every reset, for every exported colour, for every detector change.
 void monitor_reset();
-void monitor_colour(int stream, char colour);
-void monitor_detector(int detector, int state);
+void monitor_colour(EngineState& engine, int stream, char colour);
+void monitor_detector(EngineState& engine, int detector, int state);
 
 }  // namespace ruvalda

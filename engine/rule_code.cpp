@@ -74,7 +74,7 @@ bool clears(int kind) {
 
 // Marks the target's set and clear sides; a second rule on the same side is a conflict,
 // reported in the loader's counting pass only.
-void rule_bookkeeping(Variable& target, int kind, const char* rule_text) {
+void rule_bookkeeping(EngineState& engine, Variable& target, int kind, const char* rule_text) {
     bool conflict = false;
     if (sets(kind)) {
         if (!(target.flags & V_HAS_SET_RULE)) {
@@ -83,8 +83,8 @@ void rule_bookkeeping(Variable& target, int kind, const char* rule_text) {
             conflict = true;
             if (!engine.rule_table_exists)
                 report_error(engine.output, CONFIGURATION_ERROR, "tokenize",
-                             "file %s: %s\r\nconflicts with file %s", current_location(), rule_text,
-                             target.set_location.c_str());
+                             "file %s: %s\r\nconflicts with file %s", current_location(engine),
+                             rule_text, target.set_location.c_str());
         }
     }
     if (clears(kind)) {
@@ -92,8 +92,8 @@ void rule_bookkeeping(Variable& target, int kind, const char* rule_text) {
             target.flags |= V_HAS_CLEAR_RULE;
         } else if (!conflict && !engine.rule_table_exists) {
             report_error(engine.output, CONFIGURATION_ERROR, "tokenize",
-                         "file %s: %s\r\nconflicts with file %s", current_location(), rule_text,
-                         target.clear_location.c_str());
+                         "file %s: %s\r\nconflicts with file %s", current_location(engine),
+                         rule_text, target.clear_location.c_str());
         }
     }
 }
@@ -107,7 +107,7 @@ bool timer_misused(const char* rest) {
     return true;
 }
 
-int compile(char* text, CodeWriter& w) {
+int compile(EngineState& engine, char* text, CodeWriter& w) {
     for (char* c = text; *c; ++c)
         if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
 
@@ -138,7 +138,7 @@ int compile(char* text, CodeWriter& w) {
         w.error_record(M_TIMER_USE, E_TIMER_USE, text + p);
         return TOKENIZE_ERROR;
     }
-    int length = getname(text + p, name, &number);
+    int length = getname(engine, text + p, name, &number);
     if (length == 0) {
         w.error_record(M_SYNTAX, E_SYNTAX, text + p);
         return TOKENIZE_ERROR;
@@ -159,11 +159,11 @@ int compile(char* text, CodeWriter& w) {
         p += 2;
     } else if (text[p] == '=') {
         if (kind >= K_SET) {
-            Variable* target = install_variable(name, number, location);
+            Variable* target = install_variable(engine, name, number, location);
             if (!target) return w.cut_short();
             w.byte(M_OPERATOR);
             w.text(kind == K_SET ? "S" : "E");
-            w.text(format_variable(target, FormatMode::PLAIN));
+            w.text(format_variable(engine, target, FormatMode::PLAIN));
             w.text(" [");
             w.text(rule_error_names[E_ASSIGNMENT]);
             w.text("] ");
@@ -174,9 +174,9 @@ int compile(char* text, CodeWriter& w) {
         ++p;
     }
     w.byte(static_cast<std::uint8_t>(kind));
-    Variable* target = install_variable(name, number, location);
+    Variable* target = install_variable(engine, name, number, location);
     if (!target) return w.cut_short();
-    rule_bookkeeping(*target, kind, text);
+    rule_bookkeeping(engine, *target, kind, text);
     w.reference(target);
 
     // EXPRESSION START / EXPRESSION
@@ -258,7 +258,7 @@ int compile(char* text, CodeWriter& w) {
         bool refused = false;
         if ((c == 'S' || c == 'E') && is_letter(next)) {
             const std::size_t reports = engine.output.reports_made;
-            length = getname(text + p + 1, name, &number);
+            length = getname(engine, text + p + 1, name, &number);
             if (length > 0) {
                 marker = c == 'S' ? T_START_EDGE : T_END_EDGE;
                 ++p;
@@ -267,7 +267,7 @@ int compile(char* text, CodeWriter& w) {
             // rule would run although its name was refused.
             refused = engine.output.reports_made != reports;
         }
-        if (length == 0 && !refused) length = getname(text + p, name, &number);
+        if (length == 0 && !refused) length = getname(engine, text + p, name, &number);
         if (length == 0) {
             w.error_record(M_SYNTAX, E_SYNTAX, text + start);
             return TOKENIZE_ERROR;
@@ -277,7 +277,7 @@ int compile(char* text, CodeWriter& w) {
             marker = T_NEGATED;
             ++p;
         }
-        Variable* operand = install_variable(name, number, 0);
+        Variable* operand = install_variable(engine, name, number, 0);
         if (!operand) return w.cut_short();
         ++operand->ref_count;
         w.byte(marker);
@@ -288,6 +288,7 @@ int compile(char* text, CodeWriter& w) {
 
 // printrule's text: at most PRINT_LIMIT characters, cut with one report per call.
 struct Printer {
+    EngineState& engine;
     char* out = engine.scratch.print;
     std::size_t length = 0;
     bool reported = false;
@@ -307,16 +308,18 @@ struct Printer {
     }
 };
 
-const Variable* referenced(const std::uint8_t* p) {
+const Variable* referenced(EngineState& engine, const std::uint8_t* p) {
     std::int32_t index = read_int32(p);
     if (index < 0 || static_cast<std::size_t>(index) >= engine.variables.size()) return nullptr;
     return &engine.variables[static_cast<std::size_t>(index)];
 }
 
-void print_operand(Printer& pr, std::uint8_t marker, const Variable* v, bool verbose) {
+void print_operand(EngineState& engine, Printer& pr, std::uint8_t marker, const Variable* v,
+                   bool verbose) {
     if (marker == T_START_EDGE) pr.append("S");
     if (marker == T_END_EDGE) pr.append("E");
-    pr.append(format_variable(v, marker == T_NEGATED ? FormatMode::NEGATED : FormatMode::PLAIN));
+    pr.append(
+        format_variable(engine, v, marker == T_NEGATED ? FormatMode::NEGATED : FormatMode::PLAIN));
     if (verbose && v) {
         char extra[32];
         std::snprintf(extra, sizeof extra, "[%d%s%s]", v->value, (v->flags & V_START) ? "S" : "",
@@ -358,7 +361,8 @@ const char* symbol_of(std::uint8_t token) {
 
 }  // namespace
 
-int tokenize(char* text, std::uint8_t* code, std::size_t capacity, std::size_t* needed) {
+int tokenize(EngineState& engine, char* text, std::uint8_t* code, std::size_t capacity,
+             std::size_t* needed) {
     CodeWriter w{code, capacity};
     if (!text || !*text) {
         report_error(engine.output, PROGRAM_ERROR, "tokenize", "Internal error, null argument.");
@@ -366,7 +370,7 @@ int tokenize(char* text, std::uint8_t* code, std::size_t capacity, std::size_t* 
         if (needed) *needed = w.pos;
         return TOKENIZE_ERROR;
     }
-    int result = compile(text, w);
+    int result = compile(engine, text, w);
     if (needed) *needed = w.pos;
     if (w.pos > capacity && capacity > 0) {
         // Did not fit: leave an empty error record, never a code without its end byte.
@@ -376,17 +380,18 @@ int tokenize(char* text, std::uint8_t* code, std::size_t capacity, std::size_t* 
     return result;
 }
 
-const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t* stop) {
-    Printer pr;
+const char* printrule(EngineState& engine, const std::uint8_t* code, bool verbose,
+                      const std::uint8_t* stop) {
+    Printer pr{engine};
     pr.out[0] = '\0';
     const std::uint8_t* c = code;
     if (*c >= K_ASSIGN && *c <= K_RESTART && (!stop || stop > c)) {
         std::uint8_t kind = *c;
-        const Variable* target = referenced(c + RULE_TARGET_AT);
+        const Variable* target = referenced(engine, c + RULE_TARGET_AT);
         static constexpr FormatMode modes[] = {
             FormatMode::PLAIN,   FormatMode::PLAIN,    FormatMode::NEGATED,  FormatMode::PLAIN,
             FormatMode::NEGATED, FormatMode::PREFIX_I, FormatMode::PREFIX_RI};
-        pr.append(format_variable(target, modes[kind]));
+        pr.append(format_variable(engine, target, modes[kind]));
         pr.append(kind <= K_ASSIGN_NEGATED ? "=" : ".=");
         c += RULE_EXPRESSION_AT;
     }
@@ -395,7 +400,7 @@ const char* printrule(const std::uint8_t* code, bool verbose, const std::uint8_t
         if ((token == T_VALUE || token == T_NEGATED || token == T_START_EDGE ||
              token == T_END_EDGE) &&
             c[OPERAND_TYPE_AT] == T_VARIABLE) {
-            print_operand(pr, token, referenced(c + OPERAND_FIELD_AT), verbose);
+            print_operand(engine, pr, token, referenced(engine, c + OPERAND_FIELD_AT), verbose);
             c += OPERAND_SIZE;
         } else if (token == T_VALUE && c[OPERAND_TYPE_AT] == T_CONSTANT) {
             char number[16];

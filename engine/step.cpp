@@ -16,11 +16,9 @@
 
 namespace ruvalda {
 
-EngineState engine;
-
 namespace {
 
-void set_time_text() {
+void set_time_text(EngineState& engine) {
     std::snprintf(engine.output.time_text, sizeof engine.output.time_text, "Time:%4ld.%1ld ",
                   static_cast<long>(engine.current_time / 10),
                   static_cast<long>(engine.current_time % 10));
@@ -28,7 +26,7 @@ void set_time_text() {
 
 // Opens, closes or switches the trace file when the wanted name differs from the open one.
 // A file that cannot be opened keeps its name remembered, so the failure is told once.
-void sync_trace_file() {
+void sync_trace_file(EngineState& engine) {
     const std::string& wanted = engine.trace_file_name;
     if (wanted == engine.open_trace_name) return;
     if (engine.trace_file) std::fclose(engine.trace_file);
@@ -42,7 +40,7 @@ void sync_trace_file() {
 }
 
 // "name value" with the name's last two characters its number; a timer's limit changes.
-void apply_adjust_line(const char* line) {
+void apply_adjust_line(EngineState& engine, const char* line) {
     char name[32];
     long long value = 0;
     char rest;
@@ -53,14 +51,14 @@ void apply_adjust_line(const char* line) {
     if (!is_digit(name[length - 2]) || !is_digit(name[length - 1])) return;
     int number = (name[length - 2] - '0') * 10 + (name[length - 1] - '0');
     name[length - 2] = '\0';
-    Variable* v = find_variable(name, number);
+    Variable* v = find_variable(engine, name, number);
     if (v && (v->flags & V_TIMER)) {
         v->limit = static_cast<std::int32_t>(value);
         ++engine.epoch;
     }
 }
 
-void close_adjust_watch() {
+void close_adjust_watch(EngineState& engine) {
 #ifdef __linux__
     if (engine.adjust_watch.fd >= 0) ::close(engine.adjust_watch.fd);
 #endif
@@ -69,11 +67,11 @@ void close_adjust_watch() {
 
 // False only when a watch on the adjust file's folder has seen nothing of that name happen
 // since the last look; without a watch, every settle looks.
-bool adjust_file_may_exist() {
+bool adjust_file_may_exist(EngineState& engine) {
 #ifdef __linux__
     auto& w = engine.adjust_watch;
     if (w.watched_name != engine.adjust_file_name) {
-        close_adjust_watch();
+        close_adjust_watch(engine);
         w.watched_name = engine.adjust_file_name;
         std::filesystem::path path(w.watched_name);
         w.base_name = path.filename().string();
@@ -82,7 +80,7 @@ bool adjust_file_may_exist() {
         if (w.fd >= 0 &&
             ::inotify_add_watch(w.fd, folder.c_str(),
                                 IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY) < 0)
-            close_adjust_watch();
+            close_adjust_watch(engine);
         return true;  // it may be there already
     }
     if (w.fd < 0) return true;
@@ -100,21 +98,22 @@ bool adjust_file_may_exist() {
     }
     return seen;
 #else
+    (void)engine;
     return true;
 #endif
 }
 
-void take_adjust_file() {
-    if (engine.adjust_file_name.empty() || !adjust_file_may_exist()) return;
+void take_adjust_file(EngineState& engine) {
+    if (engine.adjust_file_name.empty() || !adjust_file_may_exist(engine)) return;
     std::FILE* f = std::fopen(engine.adjust_file_name.c_str(), "r");
     if (!f) return;
     char line[10000];
-    while (std::fgets(line, sizeof line, f)) apply_adjust_line(line);
+    while (std::fgets(line, sizeof line, f)) apply_adjust_line(engine, line);
     std::fclose(f);
     std::remove(engine.adjust_file_name.c_str());
 }
 
-void report_oscillation() {
+void report_oscillation(EngineState& engine) {
     std::string list;
     for (const Variable& v : engine.variables) {
         if (!(v.flags & V_CHANGED)) continue;
@@ -128,17 +127,17 @@ void report_oscillation() {
 }
 
 // One settle pass: every rule in order, then colours and the timers' S edges.
-void settle_pass() {
+void settle_pass(EngineState& engine) {
     engine.change_count = 0;
     engine.pass_writes = 0;
     for (Variable& v : engine.variables) {
         if (v.flags & V_CHANGED) ++engine.pass_writes;
         v.flags &= ~V_CHANGED;
     }
-    for (RuleRecord& rule : engine.rule_table) evalrule(rule);
+    for (RuleRecord& rule : engine.rule_table) evalrule(engine, rule);
     for (Variable& v : engine.variables) {
         if ((v.flags & (V_EXPORTED | V_START)) == (V_EXPORTED | V_START) && v.value != 0) {
-            export_colour(v);
+            export_colour(engine, v);
             ++engine.pass_writes;
         }
         // A timer's S edge lasts to the end of the pass that started it.
@@ -149,17 +148,17 @@ void settle_pass() {
     }
 }
 
-void trace_initial_values() {
+void trace_initial_values(EngineState& engine) {
     for (const Variable& v : engine.variables)
-        if (v.value != 0 && (stream_word(v) & SF_TRACE))
+        if (v.value != 0 && (stream_word(engine, v) & SF_TRACE))
             traceprintf(engine.output, "%s <- %d  (initializer)\n", v.printed, v.value);
 }
 
 }  // namespace
 
-void reset_engine_state() {
+void reset_engine_state(EngineState& engine) {
     if (engine.trace_file) std::fclose(engine.trace_file);
-    close_adjust_watch();
+    close_adjust_watch(engine);
     // The pane keeps its front end and listener, as a reset of the messages alone does.
     OutputState output = engine.output;
     reset_output_state(output);
@@ -167,35 +166,35 @@ void reset_engine_state() {
     engine.output = output;
 }
 
-std::int32_t RVGetTime() {
+std::int32_t RVGetTime(EngineState& engine) {
     return engine.current_time;
 }
-std::int32_t RVGetRate() {
+std::int32_t RVGetRate(EngineState& engine) {
     return engine.rate;
 }
-const char* RVGetTimeText() {
+const char* RVGetTimeText(EngineState& engine) {
     return engine.output.time_text;
 }
 
-void export_colour(const Variable& v) {
+void export_colour(EngineState& engine, const Variable& v) {
     char colour = static_cast<char>(v.export_code);
     if (engine.trace_file) {
         std::fprintf(engine.trace_file, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
         engine.trace_file_dirty = true;
     }
-    if (conflict_monitor.active) monitor_colour(v.number, colour);
+    if (conflict_monitor.active) monitor_colour(engine, v.number, colour);
     if (engine.colour_callback) engine.colour_callback(v.number, colour);
 }
 
-void flush_trace_file() {
+void flush_trace_file(EngineState& engine) {
     if (engine.trace_file && engine.trace_file_dirty) std::fflush(engine.trace_file);
     engine.trace_file_dirty = false;
 }
 
-int RVInitialize() {
+int RVInitialize(EngineState& engine) {
     ++engine.epoch;
     engine.current_time = 0;
-    set_time_text();
+    set_time_text(engine);
     if (conflict_monitor.active) monitor_reset();
     for (Variable& v : engine.variables) {
         // A pending expiry belongs to the run before the reset, like the edges.
@@ -206,25 +205,25 @@ int RVInitialize() {
             v.value = ((v.flags & V_TIMER) && v.limit > 0) ? v.limit : 1;
             v.flags |= V_START;
         }
-        if ((v.flags & V_EXPORTED) && v.value != 0) export_colour(v);
+        if ((v.flags & V_EXPORTED) && v.value != 0) export_colour(engine, v);
     }
-    if (!RVCheckConsistency()) {
-        flush_trace_file();
+    if (!RVCheckConsistency(engine)) {
+        flush_trace_file(engine);
         return 0;
     }
-    tick_timers();
-    trace_initial_values();
-    flush_trace_file();
+    tick_timers(engine);
+    trace_initial_values(engine);
+    flush_trace_file(engine);
     return 1;
 }
 
-void RVRunUntil(std::int32_t target) {
-    sync_trace_file();
+void RVRunUntil(EngineState& engine, std::int32_t target) {
+    sync_trace_file(engine);
     while (engine.current_time < target) {
         if (static_cast<std::int64_t>(engine.current_time) + engine.rate > target)
             engine.rate = target - engine.current_time;
         engine.current_time += engine.rate;
-        set_time_text();
+        set_time_text(engine);
         // Written after the time advanced, so every line of a step carries that step's time.
         if (engine.oscillation_count != 0) {
             traceprintf(engine.output, "\n");
@@ -232,8 +231,8 @@ void RVRunUntil(std::int32_t target) {
         } else {
             traceprintf(engine.output, "\r");
         }
-        settle();
-        tick_timers();
+        settle(engine);
+        tick_timers(engine);
         if (engine.current_time >= target) break;
 
         // Catch up in growing steps while far behind, shrink them as the lag closes.
@@ -245,17 +244,17 @@ void RVRunUntil(std::int32_t target) {
         engine.rate = std::max(engine.rate, 1);
         if (engine.rate != 1) traceprintf(engine.output, "Rate:%6d. ", engine.rate);
     }
-    flush_trace_file();
+    flush_trace_file(engine);
 }
 
-void RVSyncTraceFile() {
-    sync_trace_file();
-    flush_trace_file();
+void RVSyncTraceFile(EngineState& engine) {
+    sync_trace_file(engine);
+    flush_trace_file(engine);
 }
 
 // True when the last settle left a fixed point that nothing has touched since, and a settle
 // would write no trace line of its own.
-bool at_fixed_point() {
+bool at_fixed_point(EngineState& engine) {
     const auto& f = engine.fixed_point;
     if (!engine.skip_fixed_points || !f.valid || f.epoch != engine.epoch ||
         f.rules != engine.rule_table.data() || f.count != engine.rule_table.size() ||
@@ -266,12 +265,12 @@ bool at_fixed_point() {
     return true;
 }
 
-void settle() {
-    take_adjust_file();
-    if (at_fixed_point()) return;
+void settle(EngineState& engine) {
+    take_adjust_file(engine);
+    if (at_fixed_point(engine)) return;
     int pass = 1;
     for (;; ++pass) {
-        settle_pass();
+        settle_pass(engine);
         if (engine.change_count == 0 || pass == MAX_SETTLE_PASSES) break;
     }
     bool edges_cleared = false;
@@ -281,7 +280,7 @@ void settle() {
             edges_cleared = true;
         }
     }
-    if (engine.change_count != 0) report_oscillation();
+    if (engine.change_count != 0) report_oscillation(engine);
     auto& f = engine.fixed_point;
     f.valid = pass == 1 && engine.change_count == 0 && engine.pass_writes == 0 && !edges_cleared;
     f.epoch = engine.epoch;
@@ -289,7 +288,7 @@ void settle() {
     f.count = engine.rule_table.size();
 }
 
-void tick_timers() {
+void tick_timers(EngineState& engine) {
     for (Variable& v : engine.variables) {
         if (!(v.flags & V_TIMER) || v.value == 0) continue;
         ++engine.epoch;
@@ -302,7 +301,8 @@ void tick_timers() {
         v.value = 0;
         v.modify_time = engine.current_time;
         ++engine.change_count;
-        if (stream_word(v) & SF_TRACE) traceprintf(engine.output, "%s expires.\n", v.printed);
+        if (stream_word(engine, v) & SF_TRACE)
+            traceprintf(engine.output, "%s expires.\n", v.printed);
     }
 }
 

@@ -39,8 +39,8 @@ void build_printed(const Variable& v, FormatMode mode, char* out, std::size_t si
     out[n] = '\0';
 }
 
-void record_location(std::string& field) {
-    if (field.empty()) field = current_location();
+void record_location(EngineState& engine, std::string& field) {
+    if (field.empty()) field = current_location(engine);
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ std::uint64_t variable_key(const char* name, int number) {
     return key;
 }
 
-int getname(char* text, char name_out[NAME_LENGTH + 2], int* number_out) {
+int getname(EngineState& engine, char* text, char name_out[NAME_LENGTH + 2], int* number_out) {
     name_out[0] = '\0';
     *number_out = 0;
     if (!is_letter(text[0])) return 0;
@@ -138,7 +138,7 @@ int getname(char* text, char name_out[NAME_LENGTH + 2], int* number_out) {
     return i;
 }
 
-Variable* install_variable(const char* name, int number, int location_flags) {
+Variable* install_variable(EngineState& engine, const char* name, int number, int location_flags) {
     std::uint64_t key = variable_key(name, number);
     Variable* v = nullptr;
     try {
@@ -163,8 +163,8 @@ Variable* install_variable(const char* name, int number, int location_flags) {
             ++engine.epoch;
             engine.variable_index.emplace(key, v->index);
         }
-        if (location_flags & LOC_SET) record_location(v->set_location);
-        if (location_flags & LOC_CLEAR) record_location(v->clear_location);
+        if (location_flags & LOC_SET) record_location(engine, v->set_location);
+        if (location_flags & LOC_CLEAR) record_location(engine, v->clear_location);
     } catch (const std::bad_alloc&) {
         report_error(engine.output, ERROR, "install_variable", "Out of memory.");
         return nullptr;
@@ -172,24 +172,24 @@ Variable* install_variable(const char* name, int number, int location_flags) {
     return v;
 }
 
-Variable* find_variable(const char* name, int number) {
+Variable* find_variable(EngineState& engine, const char* name, int number) {
     auto found = engine.variable_index.find(variable_key(name, number));
     return found == engine.variable_index.end() ? nullptr : &engine.variables[found->second];
 }
 
-Variable* find_by_printed_name(const char* printed) {
+Variable* find_by_printed_name(EngineState& engine, const char* printed) {
     for (Variable& v : engine.variables)
         if (std::strcmp(v.printed, printed) == 0) return &v;
     return nullptr;
 }
 
-void free_variables() {
+void free_variables(EngineState& engine) {
     ++engine.epoch;
     engine.variables.clear();
     engine.variable_index.clear();
 }
 
-const char* format_variable(const Variable* v, FormatMode mode) {
+const char* format_variable(EngineState& engine, const Variable* v, FormatMode mode) {
     char* out = engine.scratch.format;
     if (!v) {
         std::snprintf(out, sizeof engine.scratch.format, "<null>");
@@ -206,7 +206,7 @@ const char* format_variable(const Variable* v, FormatMode mode) {
     return out;
 }
 
-const char* current_location() {
+const char* current_location(EngineState& engine) {
     const SourcePosition& s = engine.source;
     std::string text;
     if (s.file_open) text += s.file_name + " (" + std::to_string(s.line) + ") ";

@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "map/graphics_file.h"
 #include "output/output.h"
 #include "sequence/sequence_glyphs.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
@@ -58,7 +59,7 @@ const std::string& work_dir() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ReportRecorder recorder;
-    reset_engine_state();
+    reset_engine_state(engine);
     reset_output_state(engine.output);
     reset_reader_state();
     reset_sequence_model();
@@ -76,11 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader_state.sequence_handler = ReadSequenceSection;
     if (RVLoadFile((base + ".rvc").c_str())) {
         write_or_remove(base + ".adj", parts[4], !parts[4].empty());
-        RVInitialize();
-        RVRunUntil(5);
-        SetDetectorState(RVTranslateDetector(static_cast<int>(size % 200)), 1);
-        RVRunUntil(30);
-        RVDumpVars([](const char*) { return true; }, true);
+        RVInitialize(engine);
+        RVRunUntil(engine, 5);
+        SetDetectorState(engine, RVTranslateDetector(engine, static_cast<int>(size % 200)), 1);
+        RVRunUntil(engine, 30);
+        RVDumpVars(
+            engine, [](const char*) { return true; }, true);
     }
     reset_reader_state();
     reset_output_state(engine.output);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 
 using namespace ruvalda;
@@ -33,13 +34,13 @@ void compile_pass(const std::vector<std::string>& lines, bool fill) {
         std::memset(work, 0, sizeof work);
         std::size_t needed = 0;
         if (text.empty()) continue;
-        tokenize(text.data(), work, sizeof work, &needed);
-        printrule(work, false);
-        printrule(work, true);
+        tokenize(engine, text.data(), work, sizeof work, &needed);
+        printrule(engine, work, false);
+        printrule(engine, work, true);
         if (!fill || needed > RULE_CODE_SIZE) continue;
         RuleRecord record{};
         std::memcpy(record.code, work, RULE_CODE_SIZE);
-        if (evalrule(record.code) == 0) engine.rule_table.push_back(record);
+        if (evalrule(engine, record.code) == 0) engine.rule_table.push_back(record);
     }
 }
 
@@ -47,29 +48,30 @@ void compile_pass(const std::vector<std::string>& lines, bool fill) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ReportRecorder recorder;
-    reset_engine_state();
+    reset_engine_state(engine);
     reset_output_state(engine.output);
     recorder.reports.clear();
     engine.output.front_end = &recorder;
 
     std::vector<std::string> lines = split_lines(data, size);
     compile_pass(lines, false);
-    free_variables();
+    free_variables(engine);
     engine.rule_table_exists = true;
     compile_pass(lines, true);
     for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
 
-    RVSetStreamFlags(size % 100, static_cast<int>(size % 3) * 2);
-    RVInitialize();
+    RVSetStreamFlags(engine, size % 100, static_cast<int>(size % 3) * 2);
+    RVInitialize(engine);
     for (std::size_t i = 0; i < size && i < 16; ++i) {
-        SetDetectorState(data[i] * 4 % 1000, data[i] & 1);
-        RVRunUntil(engine.current_time + 1 + data[i] % 3);
+        SetDetectorState(engine, data[i] * 4 % 1000, data[i] & 1);
+        RVRunUntil(engine, engine.current_time + 1 + data[i] % 3);
     }
     for (const std::string& line : lines) {
-        RVGetVariableTrace(line.c_str());
-        RVSetVariableTrace(line.c_str(), 6);
+        RVGetVariableTrace(engine, line.c_str());
+        RVSetVariableTrace(engine, line.c_str(), 6);
     }
-    RVDumpVars([](const char*) { return true; }, true);
+    RVDumpVars(
+        engine, [](const char*) { return true; }, true);
     recorder.reports.clear();
     reset_output_state(engine.output);
     return 0;

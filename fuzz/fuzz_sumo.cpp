@@ -11,6 +11,7 @@
 
 #include "app/sumo_protocol.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)loaded;
     reset_sumo_link();
     reset_output_state(engine.output);
-    RVInitialize();
+    RVInitialize(engine);
     SumoPort port;
     std::size_t written = 0;
     port.write = [&written](const std::string& text, std::string*) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "traceset/trace_set.h"
@@ -45,7 +46,7 @@ void load_program() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool loaded = (load_program(), true);
     (void)loaded;
-    for (const Variable& v : engine.variables) RVSetVariableTrace(v.printed, 0);
+    for (const Variable& v : engine.variables) RVSetVariableTrace(engine, v.printed, 0);
     reset_output_state(engine.output);
 
     const std::string path = work_dir() + "/x.rts";
@@ -62,11 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<TraceSetting> settings;
     for (const std::string& item : trace_items())
         settings.push_back(
-            {trace_item_name(item), RVGetVariableTrace(trace_item_name(item).c_str())});
+            {trace_item_name(item), RVGetVariableTrace(engine, trace_item_name(item).c_str())});
     const std::string saved = build_trace_set(settings);
     // What was saved loads back to the same bits, with every line well formed.
     for (const TraceSetLine& line : parse_trace_set(saved)) {
-        if (!line.ok || line.value != (RVGetVariableTrace(line.name.c_str()) & TRACE_VALUE_BITS))
+        if (!line.ok ||
+            line.value != (RVGetVariableTrace(engine, line.name.c_str()) & TRACE_VALUE_BITS))
             std::abort();
     }
     reset_output_state(engine.output);

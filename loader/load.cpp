@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "loader/reader.h"
 #include "loader/text.h"
@@ -70,7 +71,7 @@ int read_detector_translation(std::string name) {
         char digit[2] = {static_cast<char>('0' + (detector % 10 + 10) % 10), '\0'};
         const char detector_name[3] = {'D', digit[0], '\0'};
         if (detector < 0 || detector > 999 ||
-            !find_variable(detector_name, static_cast<int>(detector / 10))) {
+            !find_variable(engine, detector_name, static_cast<int>(detector / 10))) {
             std::string printed = std::string("D") + digit;
             traceprintf(engine.output, "%s(%d): no detector %s (\"%s\").\n", name.c_str(), number,
                         printed.c_str(), line);
@@ -131,7 +132,7 @@ bool count_rules(const char* path, int* count) {
     while (char* text = readin()) {
         std::memset(work, 0, sizeof work);
         std::size_t needed = 0;
-        tokenize(text, work, sizeof work, &needed);
+        tokenize(engine, text, work, sizeof work, &needed);
         if (needed > RULE_CODE_SIZE) {
             closein();
             close_dump();
@@ -160,10 +161,10 @@ bool fill_rules(int count) {
             return false;
         }
         std::memset(work, 0, sizeof work);
-        tokenize(text, work, RULE_CODE_SIZE);
+        tokenize(engine, text, work, RULE_CODE_SIZE);
         RuleRecord& record = engine.rule_table.emplace_back();
         std::memcpy(record.code, work, RULE_CODE_SIZE);
-        if (evalrule(record.code) != 0)
+        if (evalrule(engine, record.code) != 0)
             engine.rule_table.pop_back();
         else
             ++i;
@@ -199,7 +200,7 @@ int RVLoadFile(const char* path) {
         dtl_name = side_file_name(path, ".DTL");
         stl_name = side_file_name(path, ".STL");
         engine.rule_table_exists = false;
-        free_variables();
+        free_variables(engine);
         traceprintf(engine.output, "Ruvalda initializing...\n");
         engine.rule_table.clear();
         engine.rule_table.shrink_to_fit();
@@ -234,7 +235,7 @@ int RVLoadFile(const char* path) {
                             "Out of memory (allocating storage for %d rules).", count);
     }
     engine.rule_table_exists = true;
-    free_variables();
+    free_variables(engine);
     if (!openin(path)) return 0;
     if (!fill_rules(count)) return 0;
 

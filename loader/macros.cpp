@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "loader/text.h"
 #include "output/output.h"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "loader/text.h"
 #include "output/output.h"
@@ -92,14 +93,14 @@ Variable* directive_variable(char* text, char** after) {
         if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
     char name[NAME_LENGTH + 2];
     int number = 0;
-    int length = getname(word, name, &number);
+    int length = getname(engine, word, name, &number);
     *after = word + length;
     if (length == 0) {
         report_error(engine.output, CONFIGURATION_ERROR, "readin",
                      "Error: bad variable name in \"%s\".", text);
         return nullptr;
     }
-    return install_variable(name, number, 0);
+    return install_variable(engine, name, number, 0);
 }
 
 // The decimal digits after the blanks; no digits give 0 (a sign is no digit).
@@ -202,9 +203,9 @@ bool condition_holds(char* text, char** rest) {
             if (*end >= 'a' && *end <= 'z') *end = static_cast<char>(*end - 'a' + 'A');
         char name[NAME_LENGTH + 2];
         int number = 0;
-        int length = getname(c, name, &number);
+        int length = getname(engine, c, name, &number);
         *rest = skip_blanks(c + length);
-        const Variable* v = length > 0 ? find_variable(name, number) : nullptr;
+        const Variable* v = length > 0 ? find_variable(engine, name, number) : nullptr;
         if (v) {
             if (!s && !e) s = e = true;
             const bool set = v->flags & V_HAS_SET_RULE;

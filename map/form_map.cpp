@@ -21,6 +21,7 @@
 #include "app/sumo_protocol.h"
 #include "app/window_position.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "map/graphics_file.h"
 #include "map/map_editor.h"
 #include "map/map_widgets.h"
@@ -301,7 +302,7 @@ void TFormMap::UpdateColor(int stream, char letter) {
     paint_stream(stream, letter);
     if (app_state.vissimMode) lsa_wish_colour(stream, letter);
     // The SUMO coupling sends the colours with its next lights line.
-    if (app_state.sumoMode && (RVGetStreamFlags(stream) & SF_EXISTS))
+    if (app_state.sumoMode && (RVGetStreamFlags(engine, stream) & SF_EXISTS))
         record_sumo_colour(stream, letter);
 }
 
@@ -359,7 +360,7 @@ std::vector<QWidget*> TFormMap::picture_controls() const {
 void TFormMap::fill_stream_menu(QMenu* menu, bool disc) {
     menu->clear();
     for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
-        if (!(RVGetStreamFlags(stream) & SF_EXISTS)) continue;
+        if (!(RVGetStreamFlags(engine, stream) & SF_EXISTS)) continue;
         QAction* entry = menu->addAction(QString::asprintf("%02d", stream));
         entry->setData(stream);
         connect(entry, &QAction::triggered, this,
@@ -376,10 +377,10 @@ void TFormMap::BuildStreamMenus() {
     remembered_disc_ = nullptr;
     int k = 0;
     for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
-        if (!(RVGetStreamFlags(stream) & SF_EXISTS)) continue;
+        if (!(RVGetStreamFlags(engine, stream) & SF_EXISTS)) continue;
         for (int sub = 1; sub <= 9; ++sub) {
             const int detector = stream * 10 + sub;
-            if (RVExportDetector(detector) == -1) continue;
+            if (RVExportDetector(engine, detector) == -1) continue;
             new_detector_box(detector, (k % 10) * 20, (k / 10) * 20);
             ++k;
         }
@@ -426,9 +427,9 @@ void TFormMap::connect_box(DetectorBox* box) {
     };
     connect(box, &QCheckBox::clicked, this, [box](bool checked) {
         if (map_editor.edit_mode)
-            box->setChecked(RVExportDetector(box->tag()) != 0);
+            box->setChecked(RVExportDetector(engine, box->tag()) != 0);
         else
-            SetDetectorState(box->tag(), checked ? 1 : 0);
+            SetDetectorState(engine, box->tag(), checked ? 1 : 0);
     });
 }
 
@@ -643,7 +644,7 @@ bool TFormMap::AskSaveGraphics() {
 
 void TFormMap::SetEditMode(bool on) {
     ruvalda::SetEditMode(*editor_view_, on);
-    if (!on && RVGetTime() == 0)
+    if (!on && RVGetTime(engine) == 0)
         for (DetectorBox* box : image_->findChildren<DetectorBox*>()) box->setChecked(false);
     edit_menu_->setEnabled(on);
 }

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "map/map_model.h"
 
 class QAction;

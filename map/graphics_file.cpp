@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/text.h"
 #include "output/output.h"
 #include "sequence/sequence_glyphs.h"

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "engine/streams.h"
 #include "output/output.h"
 

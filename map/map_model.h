@@ -8,6 +8,7 @@
 #include <list>
 #include <string>
 
+#include "engine/global_engine.h"
 #include "engine/streams.h"
 
 namespace ruvalda {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 
 namespace ruvalda {
 
@@ -85,7 +86,7 @@ bool DrawSequence(int image_map_height) {
     for (SequenceLabel& label : d.labels) label.visible = false;
     for (int s = 1; s < MAXSTREAM; ++s) {
         SequenceLabel& label = d.labels[s];
-        if (label.exists || !(RVGetStreamFlags(s) & SF_EXISTS)) continue;
+        if (label.exists || !(RVGetStreamFlags(engine, s) & SF_EXISTS)) continue;
         char caption[16];
         std::snprintf(caption, sizeof caption, "%02d %s ", s, STATE_LETTERS);
         label.exists = true;

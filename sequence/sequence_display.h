@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/text.h"
 #include "output/output.h"
 

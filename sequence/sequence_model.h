@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "engine/global_engine.h"
 #include "engine/streams.h"
 
 namespace ruvalda {

@@ -12,6 +12,7 @@
 #include "app/dialog_host.h"
 #include "app/identification.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "traceset/trace_set.h"
 
 namespace ruvalda {
@@ -106,15 +107,15 @@ bool TFormSelectFormula::selected_name(std::string* name) const {
 void TFormSelectFormula::ComboBoxVariablesChange() {
     std::string name;
     const bool selected = selected_name(&name);
-    setting_->setCurrentIndex(selected ? trace_setting_index(RVGetVariableTrace(name.c_str()))
-                                       : -1);
+    setting_->setCurrentIndex(
+        selected ? trace_setting_index(RVGetVariableTrace(engine, name.c_str())) : -1);
     setting_->setEnabled(selected);
 }
 
 void TFormSelectFormula::ComboBoxSettingChange() {
     const int value = trace_setting_value(setting_->currentIndex());
     std::string name;
-    if (selected_name(&name)) RVSetVariableTrace(name.c_str(), value);
+    if (selected_name(&name)) RVSetVariableTrace(engine, name.c_str(), value);
     rememberedVariable = variables_->currentIndex() >= 0 ? variables_->currentText() : QString();
 }
 
@@ -140,7 +141,7 @@ void TFormSelectFormula::BitBtnSaveTracesClick() {
     for (int i = 0; i < variables_->count(); ++i) {
         TraceSetting setting;
         setting.name = trace_item_name(variables_->itemText(i).toLatin1().toStdString());
-        setting.bits = RVGetVariableTrace(setting.name.c_str());
+        setting.bits = RVGetVariableTrace(engine, setting.name.c_str());
         settings.push_back(std::move(setting));
     }
     // A set that cannot be written is not worth interrupting the debugging for.

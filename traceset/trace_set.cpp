@@ -16,6 +16,7 @@
 #include <string>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 
 namespace ruvalda {
@@ -27,6 +28,7 @@ std::string trace_item_name(std::string_view item) {
 std::vector<std::string> trace_items() {
     std::vector<std::string> items;
     RVDumpVars(
+        engine,
         [&items](const char* line) {
             items.emplace_back(line);
             return true;
@@ -140,7 +142,7 @@ std::vector<TraceSetLine> parse_trace_set(std::string_view text) {
 
 bool apply_trace_setting(const TraceSetLine& line) {
     if (!line.ok) return false;
-    RVSetVariableTrace(line.name.c_str(), line.value);
+    RVSetVariableTrace(engine, line.name.c_str(), line.value);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 #include "vissim/lsa_fehl.h"
 #include "vissim/lsa_puff.h"
@@ -208,19 +209,19 @@ void SteuerungBerechnung() {
                   "SteuerungBerechnung called, time=%.1f: ", static_cast<double>(t));
     std::string record = text;
     if (s.engine_reset_pending) {
-        RVInitialize();
+        RVInitialize(engine);
         s.engine_reset_pending = false;
     }
     for (unsigned long d = 1; d < static_cast<unsigned long>(LSA_MAX_DET); ++d) {
         if (det_definiert(d) != 1) continue;
         const std::int32_t belegt = d_blgzt(d);
         const int state = (d_imp(d) != 0 || belegt > 0) ? 1 : 0;
-        const int p = RVTranslateDetector(static_cast<int>(d));
+        const int p = RVTranslateDetector(engine, static_cast<int>(d));
         if (p == 0) continue;
         d_limp(d);
-        if (RVExportDetector(p) != state) {
+        if (RVExportDetector(engine, p) != state) {
             if (s.host.set_detector_check_box) s.host.set_detector_check_box(p, state);
-            SetDetectorState(p, state);
+            SetDetectorState(engine, p, state);
         }
         std::snprintf(text, sizeof text, "%lu=%d ", d, belegt != 0 ? 1 : 0);
         record += text;
@@ -231,7 +232,7 @@ void SteuerungBerechnung() {
         std::fflush(s.vissimTraceFile);
     }
     if (s.host.process_messages) s.host.process_messages();
-    RVRunUntil(lsa_target_tenths(t));
+    RVRunUntil(engine, lsa_target_tenths(t));
     trim_messages(engine.output);
     ++s.steps;
     s.step_in_progress = false;

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/global_engine.h"
 #include "vissim/lsa_transport.h"
 
 namespace ruvalda {

@@ -17,6 +17,7 @@
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "map/form_map.h"
 #include "output/output.h"
@@ -46,7 +47,7 @@ class GuiTest : public ::testing::Test {
     std::string dir;       // scratch folder of the test
 
     void SetUp() override {
-        reset_engine_state();
+        reset_engine_state(engine);
         reset_output_state(engine.output);
         reset_app_state();
         reset_reader_state();
@@ -58,7 +59,7 @@ class GuiTest : public ::testing::Test {
     void TearDown() override {
         close_all();
         set_dialog_host(nullptr);
-        reset_engine_state();
+        reset_engine_state(engine);
         engine.output.front_end = nullptr;
         engine.output.listener = nullptr;
         reset_output_state(engine.output);

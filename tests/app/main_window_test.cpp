@@ -11,6 +11,7 @@
 #include <QTextDocument>
 #include <filesystem>
 
+#include "engine/global_engine.h"
 #include "tests/app/gui_fixture.h"
 
 namespace ruvalda::test {
@@ -47,7 +48,7 @@ TEST_F(MainWindowTest, extensionIsComparedWithoutCase_otherArgumentsOpenNothing)
     start({QString::fromStdString(dir + "/X.RVC"), "a", "b", "c", "d"});
     EXPECT_EQ("1100", buttons()) << "five arguments led by a control file run on the own clock";
     close_all();
-    reset_engine_state();
+    reset_engine_state(engine);
     host.boxes.clear();
 
     start({QString::fromStdString(dir + "/X.txt")});
@@ -145,12 +146,12 @@ TEST_F(OwnClockTest, stateTable_runPauseRunResetStep) {
 
     tick(500);  // the first tick counts as a tenth
     EXPECT_EQ(1, main_window->clock.targetTime);
-    EXPECT_EQ(1, RVGetTime());
+    EXPECT_EQ(1, RVGetTime(engine));
     for (int millis = 510; millis <= 990; millis += 10) tick(millis);
     tick(0);
     tick(10);
     EXPECT_EQ(6, main_window->clock.targetTime) << "0.5 s of wall time more";
-    EXPECT_EQ(6, RVGetTime());
+    EXPECT_EQ(6, RVGetTime(engine));
 
     button("BitBtnPause")->click();
     EXPECT_EQ("1101", buttons());
@@ -168,25 +169,25 @@ TEST_F(OwnClockTest, stateTable_runPauseRunResetStep) {
     button("BitBtnReset")->click();
     EXPECT_EQ("1100", buttons());
     EXPECT_EQ(0, main_window->clock.targetTime);
-    EXPECT_EQ(7, RVGetTime()) << "reset leaves the engine to the next Run or Step";
+    EXPECT_EQ(7, RVGetTime(engine)) << "reset leaves the engine to the next Run or Step";
 
     button("BitBtnStep")->click();
-    EXPECT_EQ(1, RVGetTime());
+    EXPECT_EQ(1, RVGetTime(engine));
     EXPECT_EQ("1101", buttons());
     button("BitBtnStep")->click();
-    EXPECT_EQ(2, RVGetTime());
+    EXPECT_EQ(2, RVGetTime(engine));
     EXPECT_EQ(-2, main_window->clock.targetTime);
 }
 
 TEST_F(OwnClockTest, stepFromReady_startsAndReachesOneTenth) {
     button("BitBtnStep")->click();
-    EXPECT_EQ(1, RVGetTime());
+    EXPECT_EQ(1, RVGetTime(engine));
     EXPECT_EQ(-1, main_window->clock.targetTime);
     EXPECT_EQ("1101", buttons());
     // "Simulation started" has no line end: the step's time line takes its place.
     EXPECT_EQ("Time:   0.1 ", pane().back());
     button("BitBtnStep")->click();
-    EXPECT_EQ(2, RVGetTime());
+    EXPECT_EQ(2, RVGetTime(engine));
 }
 
 TEST_F(OwnClockTest, pauseBeforeTheFirstTick_restartsTheRunNextTime) {
@@ -225,7 +226,7 @@ TEST_F(OwnClockTest, wallTimeThatMakesNoWholeTenth_carriesOver_acrossTheSecond) 
     EXPECT_EQ(4, main_window->clock.targetTime);
     tick(20);  // 40 ms since the carry point, x 3 = 120
     EXPECT_EQ(5, main_window->clock.targetTime);
-    EXPECT_EQ(5, RVGetTime());
+    EXPECT_EQ(5, RVGetTime(engine));
     auto* time_panel = main_window->findChild<QLabel*>("StatusBarPanel0");
     auto* rate_panel = main_window->findChild<QLabel*>("StatusBarPanel1");
     EXPECT_EQ(std::string("Time:   0.4 "), time_panel->text().toStdString())
@@ -290,7 +291,7 @@ TEST_F(OwnClockTest, reportAnsweredYes_goesOn_No_endsFromTheEventLoop) {
 
 TEST_F(OwnClockTest, closingTheWindow_closesTheEngineTrace_andEndsTheApplication) {
     engine.trace_file_name = dir + "/closing.trace";
-    RVSyncTraceFile();  // opens it before the reset, as the Debug menu does
+    RVSyncTraceFile(engine);  // opens it before the reset, as the Debug menu does
     button("BitBtnRun")->click();
     tick(100);
     ASSERT_NE(nullptr, engine.trace_file);
@@ -313,13 +314,14 @@ TEST_F(MainWindowTest, traceStreamSubmenu_listsTheStreams_andTracesThem) {
     QAction* second = menu("ItemTraceStream")->actions()[1];
     second->trigger();
     EXPECT_TRUE(second->isChecked());
-    EXPECT_TRUE(RVGetStreamFlags(2) & SF_TRACE);
+    EXPECT_TRUE(RVGetStreamFlags(engine, 2) & SF_TRACE);
     main_window->ItemTraceAllNumberedVariablesClick();
-    for (int stream : {1, 2, 3, 12}) EXPECT_TRUE(RVGetStreamFlags(stream) & SF_TRACE) << stream;
+    for (int stream : {1, 2, 3, 12})
+        EXPECT_TRUE(RVGetStreamFlags(engine, stream) & SF_TRACE) << stream;
     main_window->ItemTraceAllNumberedVariablesClick();
     EXPECT_TRUE(second->isChecked()) << "it never unchecks";
     second->trigger();
-    EXPECT_FALSE(RVGetStreamFlags(2) & SF_TRACE);
+    EXPECT_FALSE(RVGetStreamFlags(engine, 2) & SF_TRACE);
 
     item("ItemTraceUnnumberedVariables")->trigger();
     EXPECT_TRUE(engine.stream_flags[0] & SF_TRACE);
@@ -392,9 +394,9 @@ TEST_F(MainWindowTest, recordedEngineTrace_replaysWithTheCli) {
     button("BitBtnRun")->click();
     tick(0);
     for (int millis = 10; millis < 1000; millis += 10) tick(millis);
-    SetDetectorState(11, 1);
+    SetDetectorState(engine, 11, 1);
     for (int millis = 0; millis < 1000; millis += 10) tick(millis);
-    SetDetectorState(11, 0);
+    SetDetectorState(engine, 11, 0);
     for (int millis = 0; millis < 1000; millis += 10) tick(millis);
     item("ItemRecordEngineTrace")->trigger();
     EXPECT_FALSE(item("ItemRecordEngineTrace")->isChecked());

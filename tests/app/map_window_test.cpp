@@ -100,13 +100,14 @@ TEST_F(MapWindowTest, detectorBox_setsTheDetectorWhileRunning_onlyShowsItWhilePa
     tick(0);
     EXPECT_FALSE(map_window->edit_mode());
     box(11)->click();
-    EXPECT_EQ(1, RVExportDetector(11));
+    EXPECT_EQ(1, RVExportDetector(engine, 11));
     box(11)->click();
-    EXPECT_EQ(0, RVExportDetector(11));
+    EXPECT_EQ(0, RVExportDetector(engine, 11));
 
     button("BitBtnPause")->click();
     box(11)->click();
-    EXPECT_EQ(0, RVExportDetector(11)) << "editing: the box shows the detector, nothing more";
+    EXPECT_EQ(0, RVExportDetector(engine, 11))
+        << "editing: the box shows the detector, nothing more";
     EXPECT_FALSE(box(11)->isChecked());
 }
 

@@ -43,9 +43,9 @@ TEST_F(ScreenshotTest, mainWindow_afterThirtySecondsOfTheCrossingWithAStreamTrac
     main_window->findChild<QRadioButton*>("RadioGroupSpeedItem5")->click();
     button("BitBtnRun")->click();
     int millis = 0;
-    while (RVGetTime() < 300) {
-        if (RVGetTime() == 50) SetDetectorState(11, 1);
-        if (RVGetTime() == 90) SetDetectorState(11, 0);
+    while (RVGetTime(engine) < 300) {
+        if (RVGetTime(engine) == 50) SetDetectorState(engine, 11, 1);
+        if (RVGetTime(engine) == 90) SetDetectorState(engine, 11, 0);
         tick(millis);
         millis = (millis + 10) % 1000;
     }
@@ -77,7 +77,7 @@ TEST_F(ScreenshotTest, mapWindow_runningTheCrossingWithADetectorTicked) {
     ASSERT_NE(nullptr, detector);
     detector->click();
     int millis = 0;
-    while (RVGetTime() < 250) {
+    while (RVGetTime(engine) < 250) {
         tick(millis);
         millis = (millis + 10) % 1000;
     }

@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 
 #include "app/sumo_protocol.h"
+#include "engine/global_engine.h"
 #include "map/map_widgets.h"
 #include "tests/app/gui_fixture.h"
 
@@ -61,13 +62,13 @@ TEST_F(SumoWindowTest, lightsFirst_stepAnswered_detectorShownOnTheMap) {
     EXPECT_TRUE(pane_has("Connected to 127.0.0.1:"));
     peer->write("step\r\ndetector 1011 occupied\r\n");
     EXPECT_EQ(ALL_RED, line());
-    ASSERT_TRUE(wait_for([&] { return RVExportDetector(11) == 1; }));
+    ASSERT_TRUE(wait_for([&] { return RVExportDetector(engine, 11) == 1; }));
     EXPECT_TRUE(pane_has("Time:   0.1 Made detector 1011 -> 11 active."));
     EXPECT_TRUE(map_window->findChild<DetectorBox*>("CheckBox11")->isChecked());
-    EXPECT_EQ(1, RVGetTime());
+    EXPECT_EQ(1, RVGetTime(engine));
     peer->write("step\r\n");
     EXPECT_EQ(ALL_RED, line());
-    EXPECT_EQ(2, RVGetTime());
+    EXPECT_EQ(2, RVGetTime(engine));
 
     peer->disconnectFromHost();
     EXPECT_TRUE(wait_for([&] { return end_requests > 0; })) << "the end of the connection ends it";

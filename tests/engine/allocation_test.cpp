@@ -31,12 +31,12 @@ TEST_F(AllocationTest, runningAndDetectorChanges_allocateNothingWithoutTraces) {
     ASSERT_EQ(0, load({"%init R05", "%time TG05 30", "%time TY05 20", "%export G05 71",
                        "STG05 .= SD051 . R05", "G05 = TG05", "STY05 .= EG05", "Y05 = TY05",
                        "R05 = G05N . Y05N", "K05 = -(G05 + 2) . D051N + (Y05 <> 1)"}));
-    RVInitialize();
-    RVRunUntil(5);  // the pane's time line now exists
+    RVInitialize(engine);
+    RVRunUntil(engine, 5);  // the pane's time line now exists
     long before = allocations.load();
     for (int i = 0; i < 50; ++i) {
-        SetDetectorState(51, i % 2);
-        RVRunUntil(RVGetTime() + 3);
+        SetDetectorState(engine, 51, i % 2);
+        RVRunUntil(engine, RVGetTime(engine) + 3);
     }
     EXPECT_EQ(0, allocations.load() - before);
     EXPECT_TRUE(recorder.reports.empty());

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -41,7 +42,7 @@ TEST_F(ChecksTest, redStateNotInitialised_isIllDefinedStream_firstOneOnly) {
         SCOPED_TRACE(c.program[0]);
         recorder.reports.clear();
         ASSERT_EQ(load(c.program), 0);
-        EXPECT_EQ(RVInitialize(), c.reports.empty() ? 1 : 0);
+        EXPECT_EQ(RVInitialize(engine), c.reports.empty() ? 1 : 0);
         EXPECT_EQ(report_texts(), c.reports);
     }
 }
@@ -64,7 +65,7 @@ TEST_F(ChecksTest, companionStreams_firstMissingRowIsReported) {
         recorder.reports.clear();
         ASSERT_EQ(load(streams(numbers)), 0);
         const bool pass = *report == '\0';
-        EXPECT_EQ(RVCheckConsistency(), pass ? 1 : 0);
+        EXPECT_EQ(RVCheckConsistency(engine), pass ? 1 : 0);
         EXPECT_EQ(report_texts(),
                   pass ? Lines() : Lines{CONSISTENCY + "Illegal combination: " + report});
     }
@@ -73,10 +74,10 @@ TEST_F(ChecksTest, companionStreams_firstMissingRowIsReported) {
 TEST_F(ChecksTest, consistencyCheck_marksOnlyUnusedStreamWordsAsExisting) {
     ASSERT_EQ(load(streams({5, 6})), 0);
     std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
-    RVSetStreamFlags(6, SF_TRACE);
-    EXPECT_EQ(RVCheckConsistency(), 1);
-    EXPECT_EQ(RVGetStreamFlags(5), SF_EXISTS);
-    EXPECT_EQ(RVGetStreamFlags(6), SF_TRACE);
+    RVSetStreamFlags(engine, 6, SF_TRACE);
+    EXPECT_EQ(RVCheckConsistency(engine), 1);
+    EXPECT_EQ(RVGetStreamFlags(engine, 5), SF_EXISTS);
+    EXPECT_EQ(RVGetStreamFlags(engine, 6), SF_TRACE);
 }
 
 TEST_F(ChecksTest, sanityFindings_reportedAndCountedAsAsked) {
@@ -106,11 +107,11 @@ TEST_F(ChecksTest, sanityFindings_reportedAndCountedAsAsked) {
         SCOPED_TRACE(testing::PrintToString(c.program));
         recorder.reports.clear();
         ASSERT_EQ(load(c.program), 0);
-        EXPECT_EQ(check_sanity(c.asked), c.found);
+        EXPECT_EQ(check_sanity(engine, c.asked), c.found);
         EXPECT_EQ(report_texts(), c.reports);
         if (c.asked == SANITY_ALL) {
             recorder.reports.clear();
-            EXPECT_EQ(RVCheckConsistency(), c.found == 0 ? 1 : 0);
+            EXPECT_EQ(RVCheckConsistency(engine), c.found == 0 ? 1 : 0);
         }
     }
 }
@@ -121,7 +122,7 @@ TEST_F(ChecksTest, tenUnusedVariables_giveTenReportsEvenAfterNo) {
         program.push_back(std::string("%init Q") + letter + "05");
     ASSERT_EQ(load(program), 0);
     recorder.answers = {false};
-    EXPECT_EQ(RVInitialize(), 0);
+    EXPECT_EQ(RVInitialize(engine), 0);
     std::vector<std::string> expected;
     for (char letter = 'A'; letter <= 'J'; ++letter)
         expected.push_back(SANITY + "Q" + letter + "05 never used.");

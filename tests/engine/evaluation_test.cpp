@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -22,7 +23,7 @@ class EvaluationTest : public EngineTest {
         for (const auto& [name, value] : values)
             if (has_var(name)) var(name).value = value;
     }
-    int eval_first() { return evalrule(engine.rule_table.at(0).code); }
+    int eval_first() { return evalrule(engine, engine.rule_table.at(0).code); }
     // Pane lines without the time text in front.
     Lines traced() const {
         Lines lines;
@@ -122,7 +123,7 @@ TEST_F(EvaluationTest, evaluationHook_getsNameAndResult_butNotForSkippedRules) {
         SCOPED_TRACE(c.rule);
         engine.evaluation_hook = nullptr;
         prepare({c.rule}, {{"X01", c.target}, {"C01", 1}});
-        RVSetStreamFlags(1, SF_TRACE | SF_TRACE_ALL);
+        RVSetStreamFlags(engine, 1, SF_TRACE | SF_TRACE_ALL);
         calls.clear();
         engine.evaluation_hook = [&](const char* name, int value) {
             calls.emplace_back(name, value);
@@ -153,10 +154,10 @@ TEST_F(EvaluationTest, errors_reportRuleWithErrorName_andAssignNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
-        reset_engine_state();
+        reset_engine_state(engine);
         recorder.reports.clear();
         std::vector<std::uint8_t> code = compile(c.rule);
-        EXPECT_EQ(evalrule(code.data()), c.error);
+        EXPECT_EQ(evalrule(engine, code.data()), c.error);
         EXPECT_EQ(report_texts(),
                   Lines{std::string("Configuration Error in evalrule: ") + c.report});
         if (has_var("X01")) {
@@ -169,7 +170,7 @@ TEST_F(EvaluationTest, errors_reportRuleWithErrorName_andAssignNothing) {
     recorder.reports.clear();
     std::vector<std::uint8_t> code = compile("X01 = SA01");
     code[6] = T_CONSTANT;
-    EXPECT_EQ(evalrule(code.data()), 4);
+    EXPECT_EQ(evalrule(engine, code.data()), 4);
     ASSERT_EQ(recorder.reports.size(), 1u);
     EXPECT_EQ(
         recorder.reports[0].text.rfind(
@@ -227,15 +228,15 @@ TEST_F(EvaluationTest, traceLines_followStreamAndVariableFlags) {
         SCOPED_TRACE(std::string(c.rule) + " flags " + std::to_string(c.stream_flags) + "/" +
                      std::to_string(c.variable_flags) + " from " + std::to_string(c.before));
         prepare({"%time TA01 50", c.rule}, {{target, c.before}, {"A01", 5}, {"C01", c.condition}});
-        RVSetStreamFlags(1, static_cast<int>(c.stream_flags));
-        RVSetVariableTrace(target, c.variable_flags);
+        RVSetStreamFlags(engine, 1, static_cast<int>(c.stream_flags));
+        RVSetVariableTrace(engine, target, c.variable_flags);
         eval_first();
         EXPECT_EQ(traced(), c.lines);
     }
 
     // With limit 0 a start is traced even though the value was already equal to the limit.
     prepare({"%time TA01 0", "ITA01 .= C01"}, {{"C01", 1}});
-    RVSetStreamFlags(1, SF_TRACE);
+    RVSetStreamFlags(engine, 1, SF_TRACE);
     eval_first();
     EXPECT_EQ(traced(), Lines{"TA01    <- 0.0  C01."});
 }

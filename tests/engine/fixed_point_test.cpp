@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/test_support.h"
@@ -41,7 +42,7 @@ class FixedPointTest : public EngineTest {
     }
 
     Outcome run(bool skip, int seconds) {
-        reset_engine_state();
+        reset_engine_state(engine);
         reset_reader_state();
         engine.output = OutputState{};
         engine.output.front_end = &recorder;
@@ -56,21 +57,22 @@ class FixedPointTest : public EngineTest {
             out.colours.push_back(std::to_string(engine.current_time) + " " +
                                   std::to_string(stream) + colour);
         };
-        RVSetStreamFlags(1, SF_TRACE);
-        RVSetStreamFlags(31, SF_TRACE);
-        RVInitialize();
+        RVSetStreamFlags(engine, 1, SF_TRACE);
+        RVSetStreamFlags(engine, 31, SF_TRACE);
+        RVInitialize(engine);
         std::vector<Event> events = read_events(dir + "rush-hour.txt", seconds * 10);
         std::size_t next = 0;
         for (int t = 1; t <= seconds * 10; ++t) {
-            RVRunUntil(t);
+            RVRunUntil(engine, t);
             while (next < events.size() && events[next].time <= t) {
-                SetDetectorState(events[next].detector, events[next].state);
+                SetDetectorState(engine, events[next].detector, events[next].state);
                 ++next;
             }
-            if (t % 900 == 0) RVRunUntil(t + 40);  // a catch-up with a growing rate
+            if (t % 900 == 0) RVRunUntil(engine, t + 40);  // a catch-up with a growing rate
         }
         out.pane = pane();
         RVDumpVars(
+            engine,
             [&](const char* text) {
                 out.dump.push_back(text);
                 return true;

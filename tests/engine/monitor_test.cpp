@@ -1,6 +1,7 @@
 // The conflict monitor against the colours a program exports.
 #include "engine/monitor.h"
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -31,16 +32,16 @@ const std::vector<std::string> PROGRAM = {
 TEST_F(MonitorTest, greenTooSoonAfterConflictingGreen_isReportedWithShortfall) {
     ASSERT_EQ(0, load(PROGRAM));
     watch();
-    RVInitialize();
-    SetDetectorState(11, 1);
-    RVRunUntil(10);
-    SetDetectorState(11, 0);  // 01 out of green at 1.0
-    RVRunUntil(35);
-    SetDetectorState(21, 1);  // 02 green at 3.5: 25 tenths after, 5 short
-    RVRunUntil(40);
-    SetDetectorState(21, 0);
-    RVRunUntil(60);
-    SetDetectorState(11, 1);  // 01 green at 6.0: 20 tenths after 02, in time
+    RVInitialize(engine);
+    SetDetectorState(engine, 11, 1);
+    RVRunUntil(engine, 10);
+    SetDetectorState(engine, 11, 0);  // 01 out of green at 1.0
+    RVRunUntil(engine, 35);
+    SetDetectorState(engine, 21, 1);  // 02 green at 3.5: 25 tenths after, 5 short
+    RVRunUntil(engine, 40);
+    SetDetectorState(engine, 21, 0);
+    RVRunUntil(engine, 60);
+    SetDetectorState(engine, 11, 1);  // 01 green at 6.0: 20 tenths after 02, in time
     EXPECT_EQ(1, conflict_monitor.violations);
     bool found = false;
     for (const std::string& line : pane())
@@ -57,11 +58,11 @@ TEST_F(MonitorTest, conflictingGreensTogether_areReportedAndWaitsMeasured) {
     conflict_monitor.on_violation = [&](std::int32_t time, int a, int b, std::int32_t s) {
         seen.emplace_back(time, a * 100 + b, s);
     };
-    RVInitialize();
-    RVRunUntil(5);
-    SetDetectorState(11, 1);
-    RVRunUntil(12);
-    SetDetectorState(21, 1);
+    RVInitialize(engine);
+    RVRunUntil(engine, 5);
+    SetDetectorState(engine, 11, 1);
+    RVRunUntil(engine, 12);
+    SetDetectorState(engine, 21, 1);
     EXPECT_EQ((std::vector<std::tuple<int, int, int>>{{12, 102, 30}}), seen);
     EXPECT_EQ(0, conflict_monitor.longest_wait[1]);  // green at once
     conflict_monitor.on_violation = nullptr;

@@ -1,6 +1,7 @@
 // Variable names and rule code: how rule texts compile, print back, and fail.
 #include <cstring>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -12,7 +13,7 @@ class NamesAndCode : public EngineTest {
     std::string round_trip(const std::string& text, int* result = nullptr) {
         engine.rule_table_exists = true;
         auto code = compile(text, result);
-        return printrule(code.data(), false);
+        return printrule(engine, code.data(), false);
     }
 };
 
@@ -44,7 +45,7 @@ TEST_F(NamesAndCode, getname_readsNumbersDetectorsAndMovesNegation) {
         std::string text = c.text;
         char name[NAME_LENGTH + 2];
         int number = -1;
-        EXPECT_EQ(c.consumed, getname(text.data(), name, &number)) << c.text;
+        EXPECT_EQ(c.consumed, getname(engine, text.data(), name, &number)) << c.text;
         EXPECT_STREQ(c.name, name) << c.text;
         EXPECT_EQ(c.number, number) << c.text;
         EXPECT_EQ(c.after, text) << c.text;
@@ -56,8 +57,8 @@ TEST_F(NamesAndCode, badNames_areReportedAndRefused) {
     std::string n05 = "N05 + 1", six = "ABCDEF = 1";
     char name[NAME_LENGTH + 2];
     int number = 0;
-    EXPECT_EQ(0, getname(n05.data(), name, &number));
-    EXPECT_EQ(0, getname(six.data(), name, &number));
+    EXPECT_EQ(0, getname(engine, n05.data(), name, &number));
+    EXPECT_EQ(0, getname(engine, six.data(), name, &number));
     EXPECT_EQ(
         (std::vector<std::string>{"Configuration Error in getname: Bad variable name: N05 + 1.\n",
                                   "Configuration Error in getname: Bad variable name: ABCDEF.\n"}),
@@ -65,39 +66,40 @@ TEST_F(NamesAndCode, badNames_areReportedAndRefused) {
 }
 
 TEST_F(NamesAndCode, variables_getKindsFlagsAndPrintedForms) {
-    Variable* timer = install_variable("TOFF", 0, 0);
-    Variable* detector = install_variable("D1", 5, 0);
-    Variable* plain = install_variable("D", 5, 0);
+    Variable* timer = install_variable(engine, "TOFF", 0, 0);
+    Variable* detector = install_variable(engine, "D1", 5, 0);
+    Variable* plain = install_variable(engine, "D", 5, 0);
     EXPECT_EQ(V_TIMER, timer->flags);
     EXPECT_EQ(-1, timer->limit);
     EXPECT_EQ(V_DETECTOR, detector->flags);
     EXPECT_EQ(0u, plain->flags);
-    EXPECT_STREQ("D051", format_variable(detector, FormatMode::PLAIN));
-    EXPECT_STREQ("D05", format_variable(plain, FormatMode::PLAIN));
-    Variable* k = install_variable("K", 5, 0);
+    EXPECT_STREQ("D051", format_variable(engine, detector, FormatMode::PLAIN));
+    EXPECT_STREQ("D05", format_variable(engine, plain, FormatMode::PLAIN));
+    Variable* k = install_variable(engine, "K", 5, 0);
     k->value = 1;
     k->flags |= V_START;
     k->modify_time = 123;
-    EXPECT_STREQ("K05<1S> (12.3)", format_variable(k, FormatMode::DUMP));
-    EXPECT_STREQ("K05N", format_variable(k, FormatMode::NEGATED));
-    EXPECT_STREQ("ITG05", format_variable(install_variable("TG", 5, 0), FormatMode::PREFIX_I));
-    EXPECT_STREQ("<null>", format_variable(nullptr, FormatMode::PLAIN));
-    EXPECT_EQ(k, install_variable("K", 5, 0));  // found, not made again
-    EXPECT_EQ(nullptr, find_variable("K", 6));
+    EXPECT_STREQ("K05<1S> (12.3)", format_variable(engine, k, FormatMode::DUMP));
+    EXPECT_STREQ("K05N", format_variable(engine, k, FormatMode::NEGATED));
+    EXPECT_STREQ("ITG05", format_variable(engine, install_variable(engine, "TG", 5, 0),
+                                          FormatMode::PREFIX_I));
+    EXPECT_STREQ("<null>", format_variable(engine, nullptr, FormatMode::PLAIN));
+    EXPECT_EQ(k, install_variable(engine, "K", 5, 0));  // found, not made again
+    EXPECT_EQ(nullptr, find_variable(engine, "K", 6));
 }
 
 TEST_F(NamesAndCode, locations_areRecordedOnceAndPrinted) {
     engine.source.file_open = true;
     engine.source.file_name = "x.rvc";
     engine.source.line = 7;
-    EXPECT_STREQ("x.rvc (7) ", current_location());
+    EXPECT_STREQ("x.rvc (7) ", current_location(engine));
     engine.source.macro_open = true;
     engine.source.macro_path = "m.mac";
     engine.source.macro_line = 2;
-    Variable* v = install_variable("X", 0, LOC_SET);
+    Variable* v = install_variable(engine, "X", 0, LOC_SET);
     EXPECT_EQ("x.rvc (7) m.mac (2) ", v->set_location);
     engine.source.line = 9;
-    install_variable("X", 0, LOC_SET | LOC_CLEAR);
+    install_variable(engine, "X", 0, LOC_SET | LOC_CLEAR);
     EXPECT_EQ("x.rvc (7) m.mac (2) ", v->set_location);
     EXPECT_EQ("x.rvc (9) m.mac (2) ", v->clear_location);
 }
@@ -153,16 +155,16 @@ TEST_F(NamesAndCode, secondRuleOnOneSide_isReportedInTheCountingPassOnly) {
     engine.source.line = 1;
     std::string a = "X = A", b = "x = b";
     std::uint8_t code[RULE_CODE_SIZE];
-    tokenize(a.data(), code, sizeof code);
+    tokenize(engine, a.data(), code, sizeof code);
     engine.source.line = 2;
-    tokenize(b.data(), code, sizeof code);
+    tokenize(engine, b.data(), code, sizeof code);
     ASSERT_EQ(1u, recorder.reports.size());
     EXPECT_EQ(
         "Configuration Error in tokenize: file c.rvc (2) : X = B\r\nconflicts with file c.rvc (1) ",
         recorder.reports[0].text);
     engine.rule_table_exists = true;
     std::string c = "X .= C";
-    tokenize(c.data(), code, sizeof code);
+    tokenize(engine, c.data(), code, sizeof code);
     EXPECT_EQ(1u, recorder.reports.size());
 }
 
@@ -172,24 +174,25 @@ TEST_F(NamesAndCode, tokenize_neverWritesPastItsBufferAndTellsTheSize) {
     std::vector<std::uint8_t> buffer(RULE_CODE_SIZE + 16, 0xEE);
     std::size_t needed = 0;
     std::string text = rule;
-    EXPECT_EQ(TOKENIZE_ERROR, tokenize(text.data(), buffer.data(), RULE_CODE_SIZE, &needed));
+    EXPECT_EQ(TOKENIZE_ERROR,
+              tokenize(engine, text.data(), buffer.data(), RULE_CODE_SIZE, &needed));
     EXPECT_EQ(5u + 6u + 200u * 7u + 1u, needed);
     EXPECT_EQ(0, buffer[0]);  // an empty error record, not a code without its end
     for (std::size_t i = RULE_CODE_SIZE; i < buffer.size(); ++i) EXPECT_EQ(0xEE, buffer[i]);
-    EXPECT_EQ(E_ASSIGNMENT, evalrule(buffer.data()));
+    EXPECT_EQ(E_ASSIGNMENT, evalrule(engine, buffer.data()));
 }
 
 TEST_F(NamesAndCode, printrule_cutsAtTheLimitAndReportsOnce) {
     std::string rule = "X = A";
     for (int i = 0; i < 140; ++i) rule += " + LONGA" + std::to_string(10 + i % 80);
     std::vector<std::uint8_t> code(1541, 0);
-    tokenize(rule.data(), code.data(), code.size());
-    const char* text = printrule(code.data(), true);
+    tokenize(engine, rule.data(), code.data(), code.size());
+    const char* text = printrule(engine, code.data(), true);
     EXPECT_EQ(PRINT_LIMIT, std::strlen(text));
     EXPECT_EQ(std::vector<std::string>{"Configuration Error in printrule: Rule too complex."},
               report_texts());
     const std::uint8_t odd[] = {T_VALUE, 99, T_END};
-    EXPECT_STREQ("<unknown token: 0b><unknown token: 63>", printrule(odd, false));
+    EXPECT_STREQ("<unknown token: 0b><unknown token: 63>", printrule(engine, odd, false));
 }
 
 }  // namespace

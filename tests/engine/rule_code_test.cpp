@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -46,12 +47,12 @@ TEST_F(RuleCode, assignmentForms_giveTheirKindSidesAndHeader) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        free_variables();
+        free_variables(engine);
         int result = -1;
         auto code = compile(c.text, &result);
         EXPECT_EQ(TOKENIZE_OK, result);
         EXPECT_EQ(c.kind, code[0]);
-        EXPECT_STREQ(c.printed, printrule(code.data(), false));
+        EXPECT_STREQ(c.printed, printrule(engine, code.data(), false));
         const Variable& t = var(c.target);
         EXPECT_EQ(c.sets, (t.flags & V_HAS_SET_RULE) != 0);
         EXPECT_EQ(c.clears, (t.flags & V_HAS_CLEAR_RULE) != 0);
@@ -64,7 +65,7 @@ TEST_F(RuleCode, assignmentForms_giveTheirKindSidesAndHeader) {
 TEST_F(RuleCode, ruleText_isRewrittenInPlace_andEveryOperandMentionCounts) {
     std::string text = "xn05 = a + a . sa . ea . an";
     std::uint8_t code[RULE_CODE_SIZE];
-    EXPECT_EQ(TOKENIZE_OK, tokenize(text.data(), code, sizeof code));
+    EXPECT_EQ(TOKENIZE_OK, tokenize(engine, text.data(), code, sizeof code));
     EXPECT_EQ("X05N = A + A . SA . EA . AN", text);
     EXPECT_EQ(5, var("A").ref_count);
     EXPECT_EQ(0, var("X05").ref_count);
@@ -93,7 +94,7 @@ TEST_F(RuleCode, brokenRules_becomeErrorRecordsWithTheirTexts) {
         auto code = compile(c.text, &result);
         EXPECT_EQ(c.result, result);
         EXPECT_EQ(c.first, code[0]);
-        EXPECT_STREQ(c.printed, printrule(code.data(), false));
+        EXPECT_STREQ(c.printed, printrule(engine, code.data(), false));
         EXPECT_EQ(c.reports, recorder.reports.size());
     }
 }
@@ -132,7 +133,7 @@ TEST_F(RuleCode, secondRuleOnASide_isReportedInTheCountingPassOnly) {
     };
     for (const auto& c : cases) {
         for (bool filling : {false, true}) {
-            free_variables();
+            free_variables(engine);
             recorder.reports.clear();
             engine.rule_table_exists = filling;
             for (std::size_t i = 0; i < c.rules.size(); ++i) {
@@ -149,7 +150,7 @@ TEST_F(RuleCode, constants_upTo2147483647_areLittleEndian) {
     auto code = compile("Y = 2147483647 + 007");
     const std::uint8_t largest[] = {T_VALUE, T_CONSTANT, 0xFF, 0xFF, 0xFF, 0x7F, T_PLUS};
     EXPECT_EQ(0, std::memcmp(largest, &code[FIRST_TOKEN], sizeof largest));
-    EXPECT_STREQ("Y=2147483647+7", printrule(code.data(), false));
+    EXPECT_STREQ("Y=2147483647+7", printrule(engine, code.data(), false));
     for (const char* text : {"Y = 99999999999999999999999", "Y = A + 4294967296"}) {
         recorder.reports.clear();
         int result = -1;
@@ -158,7 +159,7 @@ TEST_F(RuleCode, constants_upTo2147483647_areLittleEndian) {
         EXPECT_EQ(std::vector<std::string>{"Configuration Error in tokenize: Constant too large."},
                   report_texts());
     }
-    EXPECT_STREQ("Y=A+", printrule(code.data(), false));  // ended where it stood
+    EXPECT_STREQ("Y=A+", printrule(engine, code.data(), false));  // ended where it stood
 }
 
 TEST_F(RuleCode, operatorSpellings_giveTheirTokens) {
@@ -185,10 +186,10 @@ TEST_F(RuleCode, printrule_verboseShowsOperandValuesAndEdges_andUnknownBytes) {
     var("K").value = 1;
     var("K").flags |= V_END;
     var("X").value = 9;
-    EXPECT_STREQ("X=A[3SE].SB[0S]+EC[-2]+KN[1E]", printrule(code.data(), true));
-    EXPECT_STREQ("A.SB+EC+KN", printrule(&code[FIRST_TOKEN], false));
+    EXPECT_STREQ("X=A[3SE].SB[0S]+EC[-2]+KN[1E]", printrule(engine, code.data(), true));
+    EXPECT_STREQ("A.SB+EC+KN", printrule(engine, &code[FIRST_TOKEN], false));
     const std::uint8_t odd[] = {T_PLUS, 0xFF, T_CLOSE, 0x07, T_END};
-    EXPECT_STREQ("+<unknown token: ff>)<unknown token: 07>", printrule(odd, false));
+    EXPECT_STREQ("+<unknown token: ff>)<unknown token: 07>", printrule(engine, odd, false));
 }
 
 TEST_F(RuleCode, printrule_cutsAt1000CharactersWithOneReportPerCall) {
@@ -196,11 +197,11 @@ TEST_F(RuleCode, printrule_cutsAt1000CharactersWithOneReportPerCall) {
     while (exact.size() + 11 <= PRINT_LIMIT) exact += "+1000000000";
     exact += "+" + std::string(PRINT_LIMIT - exact.size() - 1, '9');
     ASSERT_EQ(PRINT_LIMIT, exact.size());
-    EXPECT_EQ(exact, printrule(compile(exact).data(), false));
+    EXPECT_EQ(exact, printrule(engine, compile(exact).data(), false));
     EXPECT_TRUE(recorder.reports.empty());
     auto longer = compile(exact + "9");
     for (std::size_t call = 1; call <= 2; ++call) {
-        EXPECT_EQ(exact, printrule(longer.data(), false));
+        EXPECT_EQ(exact, printrule(engine, longer.data(), false));
         EXPECT_EQ(call, recorder.reports.size());
     }
     EXPECT_EQ("Configuration Error in printrule: Rule too complex.", recorder.reports[0].text);
@@ -212,21 +213,21 @@ TEST_F(RuleCode, tokenize_keepsToItsCapacity_andACodeThatDoesNotFitIsAnEmptyReco
         std::vector<std::uint8_t> buffer(RULE_CODE_SIZE, 0xEE);
         std::string text = rule;
         std::size_t needed = 0;
-        const int full = tokenize(text.data(), buffer.data(), buffer.size(), &needed);
+        const int full = tokenize(engine, text.data(), buffer.data(), buffer.size(), &needed);
         ASSERT_GT(needed, 1u);
         EXPECT_EQ(0, buffer[needed - 1]);
         for (std::size_t capacity : {needed, needed - 1}) {
             std::fill(buffer.begin(), buffer.end(), 0xEE);
             std::size_t again = 0;
             text = rule;
-            const int result = tokenize(text.data(), buffer.data(), capacity, &again);
+            const int result = tokenize(engine, text.data(), buffer.data(), capacity, &again);
             EXPECT_EQ(needed, again);
             EXPECT_EQ(buffer.end(), std::find_if(buffer.begin() + capacity, buffer.end(),
                                                  [](std::uint8_t b) { return b != 0xEE; }));
             EXPECT_EQ(capacity == needed ? full : TOKENIZE_ERROR, result);
             if (capacity < needed) {
                 EXPECT_EQ(0, buffer[0]);
-                EXPECT_EQ(E_ASSIGNMENT, evalrule(buffer.data()));
+                EXPECT_EQ(E_ASSIGNMENT, evalrule(engine, buffer.data()));
             }
         }
     }
@@ -235,7 +236,7 @@ TEST_F(RuleCode, tokenize_keepsToItsCapacity_andACodeThatDoesNotFitIsAnEmptyReco
 TEST_F(RuleCode, emptyText_isAProgramError) {
     std::string text;
     std::uint8_t code[RULE_CODE_SIZE];
-    tokenize(text.data(), code, sizeof code);
+    tokenize(engine, text.data(), code, sizeof code);
     EXPECT_EQ(std::vector<std::string>{"Program Error in tokenize: Internal error, null argument."},
               report_texts());
     EXPECT_TRUE(engine.output.end_requested);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -22,8 +23,8 @@ class TimeStepTest : public EngineTest {
 
 TEST_F(TimeStepTest, initTimerLimitTwenty_holdsNineteenAfterReset_andTracesInitializers) {
     ASSERT_EQ(load({"%time TA05 20", "%init TA05", "%init G05", "ITA05 .= D051 . G05"}), 0);
-    RVSetStreamFlags(5, SF_TRACE);
-    ASSERT_EQ(RVInitialize(), 1);
+    RVSetStreamFlags(engine, 5, SF_TRACE);
+    ASSERT_EQ(RVInitialize(engine), 1);
     EXPECT_EQ(var("TA05").value, 19);
     EXPECT_EQ(pane(), (std::vector<std::string>{"Time:   0.0 TA05 <- 19  (initializer)",
                                                 "Time:   0.0 G05 <- 1  (initializer)"}));
@@ -31,8 +32,8 @@ TEST_F(TimeStepTest, initTimerLimitTwenty_holdsNineteenAfterReset_andTracesIniti
 
 TEST_F(TimeStepTest, failedConsistencyCheck_stopsBeforeTickAndInitializerLines) {
     ASSERT_EQ(load({"%time TA05 20", "%init TA05", "R05 = D051 . TA05"}), 0);
-    RVSetStreamFlags(5, SF_TRACE);
-    EXPECT_EQ(RVInitialize(), 0);
+    RVSetStreamFlags(engine, 5, SF_TRACE);
+    EXPECT_EQ(RVInitialize(engine), 0);
     EXPECT_EQ(report_texts(),
               std::vector<std::string>{
                   "Configuration Error in RVCheckConsistency: Ill-defined stream: 05."});
@@ -45,51 +46,51 @@ TEST_F(TimeStepTest, reset_exportsColoursOfInitialisedExportedVariablesOnly) {
     ASSERT_EQ(load({"%init G05", "%export G05 G", "%export Y05 Y", "Y05 = G05N"}), 0);
     record_colours();
     engine.trace_file_name = path;
-    RVRunUntil(0);  // opens the trace file, runs no step
-    ASSERT_EQ(RVInitialize(), 1);
+    RVRunUntil(engine, 0);  // opens the trace file, runs no step
+    ASSERT_EQ(RVInitialize(engine), 1);
     EXPECT_EQ(colours, (std::vector<std::pair<int, char>>{{5, 'G'}}));
     EXPECT_EQ(read_file(path), "     0\t05\tG\n");
 }
 
 TEST_F(TimeStepTest, reset_dropsExpiryPendingFromBeforeIt) {
     ASSERT_EQ(load({"%time TA05 2", "ITA05 .= D051"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
-    SetDetectorState(51, 1);
-    RVRunUntil(2);
+    ASSERT_EQ(RVInitialize(engine), 1);
+    SetDetectorState(engine, 51, 1);
+    RVRunUntil(engine, 2);
     ASSERT_TRUE(var("TA05").flags & V_EXPIRED);
-    ASSERT_EQ(RVInitialize(), 1);
-    RVRunUntil(1);
+    ASSERT_EQ(RVInitialize(engine), 1);
+    RVRunUntil(engine, 1);
     EXPECT_EQ(var("TA05").flags & (V_EXPIRED | V_END), 0u);
 }
 
 TEST_F(TimeStepTest, rate_staysOneWhileLagAtMostEleven_climbsWhenFarBehind_landsOnTarget) {
     ASSERT_EQ(load({"K01 = D011"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
+    ASSERT_EQ(RVInitialize(engine), 1);
     std::vector<int> steps;
-    engine.evaluation_hook = [&](const char*, int) { steps.push_back(RVGetTime()); };
-    RVRunUntil(12);
+    engine.evaluation_hook = [&](const char*, int) { steps.push_back(RVGetTime(engine)); };
+    RVRunUntil(engine, 12);
     EXPECT_EQ(steps, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    EXPECT_EQ(RVGetRate(), 1);
+    EXPECT_EQ(RVGetRate(engine), 1);
     EXPECT_EQ(pane(), std::vector<std::string>{"Time:   1.2 "});  // one line, rewritten
 
-    ASSERT_EQ(RVInitialize(), 1);
+    ASSERT_EQ(RVInitialize(engine), 1);
     steps.clear();
-    RVRunUntil(100);  // the last step is shortened to land on the target
+    RVRunUntil(engine, 100);  // the last step is shortened to land on the target
     EXPECT_EQ(steps, (std::vector<int>{1, 3, 6, 10, 15, 21, 28, 36, 45, 55, 66, 78, 90, 100}));
-    EXPECT_EQ(RVGetTime(), 100);
-    EXPECT_EQ(RVGetRate(), 10);  // kept for the next call
+    EXPECT_EQ(RVGetTime(engine), 100);
+    EXPECT_EQ(RVGetRate(engine), 10);  // kept for the next call
 }
 
 TEST_F(TimeStepTest, oscillation_stopsAfter35Passes_andNextStepClosesTheLine) {
     ASSERT_EQ(load({"X = XN"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
+    ASSERT_EQ(RVInitialize(engine), 1);
     int evaluations = 0;
     engine.evaluation_hook = [&](const char*, int) { ++evaluations; };
-    RVRunUntil(1);
+    RVRunUntil(engine, 1);
     EXPECT_EQ(evaluations, 35);
     EXPECT_EQ(pane(), std::vector<std::string>{"Time:   0.1 X oscillating "});
-    RVRunUntil(2);
-    RVRunUntil(20);
+    RVRunUntil(engine, 2);
+    RVRunUntil(engine, 20);
     std::vector<std::string> lines = pane();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[1], "Time:   0.2 X oscillating ");
@@ -105,8 +106,8 @@ TEST_F(TimeStepTest, oscillationList_leavesOffNamesBeyondAbout2000Characters) {
             program.push_back(rule);
         }
     ASSERT_EQ(load(program), 0);
-    ASSERT_EQ(RVInitialize(), 1);
-    RVRunUntil(1);
+    ASSERT_EQ(RVInitialize(engine), 1);
+    RVRunUntil(engine, 1);
     ASSERT_EQ(pane().size(), 1u);
     const std::string line = pane()[0], head = "Time:   0.1 ", tail = "oscillating ";
     ASSERT_EQ(line.rfind(head + "QAA01 QAA02 ", 0), 0u);
@@ -120,25 +121,25 @@ TEST_F(TimeStepTest, oscillationList_leavesOffNamesBeyondAbout2000Characters) {
 
 TEST_F(TimeStepTest, timerLimitFive_expiresInTickOfFourthStep_endEdgeInFifth) {
     ASSERT_EQ(load({"%init G01", "%time TA01 5", "ITA01 .= G01", "K01 = K01 + ETA01"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
-    RVSetStreamFlags(1, SF_TRACE);
-    RVRunUntil(1);  // started in the step at 0.1 and counted down in its tick
+    ASSERT_EQ(RVInitialize(engine), 1);
+    RVSetStreamFlags(engine, 1, SF_TRACE);
+    RVRunUntil(engine, 1);  // started in the step at 0.1 and counted down in its tick
     EXPECT_EQ(var("TA01").value, 4);
-    RVRunUntil(4);
+    RVRunUntil(engine, 4);
     EXPECT_EQ(var("TA01").value, 1);
-    RVRunUntil(5);
+    RVRunUntil(engine, 5);
     EXPECT_EQ(var("TA01").value, 0);
     EXPECT_EQ(pane().back(), "Time:   0.5 TA01 expires.");
     EXPECT_EQ(var("K01").value, 0);
-    RVRunUntil(6);
+    RVRunUntil(engine, 6);
     EXPECT_EQ(var("K01").value, 1);
     EXPECT_EQ(var("K01").modify_time, 6);
 }
 
 TEST_F(TimeStepTest, timerWithLimitZero_runsOutInTheStepThatStartedIt) {
     ASSERT_EQ(load({"%init G01", "%time TA01 0", "ITA01 .= G01"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
-    RVRunUntil(1);
+    ASSERT_EQ(RVInitialize(engine), 1);
+    RVRunUntil(engine, 1);
     EXPECT_EQ(var("TA01").value, 0);
     EXPECT_TRUE(var("TA01").flags & V_EXPIRED);
 }
@@ -149,15 +150,15 @@ TEST_F(TimeStepTest, traceFile_logsColourRisesUntilItsNameIsCleared) {
     ASSERT_EQ(load({"%time TA05 3", "%init TA05", "%export Y05 Y", "Y05 = TA05N"}), 0);
     record_colours();
     engine.trace_file_name = path;
-    ASSERT_EQ(RVInitialize(), 1);
-    RVRunUntil(5);
+    ASSERT_EQ(RVInitialize(engine), 1);
+    RVRunUntil(engine, 5);
     EXPECT_EQ(read_file(path), "     3\t05\tY\n");
     EXPECT_EQ(colours, (std::vector<std::pair<int, char>>{{5, 'Y'}}));
 
     engine.trace_file_name.clear();
-    RVSyncTraceFile();  // closes the file
-    ASSERT_EQ(RVInitialize(), 1);
-    RVRunUntil(5);
+    RVSyncTraceFile(engine);  // closes the file
+    ASSERT_EQ(RVInitialize(engine), 1);
+    RVRunUntil(engine, 5);
     EXPECT_EQ(colours.size(), 2u);
     EXPECT_EQ(read_file(path), "     3\t05\tY\n");
 }
@@ -165,10 +166,10 @@ TEST_F(TimeStepTest, traceFile_logsColourRisesUntilItsNameIsCleared) {
 TEST_F(TimeStepTest, traceFileThatCannotBeOpened_isToldOnce) {
     const std::string path = temp_dir() + "/missing/run.trace";
     ASSERT_EQ(load({"K01 = D011"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
+    ASSERT_EQ(RVInitialize(engine), 1);
     engine.trace_file_name = path;
-    RVRunUntil(1);
-    RVRunUntil(2);
+    RVRunUntil(engine, 1);
+    RVRunUntil(engine, 2);
     const std::string told = "Cannot open trace file \"" + path + "\": ";
     std::vector<std::string> lines = pane();
     EXPECT_EQ(
@@ -180,13 +181,13 @@ TEST_F(TimeStepTest, traceFileThatCannotBeOpened_isToldOnce) {
 TEST_F(TimeStepTest, adjustFile_changesTimerLimitsOnlyAndIsDeleted) {
     engine.adjust_file_name = temp_dir() + "/program.adj";
     ASSERT_EQ(load({"%time TG05 20", "ITG05 .= D051", "K05 = D051"}), 0);
-    ASSERT_EQ(RVInitialize(), 1);
+    ASSERT_EQ(RVInitialize(engine), 1);
     write_file(engine.adjust_file_name, "TG05 150\nK05 7\nTG05 -4\nTG05\nnonsense\n");
-    RVRunUntil(1);
+    RVRunUntil(engine, 1);
     EXPECT_EQ(var("TG05").limit, 150);
     EXPECT_EQ(var("K05").limit, 0);
     EXPECT_FALSE(std::filesystem::exists(engine.adjust_file_name));
-    SetDetectorState(51, 1);  // the new limit applies from the next start
+    SetDetectorState(engine, 51, 1);  // the new limit applies from the next start
     EXPECT_EQ(var("TG05").value, 150);
 }
 

@@ -2,6 +2,7 @@
 // locations recorded for the rules that set and clear a variable.
 #include <string>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -39,7 +40,7 @@ TEST_F(Variables, getname_scansNamesNumbersAndDetectors) {
         std::string text = c.text;
         char name[NAME_LENGTH + 2] = "?";
         int number = -1;
-        EXPECT_EQ(c.consumed, getname(text.data(), name, &number)) << c.text;
+        EXPECT_EQ(c.consumed, getname(engine, text.data(), name, &number)) << c.text;
         EXPECT_STREQ(c.name, name) << c.text;
         EXPECT_EQ(c.number, number) << c.text;
         EXPECT_EQ(c.after, text) << c.text;
@@ -48,7 +49,7 @@ TEST_F(Variables, getname_scansNamesNumbersAndDetectors) {
         std::string text = none;
         char name[NAME_LENGTH + 2];
         int number = 0;
-        EXPECT_EQ(0, getname(text.data(), name, &number)) << '"' << none << '"';
+        EXPECT_EQ(0, getname(engine, text.data(), name, &number)) << '"' << none << '"';
     }
     EXPECT_TRUE(recorder.reports.empty());
 }
@@ -64,7 +65,7 @@ TEST_F(Variables, getname_refusesBadNamesWithAReport) {
         std::string scanned = text;
         char name[NAME_LENGTH + 2];
         int number = 0;
-        EXPECT_EQ(0, getname(scanned.data(), name, &number)) << text;
+        EXPECT_EQ(0, getname(engine, scanned.data(), name, &number)) << text;
         ASSERT_EQ(1u, recorder.reports.size()) << text;
         EXPECT_EQ(CONFIGURATION_ERROR, recorder.reports[0].kind);
         EXPECT_EQ(
@@ -85,14 +86,14 @@ TEST_F(Variables, install_derivesTheKindFromTheNameAndAppends) {
         {"D12", 5, 0, 0},         {"DT", 7, 0, 0},          {"X", 0, 0, 0},
     };
     for (const auto& c : cases) {
-        Variable* v = install_variable(c.name, c.number, 0);
+        Variable* v = install_variable(engine, c.name, c.number, 0);
         ASSERT_NE(nullptr, v) << c.name;
         EXPECT_EQ(c.flags, v->flags) << c.name;
         EXPECT_EQ(c.limit, v->limit) << c.name;
         EXPECT_EQ(&engine.variables.back(), v) << c.name;
     }
-    EXPECT_NE(install_variable("X", 5, 0), install_variable("X", 0, 0));
-    EXPECT_STREQ("ABCDE", install_variable("ABCDEFG", 1, 0)->name);
+    EXPECT_NE(install_variable(engine, "X", 5, 0), install_variable(engine, "X", 0, 0));
+    EXPECT_STREQ("ABCDE", install_variable(engine, "ABCDEFG", 1, 0)->name);
 }
 
 TEST_F(Variables, printedForms_putTheNumberBeforeTheFirstDigit) {
@@ -109,27 +110,28 @@ TEST_F(Variables, printedForms_putTheNumberBeforeTheFirstDigit) {
         {"TG1", 5, FormatMode::PREFIX_RI, "RITG051"},
     };
     for (const auto& c : cases)
-        EXPECT_STREQ(c.printed, format_variable(install_variable(c.name, c.number, 0), c.mode))
+        EXPECT_STREQ(c.printed,
+                     format_variable(engine, install_variable(engine, c.name, c.number, 0), c.mode))
             << c.name << c.number;
-    Variable* k = install_variable("K", 5, 0);
+    Variable* k = install_variable(engine, "K", 5, 0);
     k->value = -3;
     k->flags |= V_START | V_END | V_CHANGED | V_EXPORTED;
     k->modify_time = 1005;
-    EXPECT_STREQ("K05<-3SE> (100.5)", format_variable(k, FormatMode::DUMP));
+    EXPECT_STREQ("K05<-3SE> (100.5)", format_variable(engine, k, FormatMode::DUMP));
     k->value = 0;
     k->flags = V_TRACE;
     k->modify_time = 7;
-    EXPECT_STREQ("K05<0> (0.7)", format_variable(k, FormatMode::DUMP));
+    EXPECT_STREQ("K05<0> (0.7)", format_variable(engine, k, FormatMode::DUMP));
 }
 
 TEST_F(Variables, location_dropsTheFilePartOnceTheFileIsReadToItsEnd) {
     engine.source = {true, "x.rvc", 7, true, "SIG.MAC", 12};
-    EXPECT_STREQ("x.rvc (7) SIG.MAC (12) ", current_location());
+    EXPECT_STREQ("x.rvc (7) SIG.MAC (12) ", current_location(engine));
     engine.source.file_open = false;
-    EXPECT_STREQ("SIG.MAC (12) ", current_location());
-    EXPECT_EQ("SIG.MAC (12) ", install_variable("A", 1, LOC_CLEAR)->clear_location);
+    EXPECT_STREQ("SIG.MAC (12) ", current_location(engine));
+    EXPECT_EQ("SIG.MAC (12) ", install_variable(engine, "A", 1, LOC_CLEAR)->clear_location);
     engine.source.macro_open = false;
-    EXPECT_STREQ("", current_location());
+    EXPECT_STREQ("", current_location(engine));
 }
 
 }  // namespace

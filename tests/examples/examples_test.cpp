@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/test_support.h"

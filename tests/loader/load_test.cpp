@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {
@@ -114,9 +115,9 @@ TEST_F(LoadTest, filesThatCannotBeOpened_failTheLoad) {
 TEST_F(LoadTest, detectorTranslation_mapsSimulatorDetectorsToProgramDetectors) {
     put("x.dtl", "117 21 anything\n118 51\n119 11\n");  // found under the lower-case extension
     ASSERT_EQ(1, load_text("A = D021 + D051\n")) << reports();
-    EXPECT_EQ(21, RVTranslateDetector(117));
-    EXPECT_EQ(51, RVTranslateDetector(118));
-    EXPECT_EQ(0, RVTranslateDetector(119));
+    EXPECT_EQ(21, RVTranslateDetector(engine, 117));
+    EXPECT_EQ(51, RVTranslateDetector(engine, 118));
+    EXPECT_EQ(0, RVTranslateDetector(engine, 119));
     // The line is quoted as read; the file may be named by either extension.
     const std::string text = joined(pane());
     EXPECT_TRUE(text.find(dir + "/x.DTL(3): no detector D1 (\"119 11\n\").") != std::string::npos ||
@@ -124,7 +125,7 @@ TEST_F(LoadTest, detectorTranslation_mapsSimulatorDetectorsToProgramDetectors) {
         << text;
     std::filesystem::remove(dir + "/x.dtl");
     ASSERT_EQ(1, load_text("A = D021 + D051\n")) << reports();
-    EXPECT_EQ(0, RVTranslateDetector(117));  // the table is cleared by every load
+    EXPECT_EQ(0, RVTranslateDetector(engine, 117));  // the table is cleared by every load
 }
 
 TEST_F(LoadTest, badDetectorTranslation_failsTheLoad) {
@@ -157,7 +158,7 @@ TEST_F(LoadTest, detectorTranslation_holdsAtMost128Pairs) {
     }
     put("x.DTL", joined({pairs.begin(), pairs.begin() + 128}));
     ASSERT_EQ(1, load_text(program)) << reports();
-    EXPECT_EQ(152, RVTranslateDetector(1152));
+    EXPECT_EQ(152, RVTranslateDetector(engine, 1152));
     put("x.DTL", joined(pairs));
     EXPECT_EQ(0, load_text(program));
     EXPECT_EQ(std::vector<std::string>{"Configuration Error in RVLoadFile: " + dir +
@@ -204,10 +205,10 @@ TEST_F(LoadTest, crossingExample_loadsAndResetsWithoutAnyReport) {
     reader_state.macro.macro_path = macro_path_for(path, (source / "macros").string());
     reader_state.sequence_handler = ReadSequenceSection;
     ASSERT_EQ(1, RVLoadFile(path.c_str())) << reports();
-    EXPECT_EQ(1, RVInitialize());
+    EXPECT_EQ(1, RVInitialize(engine));
     EXPECT_TRUE(recorder.reports.empty()) << reports();
     EXPECT_FALSE(engine.rule_table.empty());
-    EXPECT_EQ(11, RVTranslateDetector(1011));
+    EXPECT_EQ(11, RVTranslateDetector(engine, 1011));
     EXPECT_EQ(6, sequence_model.MaxCFCount);
     EXPECT_EQ(4, sequence_model.ConflictGroupSize);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/test_support.h"
@@ -70,7 +71,7 @@ class LoaderFileTest : public EngineTest {
     std::vector<std::string> rules() {
         std::vector<std::string> printed;
         for (const RuleRecord& r : engine.rule_table)
-            printed.emplace_back(printrule(r.code, false));
+            printed.emplace_back(printrule(engine, r.code, false));
         return printed;
     }
     std::string dump() { return read_file(dir + "/x.rvc_dumpexpr.txt"); }

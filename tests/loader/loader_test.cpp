@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/test_support.h"
@@ -46,7 +47,8 @@ class LoaderTest : public EngineTest {
     }
     std::vector<std::string> rules() {
         std::vector<std::string> printed;
-        for (const RuleRecord& r : engine.rule_table) printed.push_back(printrule(r.code, false));
+        for (const RuleRecord& r : engine.rule_table)
+            printed.push_back(printrule(engine, r.code, false));
         return printed;
     }
     std::string dump() { return read_file(dir + "/x.rvc_dumpexpr.txt"); }
@@ -229,9 +231,9 @@ TEST_F(LoaderTest, sideFileNames_replaceOnlyTheFilesExtension) {
 TEST_F(LoaderTest, detectorTranslation_readsPairsAndStopsAtErrors) {
     write_file(dir + "/x.DTL", "117 21 anything\n118 51\n119 11\n");
     ASSERT_EQ(1, load_file("A = D021 + D051\n")) << testing::PrintToString(report_texts());
-    EXPECT_EQ(21, RVTranslateDetector(117));
-    EXPECT_EQ(51, RVTranslateDetector(118));
-    EXPECT_EQ(0, RVTranslateDetector(119));
+    EXPECT_EQ(21, RVTranslateDetector(engine, 117));
+    EXPECT_EQ(51, RVTranslateDetector(engine, 118));
+    EXPECT_EQ(0, RVTranslateDetector(engine, 119));
     EXPECT_EQ("Time:   0.0 " + dir + "/x.DTL(3): no detector D1 (\"119 11", pane()[1]);
 
     write_file(dir + "/x.DTL", "117 21\n\n");

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {

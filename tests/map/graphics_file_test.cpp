@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/global_engine.h"
 #include "sequence/sequence_glyphs.h"
 #include "tests/support/test_support.h"
 

@@ -1,5 +1,6 @@
 // The message pane and the reports, as users see them: lines with their time text, in-place
 // time lines, joined partial lines, the status bar, and report boxes with their answers.
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

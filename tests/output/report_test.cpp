@@ -2,6 +2,7 @@
 // limit, VISSIM mode, and the terminal front end.
 #include <string>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

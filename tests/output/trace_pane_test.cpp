@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -73,8 +74,8 @@ TEST_F(TracePane, lineRules_joinOverwriteAndBreakLines) {
 }
 
 TEST_F(TracePane, linesAfterARun_carryTheEnginesTimeText) {
-    RVInitialize();
-    RVRunUntil(12);
+    RVInitialize(engine);
+    RVRunUntil(engine, 12);
     ASSERT_EQ(1u, pane().size());  // every step rewrote the one time line
     traceprintf(engine.output, "A\n");
     traceprintf(engine.output, "B\n");

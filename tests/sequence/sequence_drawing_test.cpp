@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "sequence/sequence_display.h"
 #include "tests/loader/loader_file_fixture.h"
 

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/global_engine.h"
+
 namespace ruvalda::test {
 
 namespace {
@@ -14,8 +16,8 @@ Variable* install_printed(const std::string& printed) {
     std::string text = printed;
     char name[NAME_LENGTH + 2];
     int number = 0;
-    if (getname(text.data(), name, &number) == 0) return nullptr;
-    return install_variable(name, number, 0);
+    if (getname(engine, text.data(), name, &number) == 0) return nullptr;
+    return install_variable(engine, name, number, 0);
 }
 
 // Applies one "%init", "%time" or "%export" line; returns false for a rule line.
@@ -45,18 +47,18 @@ bool apply_directive(const std::string& line) {
 }  // namespace
 
 void EngineTest::SetUp() {
-    reset_engine_state();
+    reset_engine_state(engine);
     engine.output = OutputState{};
     engine.output.front_end = &recorder;
 }
 
 void EngineTest::TearDown() {
-    reset_engine_state();
+    reset_engine_state(engine);
     engine.output = OutputState{};
 }
 
 int EngineTest::load(const std::vector<std::string>& lines) {
-    free_variables();
+    free_variables(engine);
     engine.rule_table.clear();
     engine.rule_table_exists = false;
     std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
@@ -65,17 +67,17 @@ int EngineTest::load(const std::vector<std::string>& lines) {
         if (apply_directive(line)) continue;
         std::string text = line;
         std::memset(work, 0, sizeof work);
-        tokenize(text.data(), work, sizeof work);
+        tokenize(engine, text.data(), work, sizeof work);
     }
-    free_variables();
+    free_variables(engine);
     engine.rule_table_exists = true;
     int dropped = 0;
     for (const std::string& line : lines) {
         if (apply_directive(line)) continue;
         std::string text = line;
         RuleRecord record{};
-        tokenize(text.data(), record.code, RULE_CODE_SIZE);
-        if (evalrule(record.code) != 0) {
+        tokenize(engine, text.data(), record.code, RULE_CODE_SIZE);
+        if (evalrule(engine, record.code) != 0) {
             ++dropped;
             continue;
         }
@@ -112,7 +114,7 @@ std::vector<std::string> EngineTest::report_texts() const {
 
 std::vector<std::uint8_t> EngineTest::compile(std::string text, int* result) {
     std::vector<std::uint8_t> code(RULE_CODE_SIZE, 0);
-    int r = tokenize(text.data(), code.data(), code.size());
+    int r = tokenize(engine, text.data(), code.data(), code.size());
     if (result) *result = r;
     return code;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::test {

@@ -86,11 +86,11 @@ TEST_F(SelectFormulaTest, listIsAlphabetical_andTheSettingBoxReadsAndWritesTheSe
 
     choose_variable("A1");
     choose(setting(), 2);
-    EXPECT_EQ(7, RVGetVariableTrace("A1"));
+    EXPECT_EQ(7, RVGetVariableTrace(engine, "A1"));
     EXPECT_EQ(variables()->currentText(), trace_dialog->rememberedVariable);
     QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
     QApplication::sendEvent(setting(), &up);
-    EXPECT_EQ(3, RVGetVariableTrace("A1"));
+    EXPECT_EQ(3, RVGetVariableTrace(engine, "A1"));
 
     choose_variable("D011");  // a detector: no rule assigns it
     EXPECT_EQ(0, setting()->currentIndex());
@@ -110,16 +110,16 @@ TEST_F(SelectFormulaTest, reshowing_reselectsTheLastChanged_whileItsTextIsUnchan
     EXPECT_EQ(1, setting()->currentIndex());
 
     click("BitBtnOK");
-    SetDetectorState(11, 1);  // X becomes 1: its item reads differently now
+    SetDetectorState(engine, 11, 1);  // X becomes 1: its item reads differently now
     item("ItemTraceVariable")->trigger();
     EXPECT_EQ("A", selected_name());
 }
 
 TEST_F(SelectFormulaTest, save_writesTracedVariablesAlphabetically_withCrLf) {
     start_with(PROGRAM);
-    RVSetVariableTrace("ZED", 2);
-    RVSetVariableTrace("A", 4);
-    RVSetVariableTrace("A1", 6);
+    RVSetVariableTrace(engine, "ZED", 2);
+    RVSetVariableTrace(engine, "A", 4);
+    RVSetVariableTrace(engine, "A1", 6);
     choose_variable("A1");
     choose_variable("A");
     EXPECT_EQ(-1, setting()->currentIndex()) << "4 alone has no item";
@@ -149,8 +149,8 @@ TEST_F(SelectFormulaTest, save_writesTracedVariablesAlphabetically_withCrLf) {
 
 TEST_F(SelectFormulaTest, load_appliesLineByLine_andBoxesBadValuesWithTheirLineNumber) {
     start_with(PROGRAM);
-    RVSetVariableTrace("ZED", 6);
-    RVSetVariableTrace("A1", 6);
+    RVSetVariableTrace(engine, "ZED", 6);
+    RVSetVariableTrace(engine, "A1", 6);
     const std::string file = dir + "/set.rts";
     const std::string long_zero = "A1|" + std::string(999, '0') + "x";  // cut before the x
     write_file(file, "A|7\r\nZED|1\r\nA1|x\r\nK05|+2\n\rX|2147483648\r|-2\r\n" + long_zero);
@@ -165,10 +165,10 @@ TEST_F(SelectFormulaTest, load_appliesLineByLine_andBoxesBadValuesWithTheirLineN
     EXPECT_EQ(QStringList({quoted + "(3) (\"A1|x\"", quoted + "(5) (\"\"",
                            quoted + "(6) (\"X|2147483648\""}),
               box_texts());
-    EXPECT_EQ(7, RVGetVariableTrace("A"));
-    EXPECT_EQ(1, RVGetVariableTrace("ZED"));
-    EXPECT_EQ(3, RVGetVariableTrace("K05"));
-    EXPECT_EQ(1, RVGetVariableTrace("A1"));
+    EXPECT_EQ(7, RVGetVariableTrace(engine, "A"));
+    EXPECT_EQ(1, RVGetVariableTrace(engine, "ZED"));
+    EXPECT_EQ(3, RVGetVariableTrace(engine, "K05"));
+    EXPECT_EQ(1, RVGetVariableTrace(engine, "A1"));
     EXPECT_EQ(1u, no_rule_lines().size()) << "line 7 has an empty name";
 
     EXPECT_EQ(0, setting()->currentIndex()) << "shown as before the load";
@@ -178,9 +178,9 @@ TEST_F(SelectFormulaTest, load_appliesLineByLine_andBoxesBadValuesWithTheirLineN
 
 TEST_F(SelectFormulaTest, savedSet_loadsIntoAnotherProgram_unknownNamesGoToThePane) {
     start_with(PROGRAM);
-    RVSetVariableTrace("A", 6);
-    RVSetVariableTrace("A1", 2);
-    RVSetVariableTrace("K05", 2);
+    RVSetVariableTrace(engine, "A", 6);
+    RVSetVariableTrace(engine, "A1", 2);
+    RVSetVariableTrace(engine, "K05", 2);
     const QString set = QString::fromStdString(dir + "/set.rts");
     host.files = {set};
     click("BitBtnSaveTraces");
@@ -192,7 +192,7 @@ TEST_F(SelectFormulaTest, savedSet_loadsIntoAnotherProgram_unknownNamesGoToThePa
     item("ItemTraceVariable")->trigger();
     click("BitBtnLoad");
     EXPECT_EQ(QString::fromStdString(dir + "/other.rts"), host.file_requests.back().file_name);
-    EXPECT_EQ(7, RVGetVariableTrace("A"));
+    EXPECT_EQ(7, RVGetVariableTrace(engine, "A"));
     EXPECT_EQ((std::vector<std::string>{"A1 because there is no formula that might change it",
                                         "K05 because there is no formula that might change it"}),
               no_rule_lines());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/lsa_memory_transport.h"
@@ -248,8 +249,8 @@ TEST_F(LsaTest, controlStep_feedsTranslatedDetectorsRecordsAndWishesPictures) {
         3001, 1999, 1, 3011, 1999, 1, 3001, 2000, 1, 3031, 2000, 100, 9101, 0,    62, 999};
     ASSERT_EQ(poke("Rechnen", step), LSA_FACK);
     EXPECT_EQ(engine.current_time, 124);  // 62 / 5 = 12.4 s
-    EXPECT_EQ(RVExportDetector(11), 1);
-    EXPECT_EQ(RVExportDetector(12), 0);
+    EXPECT_EQ(RVExportDetector(engine, 11), 1);
+    EXPECT_EQ(RVExportDetector(engine, 12), 0);
     EXPECT_EQ(ticked, (std::map<int, int>{{11, 1}}));
     std::fclose(lsa_state.vissimTraceFile);
     lsa_state.vissimTraceFile = nullptr;
@@ -303,8 +304,8 @@ TEST_F(LsaTest, detector2000_isNeverFedEvenWhenTranslated) {
     ASSERT_TRUE(Init_LSAtoSIM(7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     ASSERT_EQ(poke("Rechnen", {3011, 2000, 1, 3011, 1999, 1, 9101, 0, 1, 999}), LSA_FACK);
-    EXPECT_EQ(RVExportDetector(11), 0);
-    EXPECT_EQ(RVExportDetector(12), 1);
+    EXPECT_EQ(RVExportDetector(engine, 11), 0);
+    EXPECT_EQ(RVExportDetector(engine, 12), 1);
     EXPECT_EQ(request().size(), 13u);  // 1000, 1002, 1011, the clear for 1999 and 999
 }
 

@@ -1,0 +1,7 @@
+#include "engine/global_engine.h"
+
+namespace ruvalda {
+
+EngineState engine;
+
+}  // namespace ruvalda

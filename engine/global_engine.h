@@ -1,0 +1,10 @@
+// The one engine of the process, for the code that does not yet pass its controller's engine.
+#pragma once
+
+#include "engine/eval.h"
+
+namespace ruvalda {
+
+extern EngineState engine;
+
+}  // namespace ruvalda
