@@ -428,7 +428,7 @@ class Tool {
                         "block).\n");
             return false;
         }
-        monitor_start(clearance);
+        monitor_start(conflict_monitor, clearance);
         return true;
     }
 

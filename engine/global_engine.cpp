@@ -3,5 +3,6 @@
 namespace ruvalda {
 
 EngineState engine;
+ConflictMonitor conflict_monitor;
 
 }  // namespace ruvalda

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "engine/eval.h"
+#include "engine/monitor.h"
 
 namespace ruvalda {
 
 extern EngineState engine;
+extern ConflictMonitor conflict_monitor;
 
 }  // namespace ruvalda

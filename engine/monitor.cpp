@@ -6,16 +6,15 @@
 
 namespace ruvalda {
 
-ConflictMonitor conflict_monitor;
-
 namespace {
 
-bool conflicting(int s, int t) {
+bool conflicting(ConflictMonitor& conflict_monitor, int s, int t) {
     return conflict_monitor.clearance[s][t] != NO_CONFLICT ||
            conflict_monitor.clearance[t][s] != NO_CONFLICT;
 }
 
-void report(EngineState& engine, const char* what, int s, int t, std::int32_t shortfall) {
+void report(ConflictMonitor& conflict_monitor, EngineState& engine, const char* what, int s, int t,
+            std::int32_t shortfall) {
     ++conflict_monitor.violations;
     const std::int32_t now = engine.current_time;
     traceprintf(engine.output,
@@ -25,16 +24,16 @@ void report(EngineState& engine, const char* what, int s, int t, std::int32_t sh
 }
 
 // Stream t turns green: every conflicting stream must be out of green, for long enough.
-void check_green_start(EngineState& engine, int t) {
+void check_green_start(ConflictMonitor& conflict_monitor, EngineState& engine, int t) {
     ConflictMonitor& m = conflict_monitor;
     const std::int32_t now = engine.current_time;
     for (int s = 0; s < STREAM_COUNT; ++s) {
-        if (s == t || !conflicting(s, t)) continue;
+        if (s == t || !conflicting(conflict_monitor, s, t)) continue;
         std::int32_t needed = std::max(m.clearance[s][t], 0);
         if (m.colour[s] == 'G') {
-            report(engine, "green together", s, t, needed);
+            report(conflict_monitor, engine, "green together", s, t, needed);
         } else if (m.green_end[s] >= 0 && now - m.green_end[s] < needed) {
-            report(engine, "green too soon after each other", s, t,
+            report(conflict_monitor, engine, "green too soon after each other", s, t,
                    needed - (now - m.green_end[s]));
         }
     }
@@ -42,21 +41,22 @@ void check_green_start(EngineState& engine, int t) {
 
 }  // namespace
 
-void monitor_start(const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
+void monitor_start(ConflictMonitor& conflict_monitor,
+                   const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
     auto on_violation = std::move(conflict_monitor.on_violation);
     conflict_monitor = ConflictMonitor{};
     conflict_monitor.on_violation = std::move(on_violation);
     std::copy(&clearance[0][0], &clearance[0][0] + STREAM_COUNT * STREAM_COUNT,
               &conflict_monitor.clearance[0][0]);
     conflict_monitor.active = true;
-    monitor_reset();
+    monitor_reset(conflict_monitor);
 }
 
-void monitor_stop() {
+void monitor_stop(ConflictMonitor& conflict_monitor) {
     conflict_monitor.active = false;
 }
 
-void monitor_reset() {
+void monitor_reset(ConflictMonitor& conflict_monitor) {
     ConflictMonitor& m = conflict_monitor;
     std::fill(std::begin(m.colour), std::end(m.colour), '\0');
     std::fill(std::begin(m.green_end), std::end(m.green_end), -1);
@@ -64,12 +64,13 @@ void monitor_reset() {
     std::fill(std::begin(m.longest_wait), std::end(m.longest_wait), -1);
 }
 
-void monitor_colour(EngineState& engine, int stream, char colour) {
+void monitor_colour(ConflictMonitor& conflict_monitor, EngineState& engine, int stream,
+                    char colour) {
     ConflictMonitor& m = conflict_monitor;
     if (!m.active || stream < 0 || stream >= STREAM_COUNT || m.colour[stream] == colour) return;
     const std::int32_t now = engine.current_time;
     if (colour == 'G') {
-        check_green_start(engine, stream);
+        check_green_start(conflict_monitor, engine, stream);
         if (m.waiting_since[stream] >= 0) {
             m.longest_wait[stream] =
                 std::max(m.longest_wait[stream], now - m.waiting_since[stream]);
@@ -81,7 +82,8 @@ void monitor_colour(EngineState& engine, int stream, char colour) {
     m.colour[stream] = colour;
 }
 
-void monitor_detector(EngineState& engine, int detector, int state) {
+void monitor_detector(ConflictMonitor& conflict_monitor, EngineState& engine, int detector,
+                      int state) {
     ConflictMonitor& m = conflict_monitor;
     const int stream = detector / 10;
     if (!m.active || state != 1 || stream < 0 || stream >= STREAM_COUNT) return;

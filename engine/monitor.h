@@ -29,14 +29,15 @@ struct ConflictMonitor {
         on_violation;
 };
 
-extern ConflictMonitor conflict_monitor;
-
 // Starts watching with this matrix (indexed by stream number), or stops.
-void monitor_start(const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
-void monitor_stop();
+void monitor_start(ConflictMonitor& conflict_monitor,
+                   const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
+void monitor_stop(ConflictMonitor& conflict_monitor);
 // Called by the engine: at every reset, for every exported colour, for every detector change.
-void monitor_reset();
-void monitor_colour(EngineState& engine, int stream, char colour);
-void monitor_detector(EngineState& engine, int detector, int state);
+void monitor_reset(ConflictMonitor& conflict_monitor);
+void monitor_colour(ConflictMonitor& conflict_monitor, EngineState& engine, int stream,
+                    char colour);
+void monitor_detector(ConflictMonitor& conflict_monitor, EngineState& engine, int detector,
+                      int state);
 
 }  // namespace ruvalda

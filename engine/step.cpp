@@ -10,6 +10,7 @@
 #endif
 
 #include "engine/eval.h"
+#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "engine/monitor.h"
 #include "output/output.h"
@@ -182,7 +183,7 @@ void export_colour(EngineState& engine, const Variable& v) {
         std::fprintf(engine.trace_file, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
         engine.trace_file_dirty = true;
     }
-    if (conflict_monitor.active) monitor_colour(engine, v.number, colour);
+    if (conflict_monitor.active) monitor_colour(conflict_monitor, engine, v.number, colour);
     if (engine.colour_callback) engine.colour_callback(v.number, colour);
 }
 
@@ -195,7 +196,7 @@ int RVInitialize(EngineState& engine) {
     ++engine.epoch;
     engine.current_time = 0;
     set_time_text(engine);
-    if (conflict_monitor.active) monitor_reset();
+    if (conflict_monitor.active) monitor_reset(conflict_monitor);
     for (Variable& v : engine.variables) {
         // A pending expiry belongs to the run before the reset, like the edges.
         v.flags &= ~(V_START | V_END | V_EXPIRED);

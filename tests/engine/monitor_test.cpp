@@ -10,7 +10,7 @@ namespace {
 class MonitorTest : public EngineTest {
   protected:
     void TearDown() override {
-        monitor_stop();
+        monitor_stop(conflict_monitor);
         EngineTest::TearDown();
     }
     // Streams 1 and 2 conflict: 30 tenths from 1 to 2, 20 from 2 to 1.
@@ -20,7 +20,7 @@ class MonitorTest : public EngineTest {
             for (auto& c : row) c = NO_CONFLICT;
         clearance[1][2] = 30;
         clearance[2][1] = 20;
-        monitor_start(clearance);
+        monitor_start(conflict_monitor, clearance);
     }
 };
 
