@@ -388,7 +388,7 @@ bool TFormMain::OpenRuvalda() {
     if (trace_dialog_ && trace_dialog_->isVisible()) trace_dialog_->hide();
     reader_state.sequence_handler = ReadSequenceSection;
     engine.evaluation_hook = nullptr;
-    const bool loaded = RVLoadFile(local_path(name).c_str()) != 0;
+    const bool loaded = RVLoadFile(reader_state, engine, local_path(name).c_str()) != 0;
     engine.evaluation_hook = [](const char* printed_name, int value) {
         ShowSequenceState(printed_name, value);
     };

@@ -65,7 +65,7 @@ void BM_LoadControlFile(benchmark::State& state) {
     reader_state.macro.macro_path = fs::path(path).parent_path().string() + "/";
     reader_state.sequence_handler = ReadSequenceSection;
     for (auto _ : state) {
-        if (!RVLoadFile(path.c_str())) state.SkipWithError("load failed");
+        if (!RVLoadFile(reader_state, engine, path.c_str())) state.SkipWithError("load failed");
     }
     state.counters["rules"] = static_cast<double>(engine.rule_table.size());
     state.counters["variables"] = static_cast<double>(engine.variables.size());

@@ -345,7 +345,7 @@ class Tool {
         reader_state.macro.macro_path = macro_path_for(o_.control_file, program_dir());
         reader_state.sequence_handler = ReadSequenceSection;
         engine.evaluation_hook = nullptr;
-        int loaded = RVLoadFile(o_.control_file.c_str());
+        int loaded = RVLoadFile(reader_state, engine, o_.control_file.c_str());
         return loaded && !ended();
     }
 
@@ -422,7 +422,7 @@ class Tool {
 
     static bool start_monitor() {
         static std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
-        if (!declared_clearances(clearance)) {
+        if (!declared_clearances(reader_state, clearance)) {
             traceprintf(engine.output,
                         "Conflict monitor: no clearance matrix (the program has no declaration "
                         "block).\n");

@@ -3,6 +3,7 @@
 namespace ruvalda {
 
 EngineState engine;
+ReaderState reader_state;
 ConflictMonitor conflict_monitor;
 
 }  // namespace ruvalda

@@ -3,10 +3,12 @@
 
 #include "engine/eval.h"
 #include "engine/monitor.h"
+#include "loader/reader.h"
 
 namespace ruvalda {
 
 extern EngineState engine;
+extern ReaderState reader_state;
 extern ConflictMonitor conflict_monitor;
 
 }  // namespace ruvalda

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static ReportRecorder recorder;
     reset_engine_state(engine);
     reset_output_state(engine.output);
-    reset_reader_state();
+    reset_reader_state(reader_state, engine);
     reset_sequence_model();
     recorder.reports.clear();
     engine.output.front_end = &recorder;
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     reader_state.macro.macro_path = work_dir() + "/";
     reader_state.sequence_handler = ReadSequenceSection;
-    if (RVLoadFile((base + ".rvc").c_str())) {
+    if (RVLoadFile(reader_state, engine, (base + ".rvc").c_str())) {
         write_or_remove(base + ".adj", parts[4], !parts[4].empty());
         RVInitialize(engine);
         RVRunUntil(engine, 5);
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RVDumpVars(
             engine, [](const char*) { return true; }, true);
     }
-    reset_reader_state();
+    reset_reader_state(reader_state, engine);
     reset_output_state(engine.output);
     return 0;
 }

@@ -33,7 +33,7 @@ void load_program() {
     put("x.rvc", "G01 = D011\nG02 = D021 + G01\nY05 = G02\n");
     put("x.DTL", "7 11\n12 21\n");
     reader_state.macro.macro_path = dir + "/";
-    if (!RVLoadFile((dir + "/x.rvc").c_str())) std::abort();
+    if (!RVLoadFile(reader_state, engine, (dir + "/x.rvc").c_str())) std::abort();
     engine.colour_callback = record_sumo_colour;
 }
 

@@ -38,7 +38,7 @@ void load_program() {
         std::fclose(f);
     }
     reader_state.macro.macro_path = work_dir() + "/";
-    if (!RVLoadFile(path.c_str())) std::abort();
+    if (!RVLoadFile(reader_state, engine, path.c_str())) std::abort();
 }
 
 }  // namespace

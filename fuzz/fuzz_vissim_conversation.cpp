@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         reader_state.macro.macro_path =
             macro_path_for(control, std::string(RUVALDA_SOURCE_DIR) + "/macros");
         reader_state.sequence_handler = ReadSequenceSection;
-        return RVLoadFile(control.c_str()) != 0;
+        return RVLoadFile(reader_state, engine, control.c_str()) != 0;
     }();
     if (!loaded) return 0;
     recorder.reports.clear();

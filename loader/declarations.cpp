@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "loader/text.h"
 #include "output/output.h"
@@ -14,18 +13,19 @@ namespace ruvalda {
 
 namespace {
 
-DeclarationTables& tables() {
+DeclarationTables& tables(ReaderState& reader_state) {
     return reader_state.declarations;
 }
 
-int position_of(int stream) {
-    for (int i = 0; i < tables().n; ++i)
-        if (tables().streams[i] == stream) return i;
+int position_of(ReaderState& reader_state, int stream) {
+    for (int i = 0; i < tables(reader_state).n; ++i)
+        if (tables(reader_state).streams[i] == stream) return i;
     return -1;
 }
 
-void opening_line(const char* line, const char* after_keyword) {
-    DeclarationTables& t = tables();
+void opening_line(ReaderState& reader_state, EngineState& engine, const char* line,
+                  const char* after_keyword) {
+    DeclarationTables& t = tables(reader_state);
     t.state = 1;
     std::memset(t.conflicts_defined, 0, sizeof t.conflicts_defined);
     std::memset(t.required_defined, 0, sizeof t.required_defined);
@@ -53,8 +53,9 @@ void opening_line(const char* line, const char* after_keyword) {
 }
 
 // Up to n entries after the head; a lone "-" counts as an entry meaning "none".
-void read_row(const char* line, const char* head_end, int* row) {
-    const int n = tables().n;
+void read_row(ReaderState& reader_state, EngineState& engine, const char* line,
+              const char* head_end, int* row) {
+    const int n = tables(reader_state).n;
     const char* c = skip_blanks(head_end);
     int count = 0;
     while ((*c == '-' || (*c >= '0' && *c <= '9')) && count < n) {
@@ -70,7 +71,8 @@ void read_row(const char* line, const char* head_end, int* row) {
                      "Too few values in rule %s.", line);
 }
 
-void conflict_line(const char* line, const char* p) {
+void conflict_line(ReaderState& reader_state, EngineState& engine, const char* line,
+                   const char* p) {
     long stream = 0;
     const char* after = p;
     parse_decimal(p, &stream, &after);
@@ -79,25 +81,27 @@ void conflict_line(const char* line, const char* p) {
                      static_cast<int>(stream));
         return;
     }
-    int s = position_of(static_cast<int>(stream));
+    int s = position_of(reader_state, static_cast<int>(stream));
     if (s < 0) {
         report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Bad conflict: %s (ignored).", line);
         return;
     }
-    if (tables().conflicts_defined[s]) {
+    if (tables(reader_state).conflicts_defined[s]) {
         report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Re-definition of conflicts from stream %d ignored.",
                      static_cast<int>(stream));
         return;
     }
-    tables().conflicts_defined[s] = true;
-    read_row(line, after, tables().conflict[s]);
+    tables(reader_state).conflicts_defined[s] = true;
+    read_row(reader_state, engine, line, after, tables(reader_state).conflict[s]);
 }
 
-void row_line(const char* line, const char* p, bool timer) {
+void row_line(ReaderState& reader_state, EngineState& engine, const char* line, const char* p,
+              bool timer) {
     int k = p[1] - '1';
-    bool& defined = timer ? tables().timer_defined[k] : tables().detector_defined[k];
+    bool& defined =
+        timer ? tables(reader_state).timer_defined[k] : tables(reader_state).detector_defined[k];
     if (defined) {
         report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      timer ? "Re-definition of T%d ignored." : "Re-definition of D%d ignored.",
@@ -105,21 +109,23 @@ void row_line(const char* line, const char* p, bool timer) {
         return;
     }
     defined = true;
-    read_row(line, p + 2, timer ? tables().timer_rows[k] : tables().detector_rows[k]);
+    read_row(reader_state, engine, line, p + 2,
+             timer ? tables(reader_state).timer_rows[k] : tables(reader_state).detector_rows[k]);
 }
 
 // "%tt stream t1 .. tm"; false when the line passes on as a rule.
-bool required_times_line(const char* line, const char* p) {
+bool required_times_line(ReaderState& reader_state, EngineState& engine, const char* line,
+                         const char* p) {
     const char* c = skip_blanks(p + 3);
     long stream = 0;
     if (!(*c >= '0' && *c <= '9') || !parse_decimal(c, &stream, &c)) return false;
-    int s = position_of(static_cast<int>(stream));
+    int s = position_of(reader_state, static_cast<int>(stream));
     if (s < 0) {
         report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Bad stream number: %s (ignored).", line);
         return true;
     }
-    if (tables().required_defined[s]) {
+    if (tables(reader_state).required_defined[s]) {
         report_error(engine.output, CONFIGURATION_ERROR, "dosupermacro",
                      "Re-definition of required timers for stream %d ignored.",
                      static_cast<int>(stream));
@@ -134,18 +140,19 @@ bool required_times_line(const char* line, const char* p) {
         values[i] = static_cast<int>(value);
     }
     if (*skip_blanks(c)) return false;
-    std::memcpy(tables().required[s], values, sizeof(int) * static_cast<std::size_t>(m));
-    tables().required_defined[s] = true;
+    std::memcpy(tables(reader_state).required[s], values,
+                sizeof(int) * static_cast<std::size_t>(m));
+    tables(reader_state).required_defined[s] = true;
     return true;
 }
 
 // Takes a line of the block; false when it passes on.
-bool declaration_line(char* line) {
-    DeclarationTables& t = tables();
+bool declaration_line(ReaderState& reader_state, EngineState& engine, char* line) {
+    DeclarationTables& t = tables(reader_state);
     const char* p = skip_blanks(line);
     if (t.state == 0) {
         if (!starts_with_nocase(p, "%mat")) return false;
-        opening_line(line, p + 4);
+        opening_line(reader_state, engine, line, p + 4);
         return true;
     }
     if (t.state != 1) return false;
@@ -154,7 +161,7 @@ bool declaration_line(char* line) {
         return true;
     }
     if (*p >= '0' && *p <= '9') {
-        conflict_line(line, p);
+        conflict_line(reader_state, engine, line, p);
         return true;
     }
     if (starts_with_nocase(p, "ig")) {
@@ -163,31 +170,32 @@ bool declaration_line(char* line) {
                          "Re-definition of IG ignored.");
         } else {
             t.ig_defined = true;
-            read_row(line, p + 2, t.ig);
+            read_row(reader_state, engine, line, p + 2, t.ig);
         }
         return true;
     }
     if ((starts_with_nocase(p, "t") || starts_with_nocase(p, "d")) && p[1] >= '1' && p[1] <= '9' &&
         p[2] == ' ') {
-        row_line(line, p, p[0] == 'T' || p[0] == 't');
+        row_line(reader_state, engine, line, p, p[0] == 'T' || p[0] == 't');
         return true;
     }
-    if (starts_with_nocase(p, "%tt")) return required_times_line(line, p);
+    if (starts_with_nocase(p, "%tt")) return required_times_line(reader_state, engine, line, p);
     return false;
 }
 
-char* generated(const char* format, ...) __attribute__((format(printf, 1, 2)));
-char* generated(const char* format, ...) {
+char* generated(ReaderState& reader_state, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+char* generated(ReaderState& reader_state, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(tables().output, sizeof tables().output, format, args);
+    std::vsnprintf(tables(reader_state).output, sizeof tables(reader_state).output, format, args);
     va_end(args);
-    return tables().output;
+    return tables(reader_state).output;
 }
 
 // The next generated text at the end of the input, or none.
-char* generate() {
-    DeclarationTables& t = tables();
+char* generate(ReaderState& reader_state, EngineState& engine) {
+    DeclarationTables& t = tables(reader_state);
     const int n = t.n;
     for (int i = 0; i < n; ++i) {
         if (!t.conflicts_defined[i]) {
@@ -197,7 +205,7 @@ char* generate() {
         }
         if (!t.required_defined[i] && t.generation_counter == 0) {
             t.generation_counter = 32767;
-            return generated("%cRequired times for stream %02d not specified.\n",
+            return generated(reader_state, "%cRequired times for stream %02d not specified.\n",
                              static_cast<char>(INCOMPLETE_MARK), t.streams[i]);
         }
     }
@@ -218,7 +226,7 @@ char* generate() {
                 text += piece;
             }
             text += ")";
-            return generated("%.*s", static_cast<int>(TEXT_LENGTH), text.c_str());
+            return generated(reader_state, "%.*s", static_cast<int>(TEXT_LENGTH), text.c_str());
         }
         if (t.conflict[c][tt] < 0) continue;
         int next = 0;
@@ -227,18 +235,18 @@ char* generate() {
                 next = t.streams[d];
                 break;
             }
-        return generated("&Conflict (%02d, %02d, %02d, %d)", t.streams[c], t.streams[tt], next,
-                         t.conflict[c][tt]);
+        return generated(reader_state, "&Conflict (%02d, %02d, %02d, %d)", t.streams[c],
+                         t.streams[tt], next, t.conflict[c][tt]);
     }
     while (t.generation_counter < n * (n + 1) + 18 * n) {
         const int j = t.generation_counter - n * (n + 1), k = j % 9, q = j / 9;
         ++t.generation_counter;
         if (q < n) {
             if (t.detector_defined[k] && t.detector_rows[k][q] >= 0)
-                return generated("&%s (%02d, %d, %d)", "Detector", t.streams[q], k + 1,
-                                 t.detector_rows[k][q]);
+                return generated(reader_state, "&%s (%02d, %d, %d)", "Detector", t.streams[q],
+                                 k + 1, t.detector_rows[k][q]);
         } else if (t.timer_defined[k] && t.timer_rows[k][q - n] >= 0) {
-            return generated("&%s (%02d, %d, %d)", "Timer", t.streams[q - n], k + 1,
+            return generated(reader_state, "&%s (%02d, %d, %d)", "Timer", t.streams[q - n], k + 1,
                              t.timer_rows[k][q - n]);
         }
     }
@@ -247,14 +255,14 @@ char* generate() {
 
 }  // namespace
 
-char* dosupermacro() {
+char* dosupermacro(ReaderState& reader_state, EngineState& engine) {
     for (;;) {
-        char* line = read_raw();
+        char* line = read_raw(reader_state, engine);
         if (!line) {
-            if (tables().state == 0) return nullptr;
-            return generate();
+            if (tables(reader_state).state == 0) return nullptr;
+            return generate(reader_state, engine);
         }
-        if (!declaration_line(line)) return line;
+        if (!declaration_line(reader_state, engine, line)) return line;
     }
 }
 
@@ -262,7 +270,8 @@ char* dosupermacro() {
 
 namespace ruvalda {
 
-bool declared_clearances(std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
+bool declared_clearances(ReaderState& reader_state,
+                         std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]) {
     for (int s = 0; s < STREAM_COUNT; ++s)
         for (int t = 0; t < STREAM_COUNT; ++t) clearance[s][t] = -1;
     const DeclarationTables& d = reader_state.declarations;

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "loader/reader.h"
 #include "loader/text.h"
@@ -52,14 +51,14 @@ bool two_numbers(const char* line, long* first, long* second) {
     return parse_decimal(c, second);
 }
 
-int fail_side_file(std::FILE* f, const char* format, const std::string& name, int line_number,
-                   const char* line) {
+int fail_side_file(EngineState& engine, std::FILE* f, const char* format, const std::string& name,
+                   int line_number, const char* line) {
     std::fclose(f);
     return report_error(engine.output, CONFIGURATION_ERROR, WHERE, format, name.c_str(),
                         line_number, line);
 }
 
-int read_detector_translation(std::string name) {
+int read_detector_translation(EngineState& engine, std::string name) {
     std::FILE* f = open_side_file(name);
     if (!f) return 1;
     char line[PIECE_LENGTH + 1];
@@ -67,7 +66,7 @@ int read_detector_translation(std::string name) {
     for (int number = 1; read_side_line(f, line, sizeof line); ++number) {
         long simulator = 0, detector = 0;
         if (!two_numbers(line, &simulator, &detector))
-            return fail_side_file(f, "%s(%d): bad format (\"%s\").", name, number, line);
+            return fail_side_file(engine, f, "%s(%d): bad format (\"%s\").", name, number, line);
         char digit[2] = {static_cast<char>('0' + (detector % 10 + 10) % 10), '\0'};
         const char detector_name[3] = {'D', digit[0], '\0'};
         if (detector < 0 || detector > 999 ||
@@ -79,8 +78,8 @@ int read_detector_translation(std::string name) {
         }
         for (int i = 0; i < used; ++i)
             if (engine.detector_translation[i][0] == detector)
-                return fail_side_file(f, "%s(%d): duplicate detector translation (\"%s\").", name,
-                                      number, line);
+                return fail_side_file(engine, f, "%s(%d): duplicate detector translation (\"%s\").",
+                                      name, number, line);
         if (used == DETECTOR_TRANSLATIONS) {
             std::fclose(f);
             return report_error(engine.output, CONFIGURATION_ERROR, WHERE,
@@ -95,7 +94,7 @@ int read_detector_translation(std::string name) {
     return 1;
 }
 
-int read_stream_translation(std::string name) {
+int read_stream_translation(ReaderState& reader_state, EngineState& engine, std::string name) {
     int* table = reader_state.stream_translation;
     for (int s = 0; s < LAST_STREAM; ++s) table[s] = s;
     std::FILE* f = open_side_file(name);
@@ -104,38 +103,38 @@ int read_stream_translation(std::string name) {
     for (int number = 1; read_side_line(f, line, sizeof line); ++number) {
         long external = 0, stream = 0;
         if (!two_numbers(line, &external, &stream) || external < 1 || external > 98)
-            return fail_side_file(f, "%s(%d): bad format (\"%s\").", name, number, line);
+            return fail_side_file(engine, f, "%s(%d): bad format (\"%s\").", name, number, line);
         if (stream < 1 || stream > 98)
-            return fail_side_file(f, "%s(%d): stream number out of range (\"%s\").", name, number,
-                                  line);
+            return fail_side_file(engine, f, "%s(%d): stream number out of range (\"%s\").", name,
+                                  number, line);
         if (table[stream] != stream)
-            return fail_side_file(f, "%s(%d): duplicate stream translation (\"%s\").", name, number,
-                                  line);
+            return fail_side_file(engine, f, "%s(%d): duplicate stream translation (\"%s\").", name,
+                                  number, line);
         if (!(engine.stream_flags[stream] & SF_EXISTS))
-            return fail_side_file(f, "%s(%d): nonexistent traffic stream (\"%s\").", name, number,
-                                  line);
+            return fail_side_file(engine, f, "%s(%d): nonexistent traffic stream (\"%s\").", name,
+                                  number, line);
         table[stream] = static_cast<int>(external);
     }
     std::fclose(f);
     return 1;
 }
 
-void close_dump() {
+void close_dump(ReaderState& reader_state) {
     if (reader_state.expression_dump) std::fclose(reader_state.expression_dump);
     reader_state.expression_dump = nullptr;
 }
 
 // Counting pass: compiles every rule once, for the conflict reports and the size check.
-bool count_rules(const char* path, int* count) {
+bool count_rules(ReaderState& reader_state, EngineState& engine, const char* path, int* count) {
     std::uint8_t work[WORK_RECORD_SIZE];
     *count = 0;
-    while (char* text = readin()) {
+    while (char* text = readin(reader_state, engine)) {
         std::memset(work, 0, sizeof work);
         std::size_t needed = 0;
         tokenize(engine, text, work, sizeof work, &needed);
         if (needed > RULE_CODE_SIZE) {
-            closein();
-            close_dump();
+            closein(reader_state, engine);
+            close_dump(reader_state);
             // The last code byte stands just before the end byte.
             report_error(engine.output, CONFIGURATION_ERROR, WHERE,
                          "Rule too large (by about %d characters): \"%s\".",
@@ -150,14 +149,14 @@ bool count_rules(const char* path, int* count) {
 
 // Filling pass: compiles each rule into the table and keeps it when its first evaluation
 // succeeds.
-bool fill_rules(int count) {
+bool fill_rules(ReaderState& reader_state, EngineState& engine, int count) {
     std::uint8_t work[WORK_RECORD_SIZE];
     int i = 0;
-    while (char* text = readin()) {
+    while (char* text = readin(reader_state, engine)) {
         if (i >= count) {
             report_error(engine.output, PROGRAM_ERROR, WHERE,
                          "Internal error: rulenumber > rulecount.");
-            closein();
+            closein(reader_state, engine);
             return false;
         }
         std::memset(work, 0, sizeof work);
@@ -169,7 +168,7 @@ bool fill_rules(int count) {
         else
             ++i;
     }
-    closein();
+    closein(reader_state, engine);
     if (i != count) {
         report_error(engine.output, CONFIGURATION_ERROR, WHERE, "Errors detected.");
         return false;
@@ -192,7 +191,7 @@ std::string dump_file_name(const std::string& path) {
     return path + "_dumpexpr.txt";
 }
 
-int RVLoadFile(const char* path) {
+int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path) {
     std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
     std::memset(engine.detector_translation, 0, sizeof engine.detector_translation);
     std::string dtl_name, stl_name;
@@ -210,18 +209,18 @@ int RVLoadFile(const char* path) {
         return report_error(engine.output, ERROR, WHERE, "Out of memory.");
     }
 
-    close_dump();
+    close_dump(reader_state);
     reader_state.expression_dump = std::fopen(reader_state.expression_dump_name.c_str(), "w");
     if (!reader_state.expression_dump)
         return report_error(engine.output, ERROR, WHERE, "Cannot open file %s: %s.",
                             reader_state.expression_dump_name.c_str(), std::strerror(errno));
-    if (!openin(path)) {
-        close_dump();
+    if (!openin(reader_state, engine, path)) {
+        close_dump(reader_state);
         return 0;
     }
     int count = 0;
-    if (!count_rules(path, &count)) return 0;
-    closein();
+    if (!count_rules(reader_state, engine, path, &count)) return 0;
+    closein(reader_state, engine);
     std::FILE* dump = reader_state.expression_dump;
     reader_state.expression_dump = nullptr;
     if (std::fclose(dump) != 0)
@@ -236,12 +235,12 @@ int RVLoadFile(const char* path) {
     }
     engine.rule_table_exists = true;
     free_variables(engine);
-    if (!openin(path)) return 0;
-    if (!fill_rules(count)) return 0;
+    if (!openin(reader_state, engine, path)) return 0;
+    if (!fill_rules(reader_state, engine, count)) return 0;
 
-    if (!read_detector_translation(dtl_name)) return 0;
+    if (!read_detector_translation(engine, dtl_name)) return 0;
     for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
-    if (!read_stream_translation(stl_name)) return 0;
+    if (!read_stream_translation(reader_state, engine, stl_name)) return 0;
     ++engine.epoch;  // the directives changed flags and limits
     traceprintf(engine.output, "Ruvalda file loaded.\n");
     return 1;

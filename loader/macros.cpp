@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "loader/text.h"
 #include "output/output.h"
@@ -16,7 +15,7 @@ namespace {
 
 constexpr char PATH_SEPARATOR = std::filesystem::path::preferred_separator;
 
-MacroState& macro() {
+MacroState& macro(ReaderState& reader_state) {
     return reader_state.macro;
 }
 
@@ -28,9 +27,9 @@ std::string lower_case(std::string text) {
 
 // Opens name.mac in the first folder of the macro path that holds it. File names are looked
 // up in lower case; the folders keep their case. An empty entry stands for the current folder.
-bool open_macro_file(const std::string& name) {
+bool open_macro_file(ReaderState& reader_state, EngineState& engine, const std::string& name) {
     const std::string file = lower_case(name) + ".mac";
-    const std::string& list = macro().macro_path;
+    const std::string& list = macro(reader_state).macro_path;
     std::size_t start = 0;
     for (;;) {
         std::size_t end = list.find(';', start);
@@ -39,7 +38,7 @@ bool open_macro_file(const std::string& name) {
         if (!path.empty() && path.back() != PATH_SEPARATOR && path.back() != '/')
             path += PATH_SEPARATOR;
         path += file;
-        if ((macro().file = std::fopen(path.c_str(), "rb"))) {
+        if ((macro(reader_state).file = std::fopen(path.c_str(), "rb"))) {
             engine.source.macro_path = path;
             return true;
         }
@@ -49,7 +48,8 @@ bool open_macro_file(const std::string& name) {
 }
 
 // Arguments after the "(": each runs to the next ","; with none left, to the next ")".
-void read_arguments(const char* line, const char* open) {
+void read_arguments(ReaderState& reader_state, EngineState& engine, const char* line,
+                    const char* open) {
     const char* p = open + 1;
     int slot = 1;
     for (;;) {
@@ -58,7 +58,7 @@ void read_arguments(const char* line, const char* open) {
         if (!end) end = std::strchr(p, ')');
         if (!end) break;
         std::size_t length = static_cast<std::size_t>(end - p);
-        char* target = macro().args[slot];
+        char* target = macro(reader_state).args[slot];
         if (length > MACRO_ARGUMENT_LENGTH) {
             report_error(engine.output, CONFIGURATION_ERROR, "domacro",
                          "Macro argument \"%*.*s\" too long.", 1, static_cast<int>(length), p);
@@ -75,11 +75,11 @@ void read_arguments(const char* line, const char* open) {
         }
         ++slot;
     }
-    for (; slot <= MACRO_SLOTS; ++slot) macro().args[slot][0] = '\0';
+    for (; slot <= MACRO_SLOTS; ++slot) macro(reader_state).args[slot][0] = '\0';
 }
 
 // Starts the macro of a call line; false when the call is dropped.
-bool start_macro(char* line) {
+bool start_macro(ReaderState& reader_state, EngineState& engine, char* line) {
     char* amp = std::strchr(line, '&');
     char* open = std::strchr(amp, '(');
     if (!open) {
@@ -95,20 +95,20 @@ bool start_macro(char* line) {
     std::string name(amp + 1, length);
     std::size_t blank = name.find_first_of(" \t");
     if (blank != std::string::npos) name.resize(blank);
-    if (!open_macro_file(name)) {
+    if (!open_macro_file(reader_state, engine, name)) {
         report_error(engine.output, ERROR, "domacro", "Cannot open macrofile \"%s\".",
                      name.c_str());
         return false;
     }
-    read_arguments(line, open);
+    read_arguments(reader_state, engine, line, open);
     engine.source.macro_line = 0;
     engine.source.macro_open = true;
     return true;
 }
 
 // Copies one macro line into the expansion buffer with its parameters put in.
-char* expand_line(const char* line) {
-    char* out = macro().expansion;
+char* expand_line(ReaderState& reader_state, EngineState& engine, const char* line) {
+    char* out = macro(reader_state).expansion;
     std::size_t n = 0;
     bool cut = false;
     auto put = [&](const char* text, std::size_t length, const char* message) {
@@ -127,7 +127,7 @@ char* expand_line(const char* line) {
             continue;
         }
         if (c[1] >= '1' && c[1] <= '9') {
-            const char* arg = macro().args[c[1] - '0'];
+            const char* arg = macro(reader_state).args[c[1] - '0'];
             put(arg, std::strlen(arg), "Expanded macro is too long.");
             ++c;
             continue;
@@ -142,9 +142,9 @@ char* expand_line(const char* line) {
     return out;
 }
 
-void close_macro() {
-    std::fclose(macro().file);
-    macro().file = nullptr;
+void close_macro(ReaderState& reader_state, EngineState& engine) {
+    std::fclose(macro(reader_state).file);
+    macro(reader_state).file = nullptr;
     engine.source.macro_open = false;
 }
 
@@ -159,26 +159,27 @@ std::string macro_path_for(const std::string& control_file, const std::string& p
     return first + ";" + second;
 }
 
-char* domacro() {
+char* domacro(ReaderState& reader_state, EngineState& engine) {
     for (;;) {
-        if (macro().file) {
-            while (read_piece(macro().file, macro().line, sizeof macro().line)) {
+        if (macro(reader_state).file) {
+            while (read_piece(macro(reader_state).file, macro(reader_state).line,
+                              sizeof macro(reader_state).line)) {
                 ++engine.source.macro_line;
-                if (char* comment = std::strchr(macro().line, '#')) *comment = '\0';
-                if (is_blank_text(macro().line)) continue;
-                return expand_line(macro().line);
+                if (char* comment = std::strchr(macro(reader_state).line, '#')) *comment = '\0';
+                if (is_blank_text(macro(reader_state).line)) continue;
+                return expand_line(reader_state, engine, macro(reader_state).line);
             }
-            close_macro();
+            close_macro(reader_state, engine);
         }
-        char* line = dosupermacro();
+        char* line = dosupermacro(reader_state, engine);
         if (!line) return nullptr;
         if (*skip_blanks(line) != '&') {
             std::size_t length = strnlen(line, TEXT_LENGTH);
-            std::memcpy(macro().expansion, line, length);
-            macro().expansion[length] = '\0';
-            return macro().expansion;
+            std::memcpy(macro(reader_state).expansion, line, length);
+            macro(reader_state).expansion[length] = '\0';
+            return macro(reader_state).expansion;
         }
-        start_macro(line);
+        start_macro(reader_state, engine, line);
     }
 }
 

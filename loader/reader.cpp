@@ -6,36 +6,33 @@
 #include <cstring>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "loader/text.h"
 #include "output/output.h"
 
 namespace ruvalda {
 
-ReaderState reader_state;
-
 namespace {
 
-int& line_number() {
+int& line_number(EngineState& engine) {
     return engine.source.line;
 }
 
 // Read to its end: locations no longer name the control file (the calls generated from the
 // declarations come after it).
-void end_of_input() {
+void end_of_input(ReaderState& reader_state, EngineState& engine) {
     reader_state.input_ended = true;
     engine.source.file_open = false;
 }
 
-void close_macro_file() {
+void close_macro_file(ReaderState& reader_state, EngineState& engine) {
     if (reader_state.macro.file) std::fclose(reader_state.macro.file);
     reader_state.macro.file = nullptr;
     engine.source.macro_open = false;
 }
 
 // "# ruvalda-version=" with the number from the comment's 19th character on.
-void check_version(const char* comment) {
+void check_version(ReaderState& reader_state, EngineState& engine, const char* comment) {
     if (std::strncmp(comment, "# ruvalda-versio", 16) != 0) return;
     long version = 0;
     if (std::strlen(comment) < 18 || !parse_decimal(comment + 18, &version)) {
@@ -47,14 +44,14 @@ void check_version(const char* comment) {
         report_error(engine.output, ERROR, "read_raw",
                      "%s(%d):\n Error: this program supports only RUVALDA files of version "
                      "%d.\n File %s is of version %d.",
-                     engine.source.file_name.c_str(), line_number(), SUPPORTED_VERSION,
+                     engine.source.file_name.c_str(), line_number(engine), SUPPORTED_VERSION,
                      engine.source.file_name.c_str(), static_cast<int>(version));
         reader_state.version_warned = true;
     }
 }
 
 // The comment line after the phase-timer header: one column per tab-ended run longer than one.
-void count_columns(const char* comment) {
+void count_columns(ReaderState& reader_state, EngineState& engine, const char* comment) {
     int count = 0, run = 0;
     for (const char* c = comment; *c; ++c) {
         if (*c == '\t') {
@@ -67,7 +64,7 @@ void count_columns(const char* comment) {
     if (count > MAX_REQUIRED_TIMES) {
         report_error(engine.output, CONFIGURATION_ERROR, "read_raw",
                      "%s(%d): too many required-time columns (maximum is %d).",
-                     engine.source.file_name.c_str(), line_number(), MAX_REQUIRED_TIMES);
+                     engine.source.file_name.c_str(), line_number(engine), MAX_REQUIRED_TIMES);
         count = MAX_REQUIRED_TIMES;
     }
     reader_state.phase_timer_count = count;
@@ -78,7 +75,8 @@ bool is_sequence_marker(const char* comment) {
            std::strncmp(comment, "# sequence", 10) == 0;
 }
 
-void dump_write(const char* format, const char* text) {
+void dump_write(ReaderState& reader_state, EngineState& engine, const char* format,
+                const char* text) {
     std::FILE* dump = reader_state.expression_dump;
     if (!dump) return;
     if (std::fprintf(dump, format, text) < 0)
@@ -87,7 +85,7 @@ void dump_write(const char* format, const char* text) {
 }
 
 // Reads the variable name of a directive; the word is upper-cased in place first.
-Variable* directive_variable(char* text, char** after) {
+Variable* directive_variable(EngineState& engine, char* text, char** after) {
     char* word = skip_blanks(text);
     for (char* c = word; *c && !is_blank(*c); ++c)
         if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
@@ -134,14 +132,14 @@ Directive directive_of(const char* text, std::size_t* keyword_length) {
 
 enum class DirectiveResult { NOT_A_DIRECTIVE, DONE, OUT_OF_MEMORY, BAD_NAME };
 
-DirectiveResult apply_directive(char* text) {
+DirectiveResult apply_directive(EngineState& engine, char* text) {
     std::size_t length = 0;
     Directive d = directive_of(text, &length);
     if (d == Directive::NONE) return DirectiveResult::NOT_A_DIRECTIVE;
     char* after = nullptr;
     char* name_start = skip_blanks(text + length);
     std::size_t reports = engine.output.reports_made;
-    Variable* v = directive_variable(text + length, &after);
+    Variable* v = directive_variable(engine, text + length, &after);
     if (!v) {
         // A bad name was reported; only a failed install ends the input.
         return engine.output.reports_made != reports ? DirectiveResult::BAD_NAME
@@ -173,7 +171,7 @@ DirectiveResult apply_directive(char* text) {
 }
 
 // The "%if" flags and their test; *rest receives where the conditioned text begins.
-bool condition_holds(char* text, char** rest) {
+bool condition_holds(EngineState& engine, char* text, char** rest) {
     bool any_digit = false, true_digit = false, s = false, e = false, used = false, negated = false;
     char* c = text;
     for (;; ++c) {
@@ -225,15 +223,15 @@ bool condition_holds(char* text, char** rest) {
 
 }  // namespace
 
-void reset_reader_state() {
-    closein();
-    close_macro_file();
+void reset_reader_state(ReaderState& reader_state, EngineState& engine) {
+    closein(reader_state, engine);
+    close_macro_file(reader_state, engine);
     if (reader_state.expression_dump) std::fclose(reader_state.expression_dump);
     reader_state = ReaderState{};
 }
 
-int openin(const char* path) {
-    closein();
+int openin(ReaderState& reader_state, EngineState& engine, const char* path) {
+    closein(reader_state, engine);
     reader_state.control_file = std::fopen(path, "rb");
     if (!reader_state.control_file) {
         report_error(engine.output, ERROR, "openin", "Cannot open file %s: %s.", path,
@@ -242,20 +240,20 @@ int openin(const char* path) {
     }
     engine.source.file_name.assign(path, strnlen(path, FILE_NAME_LENGTH));
     engine.source.file_open = true;
-    line_number() = 0;
+    line_number(engine) = 0;
     reader_state.input_ended = false;
-    close_macro_file();
+    close_macro_file(reader_state, engine);
     reader_state.declarations.state = 0;
     return 1;
 }
 
-void closein() {
+void closein(ReaderState& reader_state, EngineState& engine) {
     if (reader_state.control_file) std::fclose(reader_state.control_file);
     reader_state.control_file = nullptr;
     engine.source.file_open = false;
 }
 
-char* read_raw() {
+char* read_raw(ReaderState& reader_state, EngineState& engine) {
     if (!reader_state.control_file) {
         report_error(engine.output, PROGRAM_ERROR, "read_raw", "openin not called.");
         return nullptr;
@@ -264,30 +262,30 @@ char* read_raw() {
     char* line = reader_state.line;
     while (!reader_state.input_ended) {
         if (!read_piece(reader_state.control_file, line, sizeof reader_state.line)) {
-            end_of_input();
+            end_of_input(reader_state, engine);
             break;
         }
-        ++line_number();
+        ++line_number(engine);
         if (header_seen) counting = true;
         char* comment = std::strchr(line, '#');
         if (comment) {
-            check_version(comment);
+            check_version(reader_state, engine, comment);
             if (is_sequence_marker(comment)) {
                 if (!reader_state.sequence_handler) {
                     report_error(engine.output, ERROR, "read_raw",
                                  "%s(%d): No handler for \"Sequence\" active.",
-                                 engine.source.file_name.c_str(), line_number());
+                                 engine.source.file_name.c_str(), line_number(engine));
                     continue;
                 }
-                reader_state.sequence_handler(reader_state.control_file, &line_number());
-                if (line_number() < 0) {
-                    end_of_input();
+                reader_state.sequence_handler(reader_state.control_file, &line_number(engine));
+                if (line_number(engine) < 0) {
+                    end_of_input(reader_state, engine);
                     break;
                 }
             }
             if (std::strncmp(comment, "# PHASE TIMERS IN TENTH OF SECONDS", 34) == 0)
                 header_seen = true;
-            if (counting) count_columns(comment);
+            if (counting) count_columns(reader_state, engine, comment);
             *comment = '\0';
         }
         if (!is_blank_text(line)) return line;
@@ -295,22 +293,23 @@ char* read_raw() {
     return nullptr;
 }
 
-char* readin() {
+char* readin(ReaderState& reader_state, EngineState& engine) {
     for (;;) {
-        char* text = domacro();
+        char* text = domacro(reader_state, engine);
         if (!text) return nullptr;
         for (;;) {
             char* p = skip_blanks(text);
-            if (*p == '%') dump_write("# Macro \"%s\"\n", text);
+            if (*p == '%') dump_write(reader_state, engine, "# Macro \"%s\"\n", text);
             if (starts_with_nocase(p, "%if")) {
                 char* rest = nullptr;
-                if (!condition_holds(p + 3, &rest)) {
-                    dump_write("%s", "# Preceding rule not taken\n");
+                if (!condition_holds(engine, p + 3, &rest)) {
+                    dump_write(reader_state, engine, "%s", "# Preceding rule not taken\n");
                     text = nullptr;
                     break;
                 }
                 std::memmove(text, rest, std::strlen(rest) + 1);
-                dump_write("# preceding rule taken, resulting code \"%s\"\n", text);
+                dump_write(reader_state, engine, "# preceding rule taken, resulting code \"%s\"\n",
+                           text);
                 // A condition with nothing behind it leaves no rule (an empty rule text would
                 // be an internal error of the compiler).
                 if (is_blank_text(text)) {
@@ -319,13 +318,13 @@ char* readin() {
                 }
                 continue;
             }
-            DirectiveResult result = apply_directive(p);
+            DirectiveResult result = apply_directive(engine, p);
             if (result == DirectiveResult::OUT_OF_MEMORY) return nullptr;
             if (result != DirectiveResult::NOT_A_DIRECTIVE) {
                 text = nullptr;
                 break;
             }
-            dump_write("%s\n", text);
+            dump_write(reader_state, engine, "%s\n", text);
             return text;
         }
     }

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/global_engine.h"
+#include "engine/eval.h"
 #include "engine/streams.h"
 
 namespace ruvalda {
@@ -71,17 +71,15 @@ struct ReaderState {
     int stream_translation[LAST_STREAM] = {};
 };
 
-extern ReaderState reader_state;
-
 // Back to program start; closes open files.
-void reset_reader_state();
+void reset_reader_state(ReaderState& reader_state, EngineState& engine);
 
-int openin(const char* path);
-void closein();
-char* read_raw();
-char* dosupermacro();
-char* domacro();
-char* readin();
+int openin(ReaderState& reader_state, EngineState& engine, const char* path);
+void closein(ReaderState& reader_state, EngineState& engine);
+char* read_raw(ReaderState& reader_state, EngineState& engine);
+char* dosupermacro(ReaderState& reader_state, EngineState& engine);
+char* domacro(ReaderState& reader_state, EngineState& engine);
+char* readin(ReaderState& reader_state, EngineState& engine);
 
 // The macro search path for a control file: its folder (the current folder when the path has
 // none), then the folder of the program.
@@ -91,11 +89,12 @@ std::string macro_path_for(const std::string& control_file, const std::string& p
 std::string side_file_name(const std::string& path, const char* extension);
 std::string dump_file_name(const std::string& path);
 
-int RVLoadFile(const char* path);
+int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path);
 
 // The clearance matrix of the last declaration block read, by stream number: entry [s][t] the
 // tenths from the end of the green of s to the start of the green of t, -1 where they do not
 // conflict. False when the file had no declaration block.
-bool declared_clearances(std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
+bool declared_clearances(ReaderState& reader_state,
+                         std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
 
 }  // namespace ruvalda

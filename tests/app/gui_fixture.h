@@ -50,7 +50,7 @@ class GuiTest : public ::testing::Test {
         reset_engine_state(engine);
         reset_output_state(engine.output);
         reset_app_state();
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         reset_vissim();
         set_dialog_host(&host);
         dir = temp_dir();

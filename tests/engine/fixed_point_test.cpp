@@ -37,20 +37,20 @@ std::vector<Event> read_events(const std::string& path, int until) {
 class FixedPointTest : public EngineTest {
   protected:
     void TearDown() override {
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         EngineTest::TearDown();
     }
 
     Outcome run(bool skip, int seconds) {
         reset_engine_state(engine);
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         engine.output = OutputState{};
         engine.output.front_end = &recorder;
         const std::string dir = std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/";
         reader_state.macro.macro_path =
             macro_path_for(dir + "crossing.rvc", std::string(RUVALDA_SOURCE_DIR) + "/macros");
         reader_state.sequence_handler = ReadSequenceSection;
-        EXPECT_EQ(1, RVLoadFile((dir + "crossing.rvc").c_str()));
+        EXPECT_EQ(1, RVLoadFile(reader_state, engine, (dir + "crossing.rvc").c_str()));
         engine.skip_fixed_points = skip;
         Outcome out;
         engine.colour_callback = [&](int stream, char colour) {

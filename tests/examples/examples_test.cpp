@@ -35,7 +35,7 @@ std::map<int, int> longest_waits(const std::string& out) {
 class ExampleTest : public EngineTest {
   protected:
     void TearDown() override {
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         EngineTest::TearDown();
     }
 
@@ -45,7 +45,7 @@ class ExampleTest : public EngineTest {
     // once before it in the order of demand, once passing it).
     std::map<int, int> wait_bounds(const std::string& control_file) {
         reader_state.macro.macro_path = macro_path_for(control_file, SOURCE + "/macros");
-        EXPECT_EQ(1, RVLoadFile(control_file.c_str()));
+        EXPECT_EQ(1, RVLoadFile(reader_state, engine, control_file.c_str()));
         const DeclarationTables& d = reader_state.declarations;
         std::map<int, int> cost, bound;
         int total = 0;

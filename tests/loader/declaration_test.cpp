@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {

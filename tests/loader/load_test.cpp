@@ -103,8 +103,8 @@ TEST_F(LoadTest, sideFileNames_replaceTheExtensionOfTheFilesOwnName) {
 }
 
 TEST_F(LoadTest, filesThatCannotBeOpened_failTheLoad) {
-    EXPECT_EQ(0, RVLoadFile((dir + "/none/x.rvc").c_str()));
-    EXPECT_EQ(0, RVLoadFile((dir + "/missing.rvc").c_str()));
+    EXPECT_EQ(0, RVLoadFile(reader_state, engine, (dir + "/none/x.rvc").c_str()));
+    EXPECT_EQ(0, RVLoadFile(reader_state, engine, (dir + "/missing.rvc").c_str()));
     EXPECT_EQ((std::vector<std::string>{"Error in RVLoadFile: Cannot open file " + dir +
                                             "/none/x.rvc_dumpexpr.txt: No such file or directory.",
                                         "Error in openin: Cannot open file " + dir +
@@ -204,7 +204,7 @@ TEST_F(LoadTest, crossingExample_loadsAndResetsWithoutAnyReport) {
     const std::string path = dir + "/crossing.rvc";
     reader_state.macro.macro_path = macro_path_for(path, (source / "macros").string());
     reader_state.sequence_handler = ReadSequenceSection;
-    ASSERT_EQ(1, RVLoadFile(path.c_str())) << reports();
+    ASSERT_EQ(1, RVLoadFile(reader_state, engine, path.c_str())) << reports();
     EXPECT_EQ(1, RVInitialize(engine));
     EXPECT_TRUE(recorder.reports.empty()) << reports();
     EXPECT_FALSE(engine.rule_table.empty());

@@ -23,7 +23,7 @@ class LoaderFileTest : public EngineTest {
 
     void SetUp() override {
         EngineTest::SetUp();
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         reset_sequence_model();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         char name[48];
@@ -35,7 +35,7 @@ class LoaderFileTest : public EngineTest {
         std::filesystem::create_directories(dir);
     }
     void TearDown() override {
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         reset_sequence_model();
         std::filesystem::remove_all(dir);
         EngineTest::TearDown();
@@ -54,18 +54,19 @@ class LoaderFileTest : public EngineTest {
         const std::string path = put("x.rvc", text);
         reader_state.macro.macro_path = macro_path_for(path, dir + "/program");
         reader_state.sequence_handler = ReadSequenceSection;
-        return RVLoadFile(path.c_str());
+        return RVLoadFile(reader_state, engine, path.c_str());
     }
     // Every text a stage hands on for one pass over the control file.
-    std::vector<std::string> pull(const std::string& text, char* (*stage)(),
+    std::vector<std::string> pull(const std::string& text,
+                                  char* (*stage)(ReaderState&, EngineState&),
                                   const std::string& name = "x.rvc") {
         const std::string path = put(name, text);
         if (reader_state.macro.macro_path.empty())
             reader_state.macro.macro_path = macro_path_for(path, dir + "/program");
         std::vector<std::string> texts;
-        if (!openin(path.c_str())) return texts;
-        while (const char* t = stage()) texts.emplace_back(t);
-        closein();
+        if (!openin(reader_state, engine, path.c_str())) return texts;
+        while (const char* t = stage(reader_state, engine)) texts.emplace_back(t);
+        closein(reader_state, engine);
         return texts;
     }
     std::vector<std::string> rules() {

@@ -30,12 +30,12 @@ class LoaderTest : public EngineTest {
 
     void SetUp() override {
         EngineTest::SetUp();
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         reset_sequence_model();
         reader_state.sequence_handler = ReadSequenceSection;
     }
     void TearDown() override {
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         std::filesystem::remove_all(dir);
         EngineTest::TearDown();
     }
@@ -43,7 +43,7 @@ class LoaderTest : public EngineTest {
     int load_file(const std::string& text, const std::string& name = "x.rvc") {
         write_file(dir + "/" + name, text);
         reader_state.macro.macro_path = macro_path_for(dir + "/" + name, dir + "/program");
-        return RVLoadFile((dir + "/" + name).c_str());
+        return RVLoadFile(reader_state, engine, (dir + "/" + name).c_str());
     }
     std::vector<std::string> rules() {
         std::vector<std::string> printed;
@@ -215,7 +215,7 @@ TEST_F(LoaderTest, longControlFileName_isCutInMessagesButStillRead) {
     std::filesystem::create_directories(deep);
     write_file(deep + "/x.rvc", "# Sequence\nX = 1\n");
     reader_state.sequence_handler = nullptr;
-    ASSERT_EQ(1, RVLoadFile((deep + "/x.rvc").c_str()));
+    ASSERT_EQ(1, RVLoadFile(reader_state, engine, (deep + "/x.rvc").c_str()));
     EXPECT_EQ("Error in read_raw: " + (deep + "/x.rvc").substr(0, 100) +
                   "(1): No handler for \"Sequence\" active.",
               report_texts().front());

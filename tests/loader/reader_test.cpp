@@ -17,9 +17,10 @@ class ReaderTest : public LoaderFileTest {
     std::vector<Line> raw_lines(const std::string& text) {
         std::vector<Line> lines;
         put("x.rvc", text);
-        if (!openin((dir + "/x.rvc").c_str())) return lines;
-        while (const char* line = read_raw()) lines.emplace_back(line, engine.source.line);
-        closein();
+        if (!openin(reader_state, engine, (dir + "/x.rvc").c_str())) return lines;
+        while (const char* line = read_raw(reader_state, engine))
+            lines.emplace_back(line, engine.source.line);
+        closein(reader_state, engine);
         return lines;
     }
 };

@@ -61,7 +61,7 @@ class LsaTest : public test::EngineTest {
         reset_lsa_puff();
         lsa_fehl_state.box = nullptr;
         reset_lsa_fehl();
-        reset_reader_state();
+        reset_reader_state(reader_state, engine);
         here.reset();
         EngineTest::TearDown();
     }
@@ -106,7 +106,7 @@ class LsaTest : public test::EngineTest {
         const std::string control = SOURCE + "/examples/crossing/crossing.rvc";
         reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
         reader_state.sequence_handler = ReadSequenceSection;
-        ASSERT_EQ(1, RVLoadFile(control.c_str()));
+        ASSERT_EQ(1, RVLoadFile(reader_state, engine, control.c_str()));
         ASSERT_TRUE(report_texts().empty());
     }
 };
@@ -300,7 +300,7 @@ TEST_F(LsaTest, detector2000_isNeverFedEvenWhenTranslated) {
     test::write_file(dir + "/crossing.DTL", "2000 11\n1999 12\n");
     reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
     reader_state.sequence_handler = ReadSequenceSection;
-    ASSERT_EQ(1, RVLoadFile(control.c_str()));
+    ASSERT_EQ(1, RVLoadFile(reader_state, engine, control.c_str()));
     ASSERT_TRUE(Init_LSAtoSIM(7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     ASSERT_EQ(poke("Rechnen", {3011, 2000, 1, 3011, 1999, 1, 9101, 0, 1, 999}), LSA_FACK);
