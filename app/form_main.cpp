@@ -386,11 +386,11 @@ bool TFormMain::OpenRuvalda() {
     reader_state.macro.macro_path =
         macro_path_for(local_path(name), local_path(QCoreApplication::applicationDirPath()));
     if (trace_dialog_ && trace_dialog_->isVisible()) trace_dialog_->hide();
-    reader_state.sequence_handler = ReadSequenceSection;
+    reader_state.sequence_handler = sequence_reader(sequence_model);
     engine.evaluation_hook = nullptr;
     const bool loaded = RVLoadFile(reader_state, engine, local_path(name).c_str()) != 0;
     engine.evaluation_hook = [](const char* printed_name, int value) {
-        ShowSequenceState(printed_name, value);
+        ShowSequenceState(sequence_display, sequence_model, printed_name, value);
     };
 
     // Whatever ran before ran on the old table, which the load has freed: the next Run or Step

@@ -63,7 +63,7 @@ void BM_LoadControlFile(benchmark::State& state) {
     engine.output.front_end = &recorder;
     const std::string path = write_program(40, 215);
     reader_state.macro.macro_path = fs::path(path).parent_path().string() + "/";
-    reader_state.sequence_handler = ReadSequenceSection;
+    reader_state.sequence_handler = sequence_reader(sequence_model);
     for (auto _ : state) {
         if (!RVLoadFile(reader_state, engine, path.c_str())) state.SkipWithError("load failed");
     }

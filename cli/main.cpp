@@ -343,7 +343,7 @@ class Tool {
 
     bool load() {
         reader_state.macro.macro_path = macro_path_for(o_.control_file, program_dir());
-        reader_state.sequence_handler = ReadSequenceSection;
+        reader_state.sequence_handler = sequence_reader(sequence_model);
         engine.evaluation_hook = nullptr;
         int loaded = RVLoadFile(reader_state, engine, o_.control_file.c_str());
         return loaded && !ended();

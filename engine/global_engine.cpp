@@ -3,6 +3,8 @@
 namespace ruvalda {
 
 EngineState engine;
+SequenceDisplay sequence_display;
+SequenceModel sequence_model;
 ReaderState reader_state;
 ConflictMonitor conflict_monitor;
 

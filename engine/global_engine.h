@@ -4,10 +4,14 @@
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
+#include "sequence/sequence_display.h"
+#include "sequence/sequence_model.h"
 
 namespace ruvalda {
 
 extern EngineState engine;
+extern SequenceDisplay sequence_display;
+extern SequenceModel sequence_model;
 extern ReaderState reader_state;
 extern ConflictMonitor conflict_monitor;
 

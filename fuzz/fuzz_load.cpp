@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reset_engine_state(engine);
     reset_output_state(engine.output);
     reset_reader_state(reader_state, engine);
-    reset_sequence_model();
+    reset_sequence_model(sequence_model);
     recorder.reports.clear();
     engine.output.front_end = &recorder;
 
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     write_or_remove(base + ".STL", parts[3], !parts[3].empty());
 
     reader_state.macro.macro_path = work_dir() + "/";
-    reader_state.sequence_handler = ReadSequenceSection;
+    reader_state.sequence_handler = sequence_reader(sequence_model);
     if (RVLoadFile(reader_state, engine, (base + ".rvc").c_str())) {
         write_or_remove(base + ".adj", parts[4], !parts[4].empty());
         RVInitialize(engine);

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/crossing.rvc";
         reader_state.macro.macro_path =
             macro_path_for(control, std::string(RUVALDA_SOURCE_DIR) + "/macros");
-        reader_state.sequence_handler = ReadSequenceSection;
+        reader_state.sequence_handler = sequence_reader(sequence_model);
         return RVLoadFile(reader_state, engine, control.c_str()) != 0;
     }();
     if (!loaded) return 0;

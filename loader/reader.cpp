@@ -277,7 +277,8 @@ char* read_raw(ReaderState& reader_state, EngineState& engine) {
                                  engine.source.file_name.c_str(), line_number(engine));
                     continue;
                 }
-                reader_state.sequence_handler(reader_state.control_file, &line_number(engine));
+                reader_state.sequence_handler(engine, reader_state.control_file,
+                                              &line_number(engine));
                 if (line_number(engine) < 0) {
                     end_of_input(reader_state, engine);
                     break;

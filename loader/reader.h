@@ -29,7 +29,7 @@ constexpr unsigned char INCOMPLETE_MARK = 153;
 
 // Reads a sequence section from the open control file; advances *line_number per line read
 // and sets it to -1 to end the reading of the file.
-using SequenceHandler = std::function<void(std::FILE* file, int* line_number)>;
+using SequenceHandler = std::function<void(EngineState& engine, std::FILE* file, int* line_number)>;
 
 struct DeclarationTables {
     int streams[MAX_LISTED_STREAMS] = {};

@@ -8,7 +8,6 @@
 #include <list>
 #include <string>
 
-#include "engine/global_engine.h"
 #include "engine/streams.h"
 
 namespace ruvalda {

@@ -4,11 +4,8 @@
 #include <cstdio>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 
 namespace ruvalda {
-
-SequenceDisplay sequence_display;
 
 namespace {
 
@@ -27,17 +24,17 @@ int letter_index(const char* letters, char c) {
 }
 
 // The label of stream s when it exists.
-SequenceLabel* label_of(char tens, char units) {
+SequenceLabel* label_of(SequenceDisplay& sequence_display, char tens, char units) {
     if (!is_digit(tens) || !is_digit(units)) return nullptr;
     SequenceLabel& label = sequence_display.labels[(tens - '0') * 10 + (units - '0')];
     return label.exists ? &label : nullptr;
 }
 
-void notify() {
+void notify(SequenceDisplay& sequence_display) {
     if (sequence_display.changed) sequence_display.changed();
 }
 
-void select_block(int b) {
+void select_block(SequenceDisplay& sequence_display, SequenceModel& sequence_model, int b) {
     SequenceModel& m = sequence_model;
     m.current_block = b;
     sequence_display.frame_visible.fill(false);
@@ -59,16 +56,17 @@ void select_block(int b) {
     int k = 0;
     for (SequenceLabel& label : sequence_display.labels)
         if (label.visible) label.top = sequence_display.label_height * k++ + 10;
-    notify();
+    notify(sequence_display);
 }
 
 }  // namespace
 
-void reset_sequence_display() {
+void reset_sequence_display(SequenceDisplay& sequence_display) {
     sequence_display = SequenceDisplay{};
 }
 
-bool DrawSequence(int image_map_height) {
+bool DrawSequence(SequenceDisplay& sequence_display, SequenceModel& sequence_model,
+                  EngineState& engine, int image_map_height) {
     BuildStreamGlyphs();
     const SequenceModel& m = sequence_model;
     if (m.ConflictGroupSize <= 0) return false;
@@ -108,7 +106,8 @@ bool DrawSequence(int image_map_height) {
     return true;
 }
 
-void ShowSequenceState(const char* name, int value) {
+void ShowSequenceState(SequenceDisplay& sequence_display, SequenceModel& sequence_model,
+                       const char* name, int value) {
     // Called after every evaluation of every rule: the names of interest are told apart by
     // their first character and length before anything else is looked at.
     const char first = name[0];
@@ -120,28 +119,28 @@ void ShowSequenceState(const char* name, int value) {
         if (length != 4) return;
         const int letter = letter_index(STATE_LETTERS, name[1]);
         if (letter < 0) return;
-        SequenceLabel* label = label_of(name[2], name[3]);
+        SequenceLabel* label = label_of(sequence_display, name[2], name[3]);
         if (!label) return;
         char& shown = label->caption[static_cast<std::size_t>(3 + letter)];
         const char wanted = value != 0 ? name[1] : ' ';
         if (shown == wanted) return;
         shown = wanted;
-        if (label->visible) notify();
+        if (label->visible) notify(sequence_display);
         return;
     }
     if (name[1] != 'R') return;
     if (length == 5) {
         if (name[2] != 'V') return;
-        SequenceLabel* label = label_of(name[3], name[4]);
+        SequenceLabel* label = label_of(sequence_display, name[3], name[4]);
         if (!label || label->red == (value == 0)) return;
         label->red = value == 0;
-        if (label->visible) notify();
+        if (label->visible) notify(sequence_display);
         return;
     }
     if (length != 3 || value == 0) return;
     const int block = letter_index(BLOCK_LETTERS, name[2]);
     if (block < 0 || block == sequence_model.current_block) return;
-    select_block(block);
+    select_block(sequence_display, sequence_model, block);
 }
 
 }  // namespace ruvalda

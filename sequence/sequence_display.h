@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
 
@@ -57,18 +56,18 @@ struct SequenceDisplay {
     std::function<void()> changed;
 };
 
-extern SequenceDisplay sequence_display;
-
 // Back to program start: no pictures, no labels, no callback.
-void reset_sequence_display();
+void reset_sequence_display(SequenceDisplay& sequence_display);
 
 // Builds the glyph table and the block pictures from the sequence model; image_map_height is
 // the height of the map picture, which places the labels of new streams. False when the model
 // has no blocks: the previous pictures then stay.
-bool DrawSequence(int image_map_height);
+bool DrawSequence(SequenceDisplay& sequence_display, SequenceModel& sequence_model,
+                  EngineState& engine, int image_map_height);
 
 // The engine's evaluation hook: follows the state letters (GAnn .. GPnn), the stream colours
 // (MRVnn) and the block selection (MRA .. MRW) of the running program.
-void ShowSequenceState(const char* printed_name, int value);
+void ShowSequenceState(SequenceDisplay& sequence_display, SequenceModel& sequence_model,
+                       const char* printed_name, int value);
 
 }  // namespace ruvalda

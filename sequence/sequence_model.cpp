@@ -3,13 +3,10 @@
 #include <cstring>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/text.h"
 #include "output/output.h"
 
 namespace ruvalda {
-
-SequenceModel sequence_model;
 
 namespace {
 
@@ -17,6 +14,7 @@ constexpr const char* WHERE = "Reading RVC File";
 constexpr std::size_t SECTION_LINE = 10000;
 
 struct SectionReader {
+    EngineState& engine;
     std::FILE* file;
     int* line_number;
     char line[SECTION_LINE];
@@ -53,12 +51,13 @@ bool read_group(const char* line, int count, int* entries) {
 
 }  // namespace
 
-void reset_sequence_model() {
+void reset_sequence_model(SequenceModel& sequence_model) {
     sequence_model = SequenceModel{};
 }
 
-void ReadSequenceSection(std::FILE* file, int* line_number) {
-    SectionReader r{file, line_number, {}};
+void ReadSequenceSection(SequenceModel& sequence_model, EngineState& engine, std::FILE* file,
+                         int* line_number) {
+    SectionReader r{engine, file, line_number, {}};
     const int marker_line = *line_number;
     do {
         if (!r.next() || *line_number - marker_line > 6) return r.stop();

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "engine/global_engine.h"
+#include "engine/eval.h"
 #include "engine/streams.h"
 
 namespace ruvalda {
@@ -20,12 +20,17 @@ struct SequenceModel {
     int current_block = -1;
 };
 
-extern SequenceModel sequence_model;
-
-void reset_sequence_model();
+void reset_sequence_model(SequenceModel& sequence_model);
 
 // The loader's sequence handler: reads the section from the open control file, counting the
 // lines it reads in *line_number; sets it to -1 when the rest of the file is not to be read.
-void ReadSequenceSection(std::FILE* file, int* line_number);
+void ReadSequenceSection(SequenceModel& sequence_model, EngineState& engine, std::FILE* file,
+                         int* line_number);
+// The loader's handler of a sequence section, reading it into `model`.
+inline auto sequence_reader(SequenceModel& model) {
+    return [&model](EngineState& engine, std::FILE* file, int* line_number) {
+        ReadSequenceSection(model, engine, file, line_number);
+    };
+}
 
 }  // namespace ruvalda

@@ -5,6 +5,7 @@
 #include <QStatusBar>
 #include <filesystem>
 
+#include "engine/global_engine.h"
 #include "map/map_editor.h"
 #include "map/map_widgets.h"
 #include "sequence/sequence_display.h"
@@ -20,8 +21,8 @@ class MapWindowTest : public GuiTest {
         GuiTest::SetUp();
         reset_map_model();
         reset_map_editor();
-        reset_sequence_model();
-        reset_sequence_display();
+        reset_sequence_model(sequence_model);
+        reset_sequence_display(sequence_display);
     }
     // The crossing example copied into the scratch folder, so saving does not touch it.
     std::string crossing_copy() {

@@ -49,7 +49,7 @@ class FixedPointTest : public EngineTest {
         const std::string dir = std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/";
         reader_state.macro.macro_path =
             macro_path_for(dir + "crossing.rvc", std::string(RUVALDA_SOURCE_DIR) + "/macros");
-        reader_state.sequence_handler = ReadSequenceSection;
+        reader_state.sequence_handler = sequence_reader(sequence_model);
         EXPECT_EQ(1, RVLoadFile(reader_state, engine, (dir + "crossing.rvc").c_str()));
         engine.skip_fixed_points = skip;
         Outcome out;

@@ -203,7 +203,7 @@ TEST_F(LoadTest, crossingExample_loadsAndResetsWithoutAnyReport) {
         std::filesystem::copy_file(source / "examples/crossing" / name, dir + "/" + name);
     const std::string path = dir + "/crossing.rvc";
     reader_state.macro.macro_path = macro_path_for(path, (source / "macros").string());
-    reader_state.sequence_handler = ReadSequenceSection;
+    reader_state.sequence_handler = sequence_reader(sequence_model);
     ASSERT_EQ(1, RVLoadFile(reader_state, engine, path.c_str())) << reports();
     EXPECT_EQ(1, RVInitialize(engine));
     EXPECT_TRUE(recorder.reports.empty()) << reports();

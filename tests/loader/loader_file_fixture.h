@@ -24,7 +24,7 @@ class LoaderFileTest : public EngineTest {
     void SetUp() override {
         EngineTest::SetUp();
         reset_reader_state(reader_state, engine);
-        reset_sequence_model();
+        reset_sequence_model(sequence_model);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         char name[48];
         std::snprintf(name, sizeof name, "/tmp/rvlf-%zx",
@@ -36,7 +36,7 @@ class LoaderFileTest : public EngineTest {
     }
     void TearDown() override {
         reset_reader_state(reader_state, engine);
-        reset_sequence_model();
+        reset_sequence_model(sequence_model);
         std::filesystem::remove_all(dir);
         EngineTest::TearDown();
     }
@@ -53,7 +53,7 @@ class LoaderFileTest : public EngineTest {
     int load_text(const std::string& text) {
         const std::string path = put("x.rvc", text);
         reader_state.macro.macro_path = macro_path_for(path, dir + "/program");
-        reader_state.sequence_handler = ReadSequenceSection;
+        reader_state.sequence_handler = sequence_reader(sequence_model);
         return RVLoadFile(reader_state, engine, path.c_str());
     }
     // Every text a stage hands on for one pass over the control file.

@@ -31,8 +31,8 @@ class LoaderTest : public EngineTest {
     void SetUp() override {
         EngineTest::SetUp();
         reset_reader_state(reader_state, engine);
-        reset_sequence_model();
-        reader_state.sequence_handler = ReadSequenceSection;
+        reset_sequence_model(sequence_model);
+        reader_state.sequence_handler = sequence_reader(sequence_model);
     }
     void TearDown() override {
         reset_reader_state(reader_state, engine);

@@ -83,7 +83,7 @@ TEST_F(ReaderTest, sequenceMarker_callsTheHandlerWhichReadsItsOwnLines) {
                  {"#Sequence", false}, {"# SEQUENCE", false}, {"X = 1 # Sequence", true}};
     for (const auto& c : cases) {
         int calls = 0;
-        reader_state.sequence_handler = [&](std::FILE* file, int* line) {
+        reader_state.sequence_handler = [&](EngineState&, std::FILE* file, int* line) {
             ++calls;
             char buffer[100];
             if (std::fgets(buffer, sizeof buffer, file)) ++*line;  // takes the next line
@@ -93,7 +93,7 @@ TEST_F(ReaderTest, sequenceMarker_callsTheHandlerWhichReadsItsOwnLines) {
         EXPECT_EQ(Line("W = 2", 3), lines.back()) << c.marker;
     }
     // A handler that ends the reading leaves the rest of the file unread.
-    reader_state.sequence_handler = [](std::FILE*, int* line) { *line = -1; };
+    reader_state.sequence_handler = [](EngineState&, std::FILE*, int* line) { *line = -1; };
     EXPECT_EQ((std::vector<Line>{{"X = 1", 1}}), raw_lines("X = 1\n# Sequence\nY = 2\n"));
     EXPECT_TRUE(recorder.reports.empty()) << reports();
 }

@@ -33,12 +33,12 @@ class SequenceDrawingTest : public LoaderFileTest {
     int changes = 0;
     void SetUp() override {
         LoaderFileTest::SetUp();
-        reset_sequence_display();
+        reset_sequence_display(sequence_display);
         BuildStreamGlyphs();
         sequence_display.changed = [this] { ++changes; };
     }
     void TearDown() override {
-        reset_sequence_display();
+        reset_sequence_display(sequence_display);
         LoaderFileTest::TearDown();
     }
     // Columns are blocks, rows conflict groups; the streams exist in the program.
@@ -130,11 +130,11 @@ TEST_F(SequenceDrawingTest, crossingAndBlock_drawTicksAndTheFrameBeforeTheGlyphs
 }
 
 TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawings) {
-    EXPECT_FALSE(DrawSequence(593));  // no blocks yet
+    EXPECT_FALSE(DrawSequence(sequence_display, sequence_model, engine, 593));  // no blocks yet
     EXPECT_TRUE(sequence_display.blocks.empty());
 
     model({{2, 2, 5}, {7, 11, 11}, {0, 63, 3}}, {2, 3, 5, 7, 11});
-    ASSERT_TRUE(DrawSequence(593));
+    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 593));
     EXPECT_EQ(209, sequence_display.panel_height);
     EXPECT_EQ(209, sequence_display.label_panel_top);
     ASSERT_EQ(3u, sequence_display.blocks.size());
@@ -154,11 +154,11 @@ TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawin
     EXPECT_EQ(7 * 10 + 296 - 209, label.top);
     EXPECT_FALSE(sequence_display.labels[63].exists);  // not a stream of the program
 
-    ShowSequenceState("GA07", 0);
-    ShowSequenceState("MRA", 1);
+    ShowSequenceState(sequence_display, sequence_model, "GA07", 0);
+    ShowSequenceState(sequence_display, sequence_model, "MRA", 1);
     ASSERT_TRUE(label.visible);
     model({{7, 9}}, {9});
-    ASSERT_TRUE(DrawSequence(400));
+    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 400));
     EXPECT_EQ("07  FWXP ", label.caption);           // the same label, state letters and place kept
     EXPECT_TRUE(sequence_display.frame_visible[0]);  // the current block stays marked
     EXPECT_EQ(10, label.top);                        // where the selection placed it
@@ -166,15 +166,16 @@ TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawin
     EXPECT_EQ(9 * 10 + 200 - 146, sequence_display.labels[9].top);
     EXPECT_EQ(2u, sequence_display.blocks.size());
 
-    reset_sequence_model();
-    EXPECT_FALSE(DrawSequence(400));  // the pictures of the last drawing stay
+    reset_sequence_model(sequence_model);
+    EXPECT_FALSE(DrawSequence(sequence_display, sequence_model, engine,
+                              400));  // the pictures of the last drawing stay
     EXPECT_EQ(2u, sequence_display.blocks.size());
 }
 
 TEST_F(SequenceDrawingTest, blockSelection_showsTheStreamsWhoseServiceEndsWithTheBlock) {
     model({{2, 2, 5}, {7, 11, 11}, {0, 3, 0}}, {2, 3, 5, 7, 11});
-    ASSERT_TRUE(DrawSequence(593));
-    ShowSequenceState("MRB", 1);
+    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 593));
+    ShowSequenceState(sequence_display, sequence_model, "MRB", 1);
     EXPECT_EQ(1, sequence_model.current_block);
     EXPECT_EQ((std::vector<int>{2, 3}), visible_labels());
     EXPECT_EQ(10, sequence_display.labels[2].top);
@@ -182,20 +183,21 @@ TEST_F(SequenceDrawingTest, blockSelection_showsTheStreamsWhoseServiceEndsWithTh
     EXPECT_EQ((std::array<bool, MAXBLOCKS>{false, true}), sequence_display.frame_visible);
     EXPECT_EQ(1, changes);
 
-    ShowSequenceState("MRB", 1);  // already current
-    ShowSequenceState("MRC", 0);
-    ShowSequenceState("MRQ", 1);
-    ShowSequenceState("MRBB", 1);
+    ShowSequenceState(sequence_display, sequence_model, "MRB", 1);  // already current
+    ShowSequenceState(sequence_display, sequence_model, "MRC", 0);
+    ShowSequenceState(sequence_display, sequence_model, "MRQ", 1);
+    ShowSequenceState(sequence_display, sequence_model, "MRBB", 1);
     EXPECT_EQ(1, sequence_model.current_block);
     EXPECT_EQ(1, changes);
 
     sequence_display.label_height = 20;
-    ShowSequenceState("MRC", 1);  // the last block hands over to the first
+    ShowSequenceState(sequence_display, sequence_model, "MRC",
+                      1);  // the last block hands over to the first
     EXPECT_EQ((std::vector<int>{5, 11}), visible_labels());
     EXPECT_EQ(30, sequence_display.labels[11].top);
     EXPECT_EQ((std::array<bool, MAXBLOCKS>{false, false, true}), sequence_display.frame_visible);
 
-    ShowSequenceState("MRW", 1);  // a block beyond the drawing
+    ShowSequenceState(sequence_display, sequence_model, "MRW", 1);  // a block beyond the drawing
     EXPECT_EQ(9, sequence_model.current_block);
     EXPECT_TRUE(visible_labels().empty());
     EXPECT_EQ((std::array<bool, MAXBLOCKS>{0, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
@@ -203,32 +205,33 @@ TEST_F(SequenceDrawingTest, blockSelection_showsTheStreamsWhoseServiceEndsWithTh
 }
 
 TEST_F(SequenceDrawingTest, stateLettersAndColour_followTheirVariables) {
-    ShowSequenceState("GA07", 0);  // no label yet: nothing to change
-    ShowSequenceState("MRV07", 0);
+    ShowSequenceState(sequence_display, sequence_model, "GA07",
+                      0);  // no label yet: nothing to change
+    ShowSequenceState(sequence_display, sequence_model, "MRV07", 0);
     EXPECT_FALSE(sequence_display.labels[7].exists);
 
     model({{7, 2}}, {7});
-    ASSERT_TRUE(DrawSequence(593));
+    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 593));
     const SequenceLabel& label = sequence_display.labels[7];
-    ShowSequenceState("GA07", 0);
+    ShowSequenceState(sequence_display, sequence_model, "GA07", 0);
     EXPECT_EQ("07  FWXP ", label.caption);
-    ShowSequenceState("GP07", 0);
-    ShowSequenceState("GA07", 1);
+    ShowSequenceState(sequence_display, sequence_model, "GP07", 0);
+    ShowSequenceState(sequence_display, sequence_model, "GA07", 1);
     EXPECT_EQ("07 AFWX  ", label.caption);
     for (const char* other : {"GA7", "GA070", "GZ07", "GAx7", "G", "", "MRV7x", "MRX07"})
-        ShowSequenceState(other, 0);
+        ShowSequenceState(sequence_display, sequence_model, other, 0);
     EXPECT_EQ("07 AFWX  ", label.caption);
     EXPECT_FALSE(label.red);
-    ShowSequenceState("MRV07", 0);
+    ShowSequenceState(sequence_display, sequence_model, "MRV07", 0);
     EXPECT_TRUE(label.red);
     EXPECT_EQ(0, changes);  // hidden: nothing to repaint
 
-    ShowSequenceState("MRA", 1);
+    ShowSequenceState(sequence_display, sequence_model, "MRA", 1);
     ASSERT_TRUE(label.visible);
-    ShowSequenceState("MRV07", 1);
-    ShowSequenceState("MRV07", 1);  // evaluated again, unchanged
+    ShowSequenceState(sequence_display, sequence_model, "MRV07", 1);
+    ShowSequenceState(sequence_display, sequence_model, "MRV07", 1);  // evaluated again, unchanged
     EXPECT_FALSE(label.red);
-    ShowSequenceState("GP07", 1);
+    ShowSequenceState(sequence_display, sequence_model, "GP07", 1);
     EXPECT_EQ("07 AFWXP ", label.caption);
     EXPECT_EQ(3, changes);
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {
@@ -63,7 +64,7 @@ TEST_F(SequenceSectionTest, headerOrSelectionLineMissing_endsTheReadingSilently)
     EXPECT_EQ((Groups{{3, 4}}), groups());
     EXPECT_EQ((std::vector<std::string>{"A=1", "X=1"}), rules());
 
-    reset_sequence_model();
+    reset_sequence_model(sequence_model);
     ASSERT_EQ(1, load_text("A = 1\n# Sequence\n" + free_lines + "# free\n" + section)) << reports();
     EXPECT_EQ(std::vector<std::string>{"A=1"}, rules());
     EXPECT_TRUE(groups().empty());

@@ -105,7 +105,7 @@ class LsaTest : public test::EngineTest {
     void load_crossing() {
         const std::string control = SOURCE + "/examples/crossing/crossing.rvc";
         reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
-        reader_state.sequence_handler = ReadSequenceSection;
+        reader_state.sequence_handler = sequence_reader(sequence_model);
         ASSERT_EQ(1, RVLoadFile(reader_state, engine, control.c_str()));
         ASSERT_TRUE(report_texts().empty());
     }
@@ -299,7 +299,7 @@ TEST_F(LsaTest, detector2000_isNeverFedEvenWhenTranslated) {
     std::filesystem::copy_file(SOURCE + "/examples/crossing/crossing.rvc", control);
     test::write_file(dir + "/crossing.DTL", "2000 11\n1999 12\n");
     reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
-    reader_state.sequence_handler = ReadSequenceSection;
+    reader_state.sequence_handler = sequence_reader(sequence_model);
     ASSERT_EQ(1, RVLoadFile(reader_state, engine, control.c_str()));
     ASSERT_TRUE(Init_LSAtoSIM(7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
