@@ -3,6 +3,7 @@
 namespace ruvalda {
 
 EngineState engine;
+StreamGlyphs stream_glyphs;
 SequenceDisplay sequence_display;
 SequenceModel sequence_model;
 ReaderState reader_state;

@@ -5,11 +5,13 @@
 #include "engine/monitor.h"
 #include "loader/reader.h"
 #include "sequence/sequence_display.h"
+#include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
 
 namespace ruvalda {
 
 extern EngineState engine;
+extern StreamGlyphs stream_glyphs;
 extern SequenceDisplay sequence_display;
 extern SequenceModel sequence_model;
 extern ReaderState reader_state;

@@ -652,7 +652,8 @@ void TFormMap::SetEditMode(bool on) {
 // ---- sequence panels ----------------------------------------------------------------------------
 
 void TFormMap::draw_sequence() {
-    if (!DrawSequence(sequence_display, sequence_model, engine, image_->height())) return;
+    if (!DrawSequence(stream_glyphs, sequence_display, sequence_model, engine, image_->height()))
+        return;
     panel_seq_pict_->setFixedHeight(sequence_display.panel_height);
     panel_mrv_->move(0, sequence_display.label_panel_top);
     panel_seq_pict_->show();

@@ -65,16 +65,17 @@ void reset_sequence_display(SequenceDisplay& sequence_display) {
     sequence_display = SequenceDisplay{};
 }
 
-bool DrawSequence(SequenceDisplay& sequence_display, SequenceModel& sequence_model,
-                  EngineState& engine, int image_map_height) {
-    BuildStreamGlyphs();
+bool DrawSequence(StreamGlyphs& stream_glyphs, SequenceDisplay& sequence_display,
+                  SequenceModel& sequence_model, EngineState& engine, int image_map_height) {
+    BuildStreamGlyphs(stream_glyphs);
     const SequenceModel& m = sequence_model;
     if (m.ConflictGroupSize <= 0) return false;
     const int size = std::min(m.ConflictGroupSize, MAXBLOCKS);
     const int groups = std::min(m.MaxCFCount, MAXGROUP);
     for (int j = 0; j < size; ++j)
         for (int i = 0; i < groups; ++i)
-            if (m.ConflictGroups[i][j] > 0) set_glyph_lanes(m.ConflictGroups[i][j], 1);
+            if (m.ConflictGroups[i][j] > 0)
+                set_glyph_lanes(stream_glyphs, m.ConflictGroups[i][j], 1);
 
     SequenceDisplay& d = sequence_display;
     d.panel_height = size * SEQ_BLOCK_PITCH + 20;
@@ -101,7 +102,8 @@ bool DrawSequence(SequenceDisplay& sequence_display, SequenceModel& sequence_mod
         for (int i = 0; i < groups; ++i)
             if (m.ConflictGroups[i][j] > 0) block.streams.push_back(m.ConflictGroups[i][j]);
         block.top = j * SEQ_BLOCK_PITCH + 20;
-        DrawBlock(block.picture, SEQ_PICTURE_SIZE / 2, SEQ_PICTURE_SIZE / 2, block.streams);
+        DrawBlock(stream_glyphs, block.picture, SEQ_PICTURE_SIZE / 2, SEQ_PICTURE_SIZE / 2,
+                  block.streams);
     }
     return true;
 }

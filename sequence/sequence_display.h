@@ -62,8 +62,8 @@ void reset_sequence_display(SequenceDisplay& sequence_display);
 // Builds the glyph table and the block pictures from the sequence model; image_map_height is
 // the height of the map picture, which places the labels of new streams. False when the model
 // has no blocks: the previous pictures then stay.
-bool DrawSequence(SequenceDisplay& sequence_display, SequenceModel& sequence_model,
-                  EngineState& engine, int image_map_height);
+bool DrawSequence(StreamGlyphs& stream_glyphs, SequenceDisplay& sequence_display,
+                  SequenceModel& sequence_model, EngineState& engine, int image_map_height);
 
 // The engine's evaluation hook: follows the state letters (GAnn .. GPnn), the stream colours
 // (MRVnn) and the block selection (MRA .. MRW) of the running program.

@@ -5,8 +5,6 @@
 
 namespace ruvalda {
 
-std::array<StreamGlyph, GLYPH_COUNT> stream_glyphs;
-
 namespace {
 
 // One word of a path as drawn for approach 0; the condition words take the row's condition
@@ -115,7 +113,7 @@ void build_path(StreamGlyph& glyph, const GlyphRow& row, int q) {
     }
 }
 
-bool present(int stream) {
+bool present(StreamGlyphs& stream_glyphs, int stream) {
     return stream >= 1 && stream <= MAXSTREAM && stream_glyphs[stream].lanes == 1;
 }
 
@@ -133,7 +131,7 @@ int glyph_kind(int stream) {
     return -1;
 }
 
-void BuildStreamGlyphs() {
+void BuildStreamGlyphs(StreamGlyphs& stream_glyphs) {
     for (int s = 0; s <= MAXSTREAM; ++s) {
         stream_glyphs[s] = StreamGlyph{};
         if (s == 0) continue;
@@ -144,13 +142,13 @@ void BuildStreamGlyphs() {
         for (int q = 0; q < 4; ++q) build_path(stream_glyphs[row.streams[q]], row, q);
 }
 
-bool set_glyph_lanes(int stream, int lanes) {
+bool set_glyph_lanes(StreamGlyphs& stream_glyphs, int stream, int lanes) {
     if (stream < 1 || stream > MAXSTREAM || lanes < 0 || lanes > MAXLANES) return false;
     stream_glyphs[stream].lanes = lanes;
     return true;
 }
 
-std::optional<MapPoint> GlyphPoint(const StreamGlyph& glyph, int n) {
+std::optional<MapPoint> GlyphPoint(StreamGlyphs& stream_glyphs, const StreamGlyph& glyph, int n) {
     bool active = true;
     bool taken = false;
     for (const std::uint16_t word : glyph.path) {
@@ -164,7 +162,7 @@ std::optional<MapPoint> GlyphPoint(const StreamGlyph& glyph, int n) {
         const int stream = word & 0x0FFF;
         switch (word & 0x7000) {
             case PATH_IF:
-                taken = present(stream);
+                taken = present(stream_glyphs, stream);
                 active = taken;
                 break;
             case PATH_ELSE:
@@ -174,7 +172,7 @@ std::optional<MapPoint> GlyphPoint(const StreamGlyph& glyph, int n) {
                 if (active) {
                     active = false;
                 } else if (!taken) {
-                    active = present(stream);
+                    active = present(stream_glyphs, stream);
                     if (active) taken = true;
                 }
                 break;
@@ -188,7 +186,7 @@ std::optional<MapPoint> GlyphPoint(const StreamGlyph& glyph, int n) {
     return std::nullopt;
 }
 
-void DrawStreamGlyph(GlyphCanvas& canvas, int cx, int cy, int stream) {
+void DrawStreamGlyph(StreamGlyphs& stream_glyphs, GlyphCanvas& canvas, int cx, int cy, int stream) {
     if (stream < 1 || stream > MAXSTREAM) return;
     const StreamGlyph& glyph = stream_glyphs[stream];
     canvas.pen = glyph.kind == 3 ? GLYPH_GREEN : GLYPH_BLACK;
@@ -197,7 +195,7 @@ void DrawStreamGlyph(GlyphCanvas& canvas, int cx, int cy, int stream) {
     std::array<MapPoint, GLYPH_PATH_WORDS> points;
     int count = 0;
     while (count < GLYPH_PATH_WORDS) {
-        const std::optional<MapPoint> p = GlyphPoint(glyph, count);
+        const std::optional<MapPoint> p = GlyphPoint(stream_glyphs, glyph, count);
         if (!p) break;
         points[count++] = *p;
     }
@@ -258,10 +256,12 @@ void DrawStreamGlyph(GlyphCanvas& canvas, int cx, int cy, int stream) {
     }
 }
 
-void DrawBlock(GlyphCanvas& canvas, int cx, int cy, const std::vector<int>& streams) {
+void DrawBlock(StreamGlyphs& stream_glyphs, GlyphCanvas& canvas, int cx, int cy,
+               const std::vector<int>& streams) {
     canvas.pen = GLYPH_BLACK;
     canvas.round_rect(cx - 21, cy - 21, cx + 22, cy + 22, 2);
-    for (auto s = streams.rbegin(); s != streams.rend(); ++s) DrawStreamGlyph(canvas, cx, cy, *s);
+    for (auto s = streams.rbegin(); s != streams.rend(); ++s)
+        DrawStreamGlyph(stream_glyphs, canvas, cx, cy, *s);
 }
 
 }  // namespace ruvalda

@@ -43,22 +43,21 @@ struct StreamGlyph {
 // Entry 0 stays empty; 1..100 are the streams.
 // Numbers 0 to MAXSTREAM, as the sequence display draws them.
 constexpr int GLYPH_COUNT = MAXSTREAM + 1;
-extern std::array<StreamGlyph, GLYPH_COUNT> stream_glyphs;
-
+using StreamGlyphs = std::array<StreamGlyph, GLYPH_COUNT>;
 // The kind a stream number draws as (see StreamGlyph::kind).
 int glyph_kind(int stream);
 
 // Makes every glyph afresh: numbers, kinds and paths; lanes 0 and placements zeroed.
-void BuildStreamGlyphs();
+void BuildStreamGlyphs(StreamGlyphs& stream_glyphs);
 
 // Marks a stream as served (1) or not (0); refuses other lanes values and streams outside
 // 1..100. True when the value was taken.
-bool set_glyph_lanes(int stream, int lanes);
+bool set_glyph_lanes(StreamGlyphs& stream_glyphs, int stream, int lanes);
 
 // The n-th point (from 0) of the glyph's path as its conditions leave it, judged against the
 // lanes of the glyph table; no value when the path has no such point. Every point the path
 // words can hold, (-32, -32) included, comes back as a point.
-std::optional<MapPoint> GlyphPoint(const StreamGlyph& glyph, int n);
+std::optional<MapPoint> GlyphPoint(StreamGlyphs& stream_glyphs, const StreamGlyph& glyph, int n);
 
 // A recording canvas, so the drawing stays free of any window toolkit: the window replays the
 // operations onto its 43 x 43 pictures. Coordinates are pixels of the picture, x to the right,
@@ -91,10 +90,11 @@ constexpr std::uint32_t GLYPH_GREEN = 0x008000;
 
 // One stream's arrow or crossing in a picture centred at (cx, cy): a glyph point (x, y) lands
 // on the pixel (cx - x, cy - y). Streams outside 1..100 or with empty paths draw nothing.
-void DrawStreamGlyph(GlyphCanvas& canvas, int cx, int cy, int stream);
+void DrawStreamGlyph(StreamGlyphs& stream_glyphs, GlyphCanvas& canvas, int cx, int cy, int stream);
 
 // One block picture centred at (cx, cy): its rounded frame, then the streams' glyphs from the
 // last to the first.
-void DrawBlock(GlyphCanvas& canvas, int cx, int cy, const std::vector<int>& streams);
+void DrawBlock(StreamGlyphs& stream_glyphs, GlyphCanvas& canvas, int cx, int cy,
+               const std::vector<int>& streams);
 
 }  // namespace ruvalda

@@ -20,12 +20,12 @@ Op L(int x1, int y1, int x2, int y2, std::uint32_t rgb = GLYPH_BLACK) {
 // The operations of one glyph drawn in a picture centred at (21, 21).
 std::vector<Op> glyph(int stream) {
     GlyphCanvas canvas;
-    DrawStreamGlyph(canvas, 21, 21, stream);
+    DrawStreamGlyph(stream_glyphs, canvas, 21, 21, stream);
     return canvas.ops;
 }
 
 std::optional<MapPoint> point(int stream, int n) {
-    return GlyphPoint(stream_glyphs[stream], n);
+    return GlyphPoint(stream_glyphs, stream_glyphs[stream], n);
 }
 
 class SequenceDrawingTest : public LoaderFileTest {
@@ -34,7 +34,7 @@ class SequenceDrawingTest : public LoaderFileTest {
     void SetUp() override {
         LoaderFileTest::SetUp();
         reset_sequence_display(sequence_display);
-        BuildStreamGlyphs();
+        BuildStreamGlyphs(stream_glyphs);
         sequence_display.changed = [this] { ++changes; };
     }
     void TearDown() override {
@@ -66,15 +66,15 @@ TEST_F(SequenceDrawingTest, glyphPoints_followTheConditionsOfTheLanesAndTurnPerA
     EXPECT_EQ(std::nullopt, point(13, 0));
     EXPECT_EQ(std::nullopt, point(2, 3));
 
-    ASSERT_TRUE(set_glyph_lanes(71, 1));
+    ASSERT_TRUE(set_glyph_lanes(stream_glyphs, 71, 1));
     EXPECT_EQ((MapPoint{7, 1}), point(3, 3));  // else if 71
-    ASSERT_TRUE(set_glyph_lanes(63, 1));
+    ASSERT_TRUE(set_glyph_lanes(stream_glyphs, 63, 1));
     EXPECT_EQ((MapPoint{-1, 5}), point(3, 2));  // the if wins over the else if
     EXPECT_EQ(std::nullopt, point(3, 3));
     EXPECT_EQ((MapPoint{-3, -3}), point(43, 6));
 
-    EXPECT_FALSE(set_glyph_lanes(2, 2));
-    EXPECT_FALSE(set_glyph_lanes(101, 1));
+    EXPECT_FALSE(set_glyph_lanes(stream_glyphs, 2, 2));
+    EXPECT_FALSE(set_glyph_lanes(stream_glyphs, 101, 1));
     EXPECT_EQ(0, stream_glyphs[2].lanes);
     EXPECT_EQ(-1, stream_glyphs[40].kind);
     EXPECT_EQ(1, stream_glyphs[92].kind);
@@ -82,9 +82,9 @@ TEST_F(SequenceDrawingTest, glyphPoints_followTheConditionsOfTheLanesAndTurnPerA
     // The corner point of the coordinate range is a point like any other, not "none".
     StreamGlyph edge;
     edge.path = {path_point(-32, -32), path_point(0, 0)};
-    EXPECT_EQ((MapPoint{-32, -32}), GlyphPoint(edge, 0));
-    EXPECT_EQ((MapPoint{0, 0}), GlyphPoint(edge, 1));
-    EXPECT_EQ(std::nullopt, GlyphPoint(edge, 2));
+    EXPECT_EQ((MapPoint{-32, -32}), GlyphPoint(stream_glyphs, edge, 0));
+    EXPECT_EQ((MapPoint{0, 0}), GlyphPoint(stream_glyphs, edge, 1));
+    EXPECT_EQ(std::nullopt, GlyphPoint(stream_glyphs, edge, 2));
 }
 
 TEST_F(SequenceDrawingTest, arrows_runAlongTheStartAndTheFirstTurnOfThePath) {
@@ -99,7 +99,7 @@ TEST_F(SequenceDrawingTest, arrows_runAlongTheStartAndTheFirstTurnOfThePath) {
     EXPECT_EQ((std::vector<Op>{L(42, 16, 34, 16), L(34, 16, 34, 21), L(34, 21, 32, 17),
                                L(34, 21, 36, 17)}),
               glyph(3));
-    set_glyph_lanes(63, 1);
+    set_glyph_lanes(stream_glyphs, 63, 1);
     EXPECT_EQ((std::vector<Op>{L(42, 16, 34, 16), L(34, 16, 29, 16), L(29, 16, 33, 14),
                                L(29, 16, 33, 18)}),
               glyph(3));
@@ -122,7 +122,7 @@ TEST_F(SequenceDrawingTest, crossingAndBlock_drawTicksAndTheFrameBeforeTheGlyphs
     EXPECT_EQ(ticks, glyph(37));
 
     GlyphCanvas canvas;
-    DrawBlock(canvas, 21, 21, {2, 13, 1});
+    DrawBlock(stream_glyphs, canvas, 21, 21, {2, 13, 1});
     ASSERT_EQ(9u, canvas.ops.size());
     EXPECT_EQ((Op{Op::RoundRect, 0, 0, 43, 43, GLYPH_BLACK, 2}), canvas.ops[0]);
     EXPECT_EQ(glyph(1)[0], canvas.ops[1]);  // from the last stream to the first
@@ -130,11 +130,12 @@ TEST_F(SequenceDrawingTest, crossingAndBlock_drawTicksAndTheFrameBeforeTheGlyphs
 }
 
 TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawings) {
-    EXPECT_FALSE(DrawSequence(sequence_display, sequence_model, engine, 593));  // no blocks yet
+    EXPECT_FALSE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine,
+                              593));  // no blocks yet
     EXPECT_TRUE(sequence_display.blocks.empty());
 
     model({{2, 2, 5}, {7, 11, 11}, {0, 63, 3}}, {2, 3, 5, 7, 11});
-    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 593));
+    ASSERT_TRUE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine, 593));
     EXPECT_EQ(209, sequence_display.panel_height);
     EXPECT_EQ(209, sequence_display.label_panel_top);
     ASSERT_EQ(3u, sequence_display.blocks.size());
@@ -158,7 +159,7 @@ TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawin
     ShowSequenceState(sequence_display, sequence_model, "MRA", 1);
     ASSERT_TRUE(label.visible);
     model({{7, 9}}, {9});
-    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 400));
+    ASSERT_TRUE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine, 400));
     EXPECT_EQ("07  FWXP ", label.caption);           // the same label, state letters and place kept
     EXPECT_TRUE(sequence_display.frame_visible[0]);  // the current block stays marked
     EXPECT_EQ(10, label.top);                        // where the selection placed it
@@ -167,14 +168,14 @@ TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawin
     EXPECT_EQ(2u, sequence_display.blocks.size());
 
     reset_sequence_model(sequence_model);
-    EXPECT_FALSE(DrawSequence(sequence_display, sequence_model, engine,
+    EXPECT_FALSE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine,
                               400));  // the pictures of the last drawing stay
     EXPECT_EQ(2u, sequence_display.blocks.size());
 }
 
 TEST_F(SequenceDrawingTest, blockSelection_showsTheStreamsWhoseServiceEndsWithTheBlock) {
     model({{2, 2, 5}, {7, 11, 11}, {0, 3, 0}}, {2, 3, 5, 7, 11});
-    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 593));
+    ASSERT_TRUE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine, 593));
     ShowSequenceState(sequence_display, sequence_model, "MRB", 1);
     EXPECT_EQ(1, sequence_model.current_block);
     EXPECT_EQ((std::vector<int>{2, 3}), visible_labels());
@@ -211,7 +212,7 @@ TEST_F(SequenceDrawingTest, stateLettersAndColour_followTheirVariables) {
     EXPECT_FALSE(sequence_display.labels[7].exists);
 
     model({{7, 2}}, {7});
-    ASSERT_TRUE(DrawSequence(sequence_display, sequence_model, engine, 593));
+    ASSERT_TRUE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine, 593));
     const SequenceLabel& label = sequence_display.labels[7];
     ShowSequenceState(sequence_display, sequence_model, "GA07", 0);
     EXPECT_EQ("07  FWXP ", label.caption);
