@@ -64,7 +64,7 @@ void TFormMain::sumo_connected() {
 
 bool TFormMain::SendLightsToSumo() {
     if (!tcp_client_) return false;
-    const bool sent = ruvalda::SendLightsToSumo(sumo_port(tcp_client_, map_));
+    const bool sent = ruvalda::SendLightsToSumo(sumo_link, engine, sumo_port(tcp_client_, map_));
     if (!sent) end_now();
     return sent;
 }
@@ -76,8 +76,8 @@ void TFormMain::TimerTCPReadTimer() {
     sumo_pass_running_ = true;
     timer_tcp_read_->stop();
     const QByteArray data = tcp_client_->readAll();
-    sumo_receive(data.constData(), static_cast<std::size_t>(data.size()));
-    const SumoPass pass = sumo_polling_pass(sumo_port(tcp_client_, map_));
+    sumo_receive(sumo_link, data.constData(), static_cast<std::size_t>(data.size()));
+    const SumoPass pass = sumo_polling_pass(sumo_link, engine, sumo_port(tcp_client_, map_));
     sumo_pass_running_ = false;
     if (pass == SumoPass::Disconnect) {
         tcp_client_->disconnectFromHost();

@@ -5,14 +5,11 @@
 #include <cstring>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda {
 
-SumoLink sumo_link;
-
-void reset_sumo_link() {
+void reset_sumo_link(SumoLink& sumo_link) {
     sumo_link = SumoLink{};
 }
 
@@ -32,12 +29,12 @@ bool parse_sumo_address(const std::string& argument, SumoAddress* address) {
     return true;
 }
 
-void record_sumo_colour(int stream, char letter) {
+void record_sumo_colour(SumoLink& sumo_link, int stream, char letter) {
     if (!is_stream(stream)) return;
     sumo_link.colour[static_cast<std::size_t>(stream)] = letter;
 }
 
-std::string lights_message() {
+std::string lights_message(SumoLink& sumo_link, EngineState& engine) {
     std::string message = "lights ";
     for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
         if (!(engine.stream_flags[stream] & SF_EXISTS)) continue;
@@ -49,14 +46,14 @@ std::string lights_message() {
     return message;
 }
 
-void sumo_receive(const char* data, std::size_t size) {
+void sumo_receive(SumoLink& sumo_link, const char* data, std::size_t size) {
     sumo_link.received.append(data, size);
 }
 
 namespace {
 
 // The next whole line, without its end; false when none is complete.
-bool take_line(std::string* line) {
+bool take_line(SumoLink& sumo_link, std::string* line) {
     const std::size_t end = sumo_link.received.find('\n');
     if (end == std::string::npos) return false;
     line->assign(sumo_link.received, 0, end);
@@ -66,14 +63,14 @@ bool take_line(std::string* line) {
     return true;
 }
 
-SumoPass disconnect(const char* format, const std::string& line) {
+SumoPass disconnect(EngineState& engine, const char* format, const std::string& line) {
     traceprintf(engine.output, format, line.c_str());
     return SumoPass::Disconnect;
 }
 
 }  // namespace
 
-bool WriteToSumo(const SumoPort& port, const std::string& message) {
+bool WriteToSumo(EngineState& engine, const SumoPort& port, const std::string& message) {
     std::string error;
     if (port.write && port.write(message, &error)) return true;
     report_error(engine.output, ERROR, "WriteToSumo", "Could not write message \"%s\"to server: %s",
@@ -82,29 +79,31 @@ bool WriteToSumo(const SumoPort& port, const std::string& message) {
     return false;
 }
 
-bool SendLightsToSumo(const SumoPort& port) {
-    const bool written = WriteToSumo(port, lights_message());
+bool SendLightsToSumo(SumoLink& sumo_link, EngineState& engine, const SumoPort& port) {
+    const bool written = WriteToSumo(engine, port, lights_message(sumo_link, engine));
     trim_messages(engine.output);
     return written;
 }
 
-SumoPass sumo_polling_pass(const SumoPort& port) {
+SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoPort& port) {
     std::string line;
     for (;;) {
-        if (!take_line(&line)) {
+        if (!take_line(sumo_link, &line)) {
             // A "line" that never ends is not the protocol.
             if (sumo_link.received.size() > SUMO_LINE_LIMIT)
-                return disconnect("Sumo sent a line of more than %s characters; disconnecting\n",
+                return disconnect(engine,
+                                  "Sumo sent a line of more than %s characters; disconnecting\n",
                                   std::to_string(SUMO_LINE_LIMIT));
             return SumoPass::Waiting;
         }
         if (line.empty()) return SumoPass::Waiting;
         if (line == "step") {
             RVRunUntil(engine, RVGetTime(engine) + 1);
-            return SendLightsToSumo(port) ? SumoPass::Stepped : SumoPass::Disconnect;
+            return SendLightsToSumo(sumo_link, engine, port) ? SumoPass::Stepped
+                                                             : SumoPass::Disconnect;
         }
         if (line.compare(0, 9, "detector ") != 0)
-            return disconnect("Sumo sent unknown command (\"%s\"); disconnecting\n", line);
+            return disconnect(engine, "Sumo sent unknown command (\"%s\"); disconnecting\n", line);
 
         char* end = nullptr;
         const char* digits = line.c_str() + 9;
@@ -114,7 +113,7 @@ SumoPass sumo_polling_pass(const SumoPort& port) {
         if (line.find("occupied") != std::string::npos)
             state = 1;
         else if (line.find("free") == std::string::npos)
-            return disconnect("%sSumo sent unknown ocuupancy state; disconnecting\n", "");
+            return disconnect(engine, "%sSumo sent unknown ocuupancy state; disconnecting\n", "");
         const int detector = RVTranslateDetector(engine, static_cast<int>(number));
         if (detector == 0) continue;  // not one of this junction's detectors
         SetDetectorState(engine, detector, state);

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/global_engine.h"
+#include "engine/eval.h"
 #include "engine/streams.h"
 
 namespace ruvalda {
@@ -24,9 +24,7 @@ struct SumoLink {
     std::string connect_phase;                // "(connecting to HOST:PORT)" while connecting
 };
 
-extern SumoLink sumo_link;
-
-void reset_sumo_link();
+void reset_sumo_link(SumoLink& sumo_link);
 
 // A SUMO address "sumo://HOST[:PORT]". False when the text after ":" is not a port number.
 struct SumoAddress {
@@ -36,14 +34,14 @@ struct SumoAddress {
 bool parse_sumo_address(const std::string& argument, SumoAddress* address);
 
 // The engine's colour callback in SUMO mode: remembers the stream's letter.
-void record_sumo_colour(int stream, char letter);
+void record_sumo_colour(SumoLink& sumo_link, int stream, char letter);
 
 // "lights " and a lower-case letter per existing stream, then CR LF. A stream without a colour
 // yet is sent as red.
-std::string lights_message();
+std::string lights_message(SumoLink& sumo_link, EngineState& engine);
 
 // Bytes from the server.
-void sumo_receive(const char* data, std::size_t size);
+void sumo_receive(SumoLink& sumo_link, const char* data, std::size_t size);
 
 // What a polling pass ended with.
 enum class SumoPass {
@@ -61,12 +59,12 @@ struct SumoPort {
 };
 
 // Writes a message; a failure is reported ("WriteToSumo") and asks the application to end.
-bool WriteToSumo(const SumoPort& port, const std::string& message);
+bool WriteToSumo(EngineState& engine, const SumoPort& port, const std::string& message);
 // The lights line, then the pane is trimmed.
-bool SendLightsToSumo(const SumoPort& port);
+bool SendLightsToSumo(SumoLink& sumo_link, EngineState& engine, const SumoPort& port);
 
 // One polling pass over the received lines: detector lines until a step (taken and answered),
 // an empty line, no whole line, or a line that ends the connection.
-SumoPass sumo_polling_pass(const SumoPort& port);
+SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoPort& port);
 
 }  // namespace ruvalda

@@ -100,7 +100,7 @@ void BM_SumoStepDesktop(benchmark::State& state) {
     reset_output_state(engine.output);
     reset_app_state();
     reset_map_model();
-    reset_sumo_link();
+    reset_sumo_link(sumo_link);
     int port = 0;
     const int listener = listen_loopback(&port);
     {

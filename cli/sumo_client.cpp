@@ -74,9 +74,9 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
                      "Bad port number in argument: %s", address_argument.c_str());
         return 1;
     }
-    reset_sumo_link();
+    reset_sumo_link(sumo_link);
     engine.colour_callback = [observer](int stream, char colour) {
-        record_sumo_colour(stream, colour);
+        record_sumo_colour(sumo_link, stream, colour);
         if (observer.colour) observer.colour(stream, colour);
     };
     sumo_link.connect_phase =
@@ -98,7 +98,7 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
     port.show_detector = observer.detector;
     int result = 0;
     RVInitialize(engine);
-    if (!SendLightsToSumo(port)) result = 1;
+    if (!SendLightsToSumo(sumo_link, engine, port)) result = 1;
     char buffer[65536];
     while (result == 0 && !engine.output.end_requested) {
         pollfd wait{fd, POLLIN, 0};
@@ -108,11 +108,11 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
             const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
             if (got == 0) break;  // the server closed the connection: the run is over
             if (got < 0 && errno != EINTR && errno != EAGAIN) break;
-            if (got > 0) sumo_receive(buffer, static_cast<std::size_t>(got));
+            if (got > 0) sumo_receive(sumo_link, buffer, static_cast<std::size_t>(got));
         }
         // Passes until the received lines are used up; each takes at most one step.
         for (;;) {
-            const SumoPass pass = sumo_polling_pass(port);
+            const SumoPass pass = sumo_polling_pass(sumo_link, engine, port);
             if (pass == SumoPass::Disconnect) result = 1;
             if (pass != SumoPass::Stepped) break;
         }

@@ -3,6 +3,7 @@
 namespace ruvalda {
 
 EngineState engine;
+SumoLink sumo_link;
 StreamGlyphs stream_glyphs;
 SequenceDisplay sequence_display;
 SequenceModel sequence_model;

@@ -1,6 +1,7 @@
 // The one engine of the process, for the code that does not yet pass its controller's engine.
 #pragma once
 
+#include "app/sumo_protocol.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
@@ -11,6 +12,7 @@
 namespace ruvalda {
 
 extern EngineState engine;
+extern SumoLink sumo_link;
 extern StreamGlyphs stream_glyphs;
 extern SequenceDisplay sequence_display;
 extern SequenceModel sequence_model;

@@ -42,7 +42,7 @@ void load_program() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool loaded = (load_program(), true);
     (void)loaded;
-    reset_sumo_link();
+    reset_sumo_link(sumo_link);
     reset_output_state(engine.output);
     RVInitialize(engine);
     SumoPort port;
@@ -55,9 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first byte chooses the size of the pieces the bytes arrive in.
     const std::size_t piece = size ? 1 + data[0] % 64 : 1;
     for (std::size_t at = size ? 1 : 0; at < size; at += piece) {
-        sumo_receive(reinterpret_cast<const char*>(data) + at, std::min(piece, size - at));
+        sumo_receive(sumo_link, reinterpret_cast<const char*>(data) + at,
+                     std::min(piece, size - at));
         SumoPass pass;
-        while ((pass = sumo_polling_pass(port)) == SumoPass::Stepped) {
+        while ((pass = sumo_polling_pass(sumo_link, engine, port)) == SumoPass::Stepped) {
         }
         if (pass == SumoPass::Disconnect) break;
     }

@@ -303,7 +303,7 @@ void TFormMap::UpdateColor(int stream, char letter) {
     if (app_state.vissimMode) lsa_wish_colour(stream, letter);
     // The SUMO coupling sends the colours with its next lights line.
     if (app_state.sumoMode && (RVGetStreamFlags(engine, stream) & SF_EXISTS))
-        record_sumo_colour(stream, letter);
+        record_sumo_colour(sumo_link, stream, letter);
 }
 
 void TFormMap::paint_stream(int stream, char letter) {
