@@ -43,7 +43,7 @@ int run_vissim_host(const VissimHostOptions& o) {
     auto transport = std::make_unique<LsaSocketServer>();
 #endif
     lsa_state.transport = transport.get();
-    const bool registered = Init_LSAtoSIM(o.controller);
+    const bool registered = Init_LSAtoSIM(engine, o.controller);
     if (registered) {
         const std::string& service = lsa_state.service_name;
 #ifdef _WIN32

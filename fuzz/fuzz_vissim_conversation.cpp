@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lsa_fehl_state.box = [](const std::string&) {};
     lsa_state.transport = &transport;
     engine.colour_callback = lsa_wish_colour;
-    if (!Init_LSAtoSIM(7)) return 0;
+    if (!Init_LSAtoSIM(engine, 7)) return 0;
 
     std::size_t pos = 0;
     for (int n = 0; n < MAX_FRAMES && size - pos >= 4; ++n) {
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         t.hsz2 = transport.create_string_handle(frame.item.c_str());
         t.data = frame.data.data();
         t.size = frame.data.size();
-        DdeCallbackLSA(t);
+        DdeCallbackLSA(engine, t);
         if (transport.names.size() > 64) transport.names.resize(8);  // keep the table small
     }
     return 0;

@@ -7,7 +7,6 @@
 #include <limits>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 #include "vissim/lsa_fehl.h"
 #include "vissim/lsa_puff.h"
@@ -30,12 +29,14 @@ std::optional<std::string> VAVOZI_String(long lsa_number) {
     return std::string(name);
 }
 
-bool Init_LSAtoSIM(long lsa_number) {
+bool Init_LSAtoSIM(EngineState& engine, long lsa_number) {
     auto& s = lsa_state;
     const char* where = "LSATOSIM.Init_LSAtoSIM";
     s.initialised = false;
     lsa_fehl_state.lsa_nr = static_cast<unsigned long>(lsa_number);  // names the error file
-    if (!s.transport || !s.transport->initialize(DdeCallbackLSA)) {
+    if (!s.transport || !s.transport->initialize([&engine](const LsaTransaction& transaction) {
+            return DdeCallbackLSA(engine, transaction);
+        })) {
         MeldeAllgemeinenFehler(where, LiesText(23));
         return false;
     }
@@ -113,20 +114,20 @@ LsaAnswer request(const LsaTransaction& t) {
     return a;
 }
 
-LsaAnswer rechnen(const LsaTransaction& t) {
+LsaAnswer rechnen(EngineState& engine, const LsaTransaction& t) {
     if (lsa_state.letzter_event_rechnen) {
         MeldeInternenFehler(CALLBACK_WHERE, "letzter_event_rechnen");
         return answer(LSA_FBUSY);
     }
     // VISSIM's next transaction waits until the step is done.
     lsa_state.transport->enable_callbacks(t.conv, false);
-    SteuerungBerechnung();
+    SteuerungBerechnung(engine);
     lsa_state.letzter_event_rechnen = true;
     lsa_state.transport->enable_callbacks(0, true);
     return answer(aborted() ? 0 : LSA_FACK);
 }
 
-LsaAnswer poke(const LsaTransaction& t) {
+LsaAnswer poke(EngineState& engine, const LsaTransaction& t) {
     auto& s = lsa_state;
     if (!same(t.hsz1, s.hsz_vissim)) {
         MeldeInternenFehler(CALLBACK_WHERE, "unexpected topic");
@@ -144,14 +145,14 @@ LsaAnswer poke(const LsaTransaction& t) {
         lsa_set_schrittteiler(5);
         return answer(aborted() ? 0 : LSA_FACK);
     }
-    if (same(t.hsz2, s.hsz_rechnen)) return rechnen(t);
+    if (same(t.hsz2, s.hsz_rechnen)) return rechnen(engine, t);
     MeldeInternenFehler(CALLBACK_WHERE, "unexpected item");
     return answer(LSA_FNOTPROCESSED);
 }
 
 }  // namespace
 
-LsaAnswer DdeCallbackLSA(const LsaTransaction& t) {
+LsaAnswer DdeCallbackLSA(EngineState& engine, const LsaTransaction& t) {
     // Transactions held while the program was ending find nobody to answer them.
     if (lsa_state.main_window_destroyed || !lsa_state.transport) return answer(0);
     switch (t.type) {
@@ -160,7 +161,7 @@ LsaAnswer DdeCallbackLSA(const LsaTransaction& t) {
         case LsaXtyp::Request:
             return request(t);
         case LsaXtyp::Poke:
-            return poke(t);
+            return poke(engine, t);
         case LsaXtyp::Disconnect:
             destroy_main_window();
             return answer(0);
@@ -195,7 +196,7 @@ std::int32_t lsa_target_tenths(float seconds) {
     return static_cast<std::int32_t>(tenths);
 }
 
-void SteuerungBerechnung() {
+void SteuerungBerechnung(EngineState& engine) {
     auto& s = lsa_state;
     const float t = lsa_simulationszeit();
     if (s.step_in_progress) {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/global_engine.h"
+#include "engine/eval.h"
 #include "vissim/lsa_transport.h"
 
 namespace ruvalda {
@@ -60,13 +60,13 @@ std::optional<std::string> VAVOZI_String(long lsa_number);
 
 // Registers the service of this controller on lsa_state.transport, which the host sets first.
 // False after a reported failure.
-bool Init_LSAtoSIM(long lsa_number);
+bool Init_LSAtoSIM(EngineState& engine, long lsa_number);
 
 // The transport's callback: one transaction of VISSIM's.
-LsaAnswer DdeCallbackLSA(const LsaTransaction& transaction);
+LsaAnswer DdeCallbackLSA(EngineState& engine, const LsaTransaction& transaction);
 
 // One "Rechnen": detectors into the engine, the engine to VISSIM's time.
-void SteuerungBerechnung();
+void SteuerungBerechnung(EngineState& engine);
 
 // A number of VISSIM's command line: its leading decimal digits, 0 when there are none (held at
 // 999999999).

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,7 @@ struct LsaAnswer {
     const std::vector<std::uint8_t>* reply = nullptr;
 };
 
-using LsaCallback = LsaAnswer (*)(const LsaTransaction&);
+using LsaCallback = std::function<LsaAnswer(const LsaTransaction&)>;
 
 // Server side, registered by the controller.
 class LsaServerTransport {

@@ -74,7 +74,7 @@ class LsaTest : public test::EngineTest {
         t.conv = CONV;
         t.hsz1 = hsz(topic);
         t.hsz2 = hsz(service);
-        return DdeCallbackLSA(t);
+        return DdeCallbackLSA(engine, t);
     }
     std::uint32_t poke(const char* item, const std::vector<std::int32_t>& triples,
                        const char* topic = "VISSIM") {
@@ -87,7 +87,7 @@ class LsaTest : public test::EngineTest {
         t.hsz2 = hsz(item);
         t.data = data.data();
         t.size = data.size();
-        return DdeCallbackLSA(t).result;
+        return DdeCallbackLSA(engine, t).result;
     }
     // The reply's values; empty when there was no data.
     std::vector<std::int32_t> request(const char* item = "Wunschbild",
@@ -98,7 +98,7 @@ class LsaTest : public test::EngineTest {
         t.conv = CONV;
         t.hsz1 = hsz(topic);
         t.hsz2 = hsz(item);
-        const LsaAnswer a = DdeCallbackLSA(t);
+        const LsaAnswer a = DdeCallbackLSA(engine, t);
         return a.has_reply ? lsa_values(*a.reply) : std::vector<std::int32_t>{};
     }
 
@@ -130,7 +130,7 @@ TEST_F(LsaTest, serviceNames_twoDigitsAtLeastAndNoneOutsideTheRange) {
 }
 
 TEST_F(LsaTest, registration_namesTheServiceAndReportsTransportFailures) {
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     EXPECT_EQ(transport.registered, "vavozi07");
     EXPECT_EQ(transport.names.size(), 8u);  // service, then the seven topics and items
     EXPECT_EQ(transport.names[1], "VISSIM");
@@ -138,9 +138,9 @@ TEST_F(LsaTest, registration_namesTheServiceAndReportsTransportFailures) {
     EXPECT_TRUE(boxes.empty());
 
     transport.register_ok = false;
-    EXPECT_FALSE(Init_LSAtoSIM(7));
+    EXPECT_FALSE(Init_LSAtoSIM(engine, 7));
     transport.init_ok = false;
-    EXPECT_FALSE(Init_LSAtoSIM(7));
+    EXPECT_FALSE(Init_LSAtoSIM(engine, 7));
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1],
               "Allgemeiner Fehler!\nFunktion: LSATOSIM.Init_LSAtoSIM\nGrund:    Die "
@@ -148,7 +148,7 @@ TEST_F(LsaTest, registration_namesTheServiceAndReportsTransportFailures) {
 }
 
 TEST_F(LsaTest, connect_acceptsVissimAndVisvspOfOurServiceOnly) {
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     EXPECT_EQ(connect("VISSIM").result, 1u);
     EXPECT_EQ(connect("vissim").result, 1u);  // names compare without case, as in DDE
     EXPECT_EQ(connect("VISVSP").result, 1u);
@@ -158,7 +158,7 @@ TEST_F(LsaTest, connect_acceptsVissimAndVisvspOfOurServiceOnly) {
 }
 
 TEST_F(LsaTest, visvspTopic_isAcceptedOnConnectButRefusedOnPokeAndRequest) {
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     EXPECT_EQ(poke("Rechnen", {999}, "VISVSP"), LSA_FNOTPROCESSED);
     EXPECT_TRUE(request("Wunschbild", "VISVSP").empty());
     ASSERT_EQ(boxes.size(), 2u);
@@ -167,7 +167,7 @@ TEST_F(LsaTest, visvspTopic_isAcceptedOnConnectButRefusedOnPokeAndRequest) {
 }
 
 TEST_F(LsaTest, dateiLesen_isAcknowledgedWithoutTouchingTheBuffer) {
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     ASSERT_EQ(poke("Init", {3001, 5, 1, 999}), LSA_FACK);
     // Not even a truncated buffer is read.
     EXPECT_EQ(poke("DateiLesen", {3001, 6}), LSA_FACK);
@@ -177,7 +177,7 @@ TEST_F(LsaTest, dateiLesen_isAcknowledgedWithoutTouchingTheBuffer) {
 }
 
 TEST_F(LsaTest, parameter_isUnpackedThenReportedAsUnexpectedItem) {
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     EXPECT_EQ(poke("Parameter", {3001, 9, 1, 999}), LSA_FNOTPROCESSED);
     EXPECT_EQ(det_definiert(9), 1);
     ASSERT_EQ(boxes.size(), 1u);
@@ -186,13 +186,13 @@ TEST_F(LsaTest, parameter_isUnpackedThenReportedAsUnexpectedItem) {
     EXPECT_NE(boxes.back().find("unexpected item"), std::string::npos);
     LsaTransaction other;
     other.type = LsaXtyp::Other;
-    EXPECT_EQ(DdeCallbackLSA(other).result, 0u);
+    EXPECT_EQ(DdeCallbackLSA(engine, other).result, 0u);
     EXPECT_NE(boxes.back().find("unexpected XTYP"), std::string::npos);
 }
 
 TEST_F(LsaTest, init_setsDivisorFiveArrangesWindowsAndArmsTheReset) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     EXPECT_EQ(poke("Init", {1002, 0, 10, 999}), LSA_FACK);
     EXPECT_EQ(lsa_puff_state.puffer->schrittteiler, 5u);
     EXPECT_FLOAT_EQ(lsa_puff_state.puffer->wert1002, 10.0f);  // read before the divisor changed
@@ -205,7 +205,7 @@ TEST_F(LsaTest, init_setsDivisorFiveArrangesWindowsAndArmsTheReset) {
 
 TEST_F(LsaTest, secondRechnenWithoutWunschbild_isBusyAndComputesNothing) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     EXPECT_EQ(poke("Rechnen", {9101, 0, 5, 999}), LSA_FACK);
     EXPECT_EQ(lsa_state.steps, 1u);
@@ -228,17 +228,17 @@ TEST_F(LsaTest, secondRechnenWithoutWunschbild_isBusyAndComputesNothing) {
 }
 
 TEST_F(LsaTest, disconnect_destroysTheMainWindow) {
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     LsaTransaction t;
     t.type = LsaXtyp::Disconnect;
-    EXPECT_EQ(DdeCallbackLSA(t).result, 0u);
+    EXPECT_EQ(DdeCallbackLSA(engine, t).result, 0u);
     EXPECT_EQ(destroyed, 1);
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(LsaTest, controlStep_feedsTranslatedDetectorsRecordsAndWishesPictures) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     const std::string trace = dir + "/vissim.txt";
     lsa_state.vissimTraceFile = std::fopen(trace.c_str(), "w");
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
@@ -279,7 +279,7 @@ TEST_F(LsaTest, controlStep_feedsTranslatedDetectorsRecordsAndWishesPictures) {
 
 TEST_F(LsaTest, detectorOnInTwoSteps_isFedOnceAndClearedAfterBoth) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     int fed = 0;
     lsa_state.host.set_detector_check_box = [&fed](int, int) { ++fed; };
@@ -301,7 +301,7 @@ TEST_F(LsaTest, detector2000_isNeverFedEvenWhenTranslated) {
     reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
     reader_state.sequence_handler = sequence_reader(sequence_model);
     ASSERT_EQ(1, RVLoadFile(reader_state, engine, control.c_str()));
-    ASSERT_TRUE(Init_LSAtoSIM(7));
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     ASSERT_EQ(poke("Rechnen", {3011, 2000, 1, 3011, 1999, 1, 9101, 0, 1, 999}), LSA_FACK);
     EXPECT_EQ(RVExportDetector(engine, 11), 0);
@@ -320,8 +320,8 @@ TEST_F(LsaTest, targetTenths_truncateTheSinglePrecisionTime) {
 
 TEST_F(LsaTest, nestedControlStep_isAProgramError) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(7));
-    lsa_state.host.process_messages = [] { SteuerungBerechnung(); };
+    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    lsa_state.host.process_messages = [] { SteuerungBerechnung(engine); };
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     poke("Rechnen", {9101, 0, 5, 999});
     const auto texts = report_texts();
