@@ -37,9 +37,9 @@ void TFormMain::vissim_start() {
     }
     app_state.vissimMode = true;
     engine.output.vissim_mode = true;
-    lsa_fehl_state.lsa_nr2 =
+    lsa_state.fehl.lsa_nr2 =
         static_cast<unsigned long>(lsa_argument_number(arguments_[1].toStdString()));
-    lsa_fehl_state.box = show_coupling_box;
+    lsa_state.fehl.box = show_coupling_box;
     LsaHost& host = lsa_state.host;
     host.process_messages = [] { QCoreApplication::processEvents(); };
     host.set_detector_check_box = [this](int detector, int state) {

@@ -35,7 +35,7 @@ int run_vissim_host(const VissimHostOptions& o) {
     }
     // From here on only the coupling's own reports and fatal errors are shown.
     engine.output.vissim_mode = true;
-    lsa_fehl_state.lsa_nr2 = static_cast<unsigned long>(o.second);
+    lsa_state.fehl.lsa_nr2 = static_cast<unsigned long>(o.second);
     engine.colour_callback = lsa_wish_colour;
 #ifdef _WIN32
     auto transport = std::make_unique<LsaDdemlServer>();
@@ -57,14 +57,14 @@ int run_vissim_host(const VissimHostOptions& o) {
         while (!stop_serving(o)) transport->poll_once(100);
 #endif
         std::fprintf(stderr, "ruvalda-cli: %s after %llu control steps, engine time %d.%d s\n",
-                     lsa_fehl_state.abort_flag ? "stopped" : "VISSIM disconnected",
+                     lsa_state.fehl.abort_flag ? "stopped" : "VISSIM disconnected",
                      static_cast<unsigned long long>(lsa_state.steps), RVGetTime(engine) / 10,
                      RVGetTime(engine) % 10);
     }
     lsa_state.transport = nullptr;
     if (lsa_state.vissimTraceFile) std::fclose(lsa_state.vissimTraceFile);
     lsa_state.vissimTraceFile = nullptr;
-    const bool failed = !registered || lsa_fehl_state.abort_flag || (o.ended && o.ended());
+    const bool failed = !registered || lsa_state.fehl.abort_flag || (o.ended && o.ended());
     return failed ? 1 : 0;
 }
 

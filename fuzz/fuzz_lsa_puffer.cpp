@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 #include "vissim/lsa_puff.h"
 
@@ -10,16 +11,16 @@ using namespace ruvalda;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool ready = false;
     if (!ready) {
-        lsa_fehl_state.box = [](const std::string&) {};
+        lsa_state.fehl.box = [](const std::string&) {};
         // Run-time warnings would go to lsa99.err in the current folder.
-        lsa_fehl_state.lsa_nr = 99;
+        lsa_state.fehl.lsa_nr = 99;
         ready = InitLSAPuffer();
     }
-    lsa_fehl_state.abort_flag = false;
+    lsa_state.fehl.abort_flag = false;
     if (size > 0) lsa_set_schrittteiler(data[0] % 12);
-    lsa_puff_state.data.assign(data, data + size);
+    lsa_state.puff.data.assign(data, data + size);
     LSAPufferAuspacken(true);
-    lsa_fehl_state.abort_flag = false;
+    lsa_state.fehl.abort_flag = false;
     VonLSA(1, 1, false);
     d_limp(1);
     LSAPufferPacken();

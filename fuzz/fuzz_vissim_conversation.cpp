@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reset_lsa();
     reset_lsa_puff();
     reset_lsa_fehl();
-    lsa_fehl_state.box = [](const std::string&) {};
+    lsa_state.fehl.box = [](const std::string&) {};
     lsa_state.transport = &transport;
     engine.colour_callback = lsa_wish_colour;
     if (!Init_LSAtoSIM(engine, 7)) return 0;

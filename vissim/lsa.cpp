@@ -33,7 +33,7 @@ bool Init_LSAtoSIM(EngineState& engine, long lsa_number) {
     auto& s = lsa_state;
     const char* where = "LSATOSIM.Init_LSAtoSIM";
     s.initialised = false;
-    lsa_fehl_state.lsa_nr = static_cast<unsigned long>(lsa_number);  // names the error file
+    lsa_state.fehl.lsa_nr = static_cast<unsigned long>(lsa_number);  // names the error file
     if (!s.transport || !s.transport->initialize([&engine](const LsaTransaction& transaction) {
             return DdeCallbackLSA(engine, transaction);
         })) {
@@ -76,7 +76,7 @@ void destroy_main_window() {
 
 // The check point of a transaction: after a box of the coupling the program ends.
 bool aborted() {
-    if (!lsa_fehl_state.abort_flag) return false;
+    if (!lsa_state.fehl.abort_flag) return false;
     destroy_main_window();
     return true;
 }
@@ -110,7 +110,7 @@ LsaAnswer request(const LsaTransaction& t) {
     }
     LsaAnswer a;
     a.has_reply = true;
-    a.reply = &lsa_puff_state.data;
+    a.reply = &lsa_state.puff.data;
     return a;
 }
 
@@ -135,7 +135,7 @@ LsaAnswer poke(EngineState& engine, const LsaTransaction& t) {
     }
     // "DateiLesen" is acknowledged without its data being read.
     if (same(t.hsz2, s.hsz_datei_lesen)) return answer(LSA_FACK);
-    lsa_puff_state.data.assign(t.data, t.data + (t.data ? t.size : 0));
+    lsa_state.puff.data.assign(t.data, t.data + (t.data ? t.size : 0));
     LSAPufferAuspacken(true);
     if (aborted()) return answer(0);
     if (same(t.hsz2, s.hsz_init)) {

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "engine/eval.h"
+#include "vissim/lsa_fehl.h"
+#include "vissim/lsa_puff.h"
 #include "vissim/lsa_transport.h"
 
 namespace ruvalda {
@@ -48,6 +50,8 @@ struct LsaState {
     std::FILE* vissimTraceFile = nullptr;  // communication trace while open (Debug menu)
     std::uint64_t steps = 0;               // control steps run
     LsaHost host;
+    LsaPuffState puff;  // the buffers of the conversation
+    LsaFehlState fehl;  // its texts, boxes and error file
 };
 
 extern LsaState lsa_state;

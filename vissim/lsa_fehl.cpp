@@ -6,9 +6,9 @@
 #include <cstring>
 #include <utility>
 
-namespace ruvalda {
+#include "vissim/lsa.h"
 
-LsaFehlState lsa_fehl_state;
+namespace ruvalda {
 
 namespace {
 
@@ -55,9 +55,9 @@ const char* text_of(int id) {
 
 // The box front end, or standard error when none is installed.
 void show_box(const std::string& text) {
-    lsa_fehl_state.abort_flag = true;
-    if (lsa_fehl_state.box) {
-        lsa_fehl_state.box(text);
+    lsa_state.fehl.abort_flag = true;
+    if (lsa_state.fehl.box) {
+        lsa_state.fehl.box(text);
     } else {
         std::fprintf(stderr, "%s: %s", LSA_BOX_TITLE, cp1252_to_utf8(text).c_str());
         std::fflush(stderr);
@@ -100,7 +100,7 @@ std::string datei_text(int id, const std::string& name, const std::string& messa
 }
 
 bool fehlerdatei_oeffnen(const std::string& message) {
-    auto& s = lsa_fehl_state;
+    auto& s = lsa_state.fehl;
     const std::optional<std::string> stem = lsa_string(static_cast<long>(s.lsa_nr));
     if (!stem) return false;
     s.fehlerdatei_name = *stem + ".err";
@@ -123,10 +123,10 @@ bool fehlerdatei_oeffnen(const std::string& message) {
 }  // namespace
 
 void reset_lsa_fehl() {
-    if (lsa_fehl_state.fehlerdatei) std::fclose(lsa_fehl_state.fehlerdatei);
-    auto box = std::move(lsa_fehl_state.box);
-    lsa_fehl_state = LsaFehlState{};
-    lsa_fehl_state.box = std::move(box);
+    if (lsa_state.fehl.fehlerdatei) std::fclose(lsa_state.fehl.fehlerdatei);
+    auto box = std::move(lsa_state.fehl.box);
+    lsa_state.fehl = LsaFehlState{};
+    lsa_state.fehl.box = std::move(box);
 }
 
 void LiesText(int id, char* buffer, std::size_t size) {
@@ -158,7 +158,7 @@ void MeldeInternenFehler(const char* function, const std::string& reason) {
 }
 
 void Laufzeitfehler(int kind, const char* function, unsigned long nr) {
-    auto& s = lsa_fehl_state;
+    auto& s = lsa_state.fehl;
     int text_id = 0;
     switch (kind) {
         case LZF_SIGGR_UNZULAESSIG:
@@ -200,7 +200,7 @@ void Laufzeitfehler(int kind, const char* function, unsigned long nr) {
 }
 
 void SchreibeFehlerdatei(const std::string& message) {
-    auto& s = lsa_fehl_state;
+    auto& s = lsa_state.fehl;
     if (!s.fehlerdatei && !fehlerdatei_oeffnen(message)) return;
     if (std::fputs(message.c_str(), s.fehlerdatei) < 0 || std::fflush(s.fehlerdatei) != 0)
         show_box(datei_text(28, s.fehlerdatei_name, message));

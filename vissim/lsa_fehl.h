@@ -41,7 +41,6 @@ struct LsaFehlState {
     std::function<void(const std::string& text)> box;
 };
 
-extern LsaFehlState lsa_fehl_state;
 // Closes the error file and forgets everything but the box front end.
 void reset_lsa_fehl();
 

@@ -7,11 +7,10 @@
 #include <limits>
 #include <new>
 
+#include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 
 namespace ruvalda {
-
-LsaPuffState lsa_puff_state;
 
 void lsa_append_value(std::vector<std::uint8_t>& out, std::int32_t value) {
     out.resize(out.size() + 4);
@@ -33,7 +32,7 @@ std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data) {
 }
 
 void reset_lsa_puff() {
-    lsa_puff_state = LsaPuffState{};
+    lsa_state.puff = LsaPuffState{};
 }
 
 namespace {
@@ -60,11 +59,11 @@ void fehler_nr(int kind, const char* function, int text_id, unsigned long nr) {
 }
 
 bool abgebrochen() {
-    return lsa_fehl_state.abort_flag;
+    return lsa_state.fehl.abort_flag;
 }
 
 LSA_Puffer& puffer() {
-    return *lsa_puff_state.puffer;
+    return *lsa_state.puff.puffer;
 }
 
 bool det_in_range(unsigned long nr, const char* function) {
@@ -233,16 +232,16 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
             p.simulationszeit = static_cast<float>(value) / teiler;
             break;
         case 1021: {
-            auto found = lsa_puff_state.paar_index.find(number);
-            if (found != lsa_puff_state.paar_index.end()) {
+            auto found = lsa_state.puff.paar_index.find(number);
+            if (found != lsa_state.puff.paar_index.end()) {
                 found->second->value = value;
                 break;
             }
             try {
                 p.paare.push_front(LsaPaar{number, value});
-                lsa_puff_state.paar_index[number] = &p.paare.front();
+                lsa_state.puff.paar_index[number] = &p.paare.front();
             } catch (const std::bad_alloc&) {
-                fehler(GENERAL, "LSA_PUFF.LSAPufferAuspacken", lsa_fehl_state.speichertext);
+                fehler(GENERAL, "LSA_PUFF.LSAPufferAuspacken", lsa_state.fehl.speichertext);
                 return false;
             }
             break;
@@ -253,7 +252,7 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
                 t.werte[0] = number;
                 p.telegramme.push_front(t);
             } catch (const std::bad_alloc&) {
-                fehler(GENERAL, "LSA_PUFF.neues_oev_telegramm", lsa_fehl_state.speichertext);
+                fehler(GENERAL, "LSA_PUFF.neues_oev_telegramm", lsa_state.fehl.speichertext);
                 return false;
             }
             break;
@@ -273,20 +272,20 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
 
 bool InitPufferSchreiben() {
     try {
-        lsa_puff_state.data.clear();
-        lsa_puff_state.data.reserve(LSA_REPLY_INITIAL);
+        lsa_state.puff.data.clear();
+        lsa_state.puff.data.reserve(LSA_REPLY_INITIAL);
     } catch (const std::bad_alloc&) {
         fehler(INTERNAL, "PROZKOMM.InitPufferSchreiben", "DdeCreateDataHandle()");
         return false;
     }
-    lsa_puff_state.read_open = false;
-    lsa_puff_state.write_offset = 0;
+    lsa_state.puff.read_open = false;
+    lsa_state.puff.write_offset = 0;
     return true;
 }
 
 bool SchreibePuffer(std::int32_t value) {
-    auto& data = lsa_puff_state.data;
-    const std::size_t offset = lsa_puff_state.write_offset;
+    auto& data = lsa_state.puff.data;
+    const std::size_t offset = lsa_state.puff.write_offset;
     try {
         if (data.size() < offset + 4) data.resize(offset + 4);
     } catch (const std::bad_alloc&) {
@@ -294,7 +293,7 @@ bool SchreibePuffer(std::int32_t value) {
         return false;
     }
     lsa_store_value(data.data() + offset, value);
-    lsa_puff_state.write_offset = offset + 4;
+    lsa_state.puff.write_offset = offset + 4;
     return true;
 }
 
@@ -308,20 +307,20 @@ bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t valu
 // ---- read side --------------------------------------------------------------------------
 
 bool InitPufferLesen() {
-    lsa_puff_state.read_pos = 0;
-    lsa_puff_state.read_open = true;
+    lsa_state.puff.read_pos = 0;
+    lsa_state.puff.read_open = true;
     return true;
 }
 
 bool LiesPuffer(std::int32_t& value) {
-    const auto& data = lsa_puff_state.data;
-    const std::size_t pos = lsa_puff_state.read_pos;
-    if (!lsa_puff_state.read_open || pos > data.size() || data.size() - pos < 4) {
+    const auto& data = lsa_state.puff.data;
+    const std::size_t pos = lsa_state.puff.read_pos;
+    if (!lsa_state.puff.read_open || pos > data.size() || data.size() - pos < 4) {
         fehler(INTERNAL, "PROZKOMM.LiesPuffer", 17);
         return false;
     }
     value = lsa_load_value(data.data() + pos);
-    lsa_puff_state.read_pos = pos + 4;
+    lsa_state.puff.read_pos = pos + 4;
     return true;
 }
 
@@ -337,9 +336,9 @@ bool LiesTripel(std::int32_t& command, std::int32_t& number, std::int32_t& value
 
 bool ExitPufferLesen() {
     // Access given up and the poked data freed.
-    lsa_puff_state.read_open = false;
-    lsa_puff_state.read_pos = 0;
-    lsa_puff_state.data.clear();
+    lsa_state.puff.read_open = false;
+    lsa_state.puff.read_pos = 0;
+    lsa_state.puff.data.clear();
     return true;
 }
 
@@ -347,7 +346,7 @@ bool ExitPufferLesen() {
 
 bool InitLSAPuffer() {
     // Copied while memory lasts, for the reports of its shortage.
-    lsa_fehl_state.speichertext = LiesText(15, LSA_MEMORY_TEXT_MAX + 1);
+    lsa_state.fehl.speichertext = LiesText(15, LSA_MEMORY_TEXT_MAX + 1);
     try {
         auto p = std::make_unique<LSA_Puffer>();
         for (int i = 0; i <= LSA_MAX_DET; ++i) {
@@ -358,19 +357,19 @@ bool InitLSAPuffer() {
         }
         for (int i = 0; i <= LSA_MAX_SIGGR; ++i)
             p->SigGr[static_cast<std::size_t>(i)].vissim_nr = i;
-        lsa_puff_state.puffer = std::move(p);
-        lsa_puff_state.paar_index.clear();
-        lsa_puff_state.det_cache = 0;
-        lsa_puff_state.sg_cache = 0;
+        lsa_state.puff.puffer = std::move(p);
+        lsa_state.puff.paar_index.clear();
+        lsa_state.puff.det_cache = 0;
+        lsa_state.puff.sg_cache = 0;
     } catch (const std::bad_alloc&) {
-        fehler(GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_fehl_state.speichertext);
+        fehler(GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_state.fehl.speichertext);
         return false;
     }
     return true;
 }
 
 void LSAPufferAuspacken(bool read) {
-    if (!read || !lsa_puff_state.puffer) return;
+    if (!read || !lsa_state.puff.puffer) return;
     LSA_Puffer& p = puffer();
     InitPufferLesen();
     for (auto& d : p.Det) {
@@ -402,7 +401,7 @@ void LSAPufferAuspacken(bool read) {
 }
 
 bool LSAPufferPacken() {
-    if (!lsa_puff_state.puffer) return false;
+    if (!lsa_state.puff.puffer) return false;
     if (!InitPufferSchreiben() || abgebrochen()) return false;
     LSA_Puffer& p = puffer();
     const auto teiler = static_cast<double>(p.schrittteiler);
@@ -435,7 +434,7 @@ bool LSAPufferPacken() {
 
 void VonLSA(int command, unsigned long sg, bool flag) {
     const char* where = "LSA_PUFF.VonLSA";
-    if (!lsa_puff_state.puffer || !sg_in_range(sg, where)) return;
+    if (!lsa_state.puff.puffer || !sg_in_range(sg, where)) return;
     LsaSigGr& rec = puffer().SigGr[sg];
     if (!rec.definiert) {
         Laufzeitfehler(LZF_SIGGR_UNBEKANNT, where, sg);
@@ -517,7 +516,7 @@ std::int32_t puffer_bild(std::uint8_t internal_code) {
 namespace {
 
 LsaDet* det_for_query(unsigned long nr, const char* where) {
-    if (!lsa_puff_state.puffer || !det_in_range(nr, where)) return nullptr;
+    if (!lsa_state.puff.puffer || !det_in_range(nr, where)) return nullptr;
     return &puffer().Det[nr];
 }
 
@@ -566,30 +565,30 @@ std::int32_t det_definiert(unsigned long nr) {
 }
 
 std::int32_t DetVISSIMNr(unsigned long nr) {
-    if (!lsa_puff_state.puffer || !det_in_range(nr, "DetVISSIMNr")) return 0;
+    if (!lsa_state.puff.puffer || !det_in_range(nr, "DetVISSIMNr")) return 0;
     return puffer().Det[nr].vissim_nr;
 }
 
 std::int32_t SigGrVISSIMNr(unsigned long nr) {
-    if (!lsa_puff_state.puffer || !sg_in_range(nr, "SigGrVISSIMNr")) return 0;
+    if (!lsa_state.puff.puffer || !sg_in_range(nr, "SigGrVISSIMNr")) return 0;
     return puffer().SigGr[nr].vissim_nr;
 }
 
 int DetInternNr(std::int32_t vissim_nr, const char* function) {
-    if (!lsa_puff_state.puffer) return 0;
+    if (!lsa_state.puff.puffer) return 0;
     LSA_Puffer& p = puffer();
-    const int cached = lsa_puff_state.det_cache;
+    const int cached = lsa_state.puff.det_cache;
     if (cached != 0 && p.Det[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
         return cached;
     // VISSIM numbers equal the internal ones, so the record of that number is the first match.
     if (vissim_nr >= 1 && vissim_nr <= LSA_MAX_DET &&
         p.Det[static_cast<std::size_t>(vissim_nr)].vissim_nr == vissim_nr) {
-        lsa_puff_state.det_cache = vissim_nr;
+        lsa_state.puff.det_cache = vissim_nr;
         return vissim_nr;
     }
     for (int i = 1; i <= LSA_MAX_DET; ++i) {
         if (p.Det[static_cast<std::size_t>(i)].vissim_nr == vissim_nr) {
-            lsa_puff_state.det_cache = i;
+            lsa_state.puff.det_cache = i;
             return i;
         }
     }
@@ -598,20 +597,20 @@ int DetInternNr(std::int32_t vissim_nr, const char* function) {
 }
 
 int SigGrInternNr(std::int32_t vissim_nr, const char* function) {
-    if (!lsa_puff_state.puffer) return 0;
+    if (!lsa_state.puff.puffer) return 0;
     LSA_Puffer& p = puffer();
-    const int cached = lsa_puff_state.sg_cache;
+    const int cached = lsa_state.puff.sg_cache;
     if (cached != 0 && p.SigGr[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
         return cached;
     // VISSIM numbers equal the internal ones, so the record of that number is the first match.
     if (vissim_nr >= 1 && vissim_nr <= LSA_MAX_SIGGR &&
         p.SigGr[static_cast<std::size_t>(vissim_nr)].vissim_nr == vissim_nr) {
-        lsa_puff_state.sg_cache = vissim_nr;
+        lsa_state.puff.sg_cache = vissim_nr;
         return vissim_nr;
     }
     for (int i = 1; i <= LSA_MAX_SIGGR; ++i) {
         if (p.SigGr[static_cast<std::size_t>(i)].vissim_nr == vissim_nr) {
-            lsa_puff_state.sg_cache = i;
+            lsa_state.puff.sg_cache = i;
             return i;
         }
     }
@@ -620,11 +619,11 @@ int SigGrInternNr(std::int32_t vissim_nr, const char* function) {
 }
 
 float lsa_simulationszeit() {
-    return lsa_puff_state.puffer ? puffer().simulationszeit : 0.0f;
+    return lsa_state.puff.puffer ? puffer().simulationszeit : 0.0f;
 }
 
 void lsa_set_schrittteiler(std::uint32_t divisor) {
-    if (lsa_puff_state.puffer && divisor >= 1 && divisor <= 10) puffer().schrittteiler = divisor;
+    if (lsa_state.puff.puffer && divisor >= 1 && divisor <= 10) puffer().schrittteiler = divisor;
 }
 
 }  // namespace ruvalda

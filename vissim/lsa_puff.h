@@ -6,7 +6,7 @@
 //
 // Wire format: 32-bit signed little-endian integers in triples (command, number, value); a
 // single 999 ends a buffer. The transport (DDEML or a local socket) only moves the bytes: a
-// poke puts them into lsa_puff_state.data, a request takes the reply from the same place.
+// poke puts them into lsa_state.puff.data, a request takes the reply from the same place.
 #pragma once
 
 #include <array>
@@ -101,8 +101,6 @@ struct LsaPuffState {
     std::unordered_map<std::int32_t, LsaPaar*> paar_index;  // key -> pair (deque keeps them put)
 };
 
-extern LsaPuffState lsa_puff_state;
-
 // One 32-bit value of the wire format, little-endian, at a byte position.
 inline void lsa_store_value(std::uint8_t* at, std::int32_t value) {
     const auto u = static_cast<std::uint32_t>(value);
@@ -125,7 +123,7 @@ void reset_lsa_puff();
 bool InitPufferSchreiben();
 bool SchreibePuffer(std::int32_t value);
 bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t value);
-// Read side; the poked bytes are in lsa_puff_state.data.
+// Read side; the poked bytes are in lsa_state.puff.data.
 bool InitPufferLesen();
 bool LiesPuffer(std::int32_t& value);
 bool LiesTripel(std::int32_t& command, std::int32_t& number, std::int32_t& value);

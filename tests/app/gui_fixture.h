@@ -70,7 +70,7 @@ class GuiTest : public ::testing::Test {
     static void reset_vissim() {
         reset_lsa();
         reset_lsa_puff();
-        lsa_fehl_state.box = nullptr;
+        lsa_state.fehl.box = nullptr;
         reset_lsa_fehl();
     }
 

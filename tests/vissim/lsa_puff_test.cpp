@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 
 using namespace ruvalda;
@@ -46,11 +47,11 @@ class LsaPuffTest : public ::testing::Test {
         here = std::make_unique<test::WorkingDir>(dir);
         reset_lsa_fehl();
         reset_lsa_puff();
-        lsa_fehl_state.box = [this](const std::string& text) { errors.push_back(parse_box(text)); };
+        lsa_state.fehl.box = [this](const std::string& text) { errors.push_back(parse_box(text)); };
         ASSERT_TRUE(InitLSAPuffer());
     }
     void TearDown() override {
-        lsa_fehl_state.box = nullptr;
+        lsa_state.fehl.box = nullptr;
         reset_lsa_fehl();
         reset_lsa_puff();
         here.reset();
@@ -58,21 +59,21 @@ class LsaPuffTest : public ::testing::Test {
 
     // The warnings written so far, after the error file's first line.
     std::string warnings() const {
-        std::fflush(lsa_fehl_state.fehlerdatei);
+        std::fflush(lsa_state.fehl.fehlerdatei);
         const std::string all = test::read_file(dir + "/lsa0.err");
         const std::size_t first = all.find('\n');
         return first == std::string::npos ? "" : all.substr(first + 1);
     }
 
     static void poke(const std::vector<std::int32_t>& values) {
-        lsa_puff_state.data = lsa_bytes(values);
+        lsa_state.puff.data = lsa_bytes(values);
         LSAPufferAuspacken(true);
     }
 
     static std::vector<std::int32_t> reply() {
         EXPECT_TRUE(LSAPufferPacken());
-        EXPECT_EQ(lsa_puff_state.data.size() % 4, 0u);
-        return lsa_values(lsa_puff_state.data);
+        EXPECT_EQ(lsa_state.puff.data.size() % 4, 0u);
+        return lsa_values(lsa_state.puff.data);
     }
 };
 
@@ -93,7 +94,7 @@ TEST_F(LsaPuffTest, SlotsTakeTenValuesPerBufferAndEmptyAgainInTheNext) {
     for (int i = 0; i < 11; ++i) buf.insert(buf.end(), {3014, 5, 100 + i});
     buf.insert(buf.end(), {3015, 5, 0x12345, 999});
     poke(buf);
-    const LsaDet& d = lsa_puff_state.puffer->Det[5];
+    const LsaDet& d = lsa_state.puff.puffer->Det[5];
     EXPECT_EQ(d.slots3014[0], 100);
     EXPECT_EQ(d.slots3014[9], 109);
     EXPECT_EQ(d.slots3015[0], 0x2345);
@@ -106,7 +107,7 @@ TEST_F(LsaPuffTest, SlotsTakeTenValuesPerBufferAndEmptyAgainInTheNext) {
 
 TEST_F(LsaPuffTest, SumsGrowByLow16BitsAndSurviveUnpacking) {
     poke({3012, 9, 3, 3012, 9, 0x10004, 3013, 9, -1, 999});
-    const LsaDet& d = lsa_puff_state.puffer->Det[9];
+    const LsaDet& d = lsa_state.puff.puffer->Det[9];
     EXPECT_EQ(d.wert3012, 4);
     EXPECT_EQ(d.summe3012, 7u);
     EXPECT_EQ(d.summe3013, 0xFFFFu);
@@ -117,28 +118,28 @@ TEST_F(LsaPuffTest, SumsGrowByLow16BitsAndSurviveUnpacking) {
 TEST_F(LsaPuffTest, StepDivisorScalesReceivedValuesAndTheEcho) {
     lsa_set_schrittteiler(11);  // ignored
     lsa_set_schrittteiler(0);   // ignored
-    EXPECT_EQ(lsa_puff_state.puffer->schrittteiler, 1u);
+    EXPECT_EQ(lsa_state.puff.puffer->schrittteiler, 1u);
     lsa_set_schrittteiler(5);
     poke({1002, 0, 5, 9101, 0, 50, 1001, 0, -3, 1011, 0, 7, 1031, 0, 2, 999});
-    EXPECT_FLOAT_EQ(lsa_puff_state.puffer->wert1002, 1.0f);
+    EXPECT_FLOAT_EQ(lsa_state.puff.puffer->wert1002, 1.0f);
     EXPECT_FLOAT_EQ(lsa_simulationszeit(), 10.0f);
-    EXPECT_EQ(lsa_puff_state.puffer->wert1001, 0);
-    EXPECT_TRUE(lsa_puff_state.puffer->flag1031);
+    EXPECT_EQ(lsa_state.puff.puffer->wert1001, 0);
+    EXPECT_TRUE(lsa_state.puff.puffer->flag1031);
     EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 5, 1002, 0, 5, 1011, 0, 7, 999}));
 }
 
 TEST_F(LsaPuffTest, PictureCodesBothWays) {
     poke({2001, 3, 7, 2001, 4, 1, 2001, 5, 0, 999});
-    EXPECT_EQ(lsa_puff_state.puffer->SigGr[3].ist_bild, 7);
-    EXPECT_EQ(lsa_puff_state.puffer->SigGr[4].ist_bild, 2);
-    EXPECT_EQ(lsa_puff_state.puffer->SigGr[5].ist_bild, 4);
+    EXPECT_EQ(lsa_state.puff.puffer->SigGr[3].ist_bild, 7);
+    EXPECT_EQ(lsa_state.puff.puffer->SigGr[4].ist_bild, 2);
+    EXPECT_EQ(lsa_state.puff.puffer->SigGr[5].ist_bild, 4);
     EXPECT_TRUE(errors.empty());
     poke({2001, 3, 11, 999});
-    EXPECT_EQ(lsa_puff_state.puffer->SigGr[3].ist_bild, 4);
+    EXPECT_EQ(lsa_state.puff.puffer->SigGr[3].ist_bild, 4);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].function, "LSA_PUFF.lsa_bild");
     EXPECT_EQ(errors[0].text, "Unbekanntes Signalbild");
-    EXPECT_TRUE(lsa_fehl_state.abort_flag);
+    EXPECT_TRUE(lsa_state.fehl.abort_flag);
     EXPECT_EQ(puffer_bild(0), 2);
     EXPECT_EQ(puffer_bild(2), 4);
     EXPECT_EQ(puffer_bild(3), 5);
@@ -158,12 +159,12 @@ TEST_F(LsaPuffTest, WishedPicturesFromVonLsaGoIntoTheReply) {
     EXPECT_EQ(errors[0].function, "LSA_PUFF.VonLSA");
     EXPECT_EQ(errors[0].text, "Unzulässiges Kommando");
     EXPECT_EQ(warnings(), "Funktion LSA_PUFF.VonLSA:\nInterne Signalgruppennummer 6 unbekannt!\n");
-    lsa_fehl_state.abort_flag = false;
+    lsa_state.fehl.abort_flag = false;
     EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 2003, 1, 4,
                                                   2003, 2, 2, 2002, 3, 5, 999}));
     poke({2001, 1, 2, 999});
-    EXPECT_EQ(lsa_puff_state.puffer->SigGr[1].vorher_wunsch_bild, BILD_GRUEN);
-    EXPECT_EQ(lsa_puff_state.puffer->SigGr[1].wunsch_bild, BILD_KEIN_WUNSCH);
+    EXPECT_EQ(lsa_state.puff.puffer->SigGr[1].vorher_wunsch_bild, BILD_GRUEN);
+    EXPECT_EQ(lsa_state.puff.puffer->SigGr[1].wunsch_bild, BILD_KEIN_WUNSCH);
     VonLSA(1, 1000, false);
     EXPECT_EQ(errors.back().text, "Interne Signalgruppennummer 1000 unzulässig!");
 }
@@ -175,7 +176,7 @@ TEST_F(LsaPuffTest, DetectorQueriesAndClearImpulseRequest) {
     EXPECT_EQ(d_imp(12), 1);
     EXPECT_EQ(d_blgzt(12), 0);
     EXPECT_EQ(d_limp(12), 0);
-    EXPECT_EQ(lsa_fehl_state.fehlerdatei, nullptr);
+    EXPECT_EQ(lsa_state.fehl.fehlerdatei, nullptr);
     EXPECT_EQ(reply(),
               (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 3011, 12, 0, 999}));
     EXPECT_EQ(det_definiert(2001), -1);
@@ -186,7 +187,7 @@ TEST_F(LsaPuffTest, DetectorQueriesAndClearImpulseRequest) {
 TEST_F(LsaPuffTest, TelegramsAndPairs) {
     poke({3081, 42,   0, 3082, 42,   7, 3083, 41,   9, 3089, 42,
           8,    1021, 5, 1,    1021, 6, 2,    1021, 5, 3,    999});
-    const auto& p = *lsa_puff_state.puffer;
+    const auto& p = *lsa_state.puff.puffer;
     ASSERT_EQ(p.telegramme.size(), 1u);
     EXPECT_EQ(p.telegramme.front().werte[0], 42);
     EXPECT_EQ(p.telegramme.front().werte[1], 7);
@@ -207,12 +208,12 @@ TEST_F(LsaPuffTest, TruncatedBuffersEndWithUnexpectedEnd) {
     EXPECT_EQ(errors.back().function, "LSA_PUFF.LSAPufferAuspacken");
     EXPECT_EQ(errors.back().text, "Unerwartetes Pufferende");
     errors.clear();
-    lsa_fehl_state.abort_flag = false;
-    lsa_puff_state.data = {0xE7, 0x03, 0x00};  // 999 cut short
+    lsa_state.fehl.abort_flag = false;
+    lsa_state.puff.data = {0xE7, 0x03, 0x00};  // 999 cut short
     LSAPufferAuspacken(true);
     EXPECT_FALSE(errors.empty());
     errors.clear();
-    lsa_fehl_state.abort_flag = false;
+    lsa_state.fehl.abort_flag = false;
     LSAPufferAuspacken(false);  // does nothing
     EXPECT_TRUE(errors.empty());
     poke({3001, 2001, 1, 999});  // unknown VISSIM detector: reported, triple skipped

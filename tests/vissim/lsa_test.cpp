@@ -46,7 +46,7 @@ class LsaTest : public test::EngineTest {
         reset_lsa();
         reset_lsa_puff();
         reset_lsa_fehl();
-        lsa_fehl_state.box = [this](const std::string& text) {
+        lsa_state.fehl.box = [this](const std::string& text) {
             boxes.push_back(cp1252_to_utf8(text));
         };
         lsa_state.transport = &transport;
@@ -59,7 +59,7 @@ class LsaTest : public test::EngineTest {
         if (lsa_state.vissimTraceFile) std::fclose(lsa_state.vissimTraceFile);
         reset_lsa();
         reset_lsa_puff();
-        lsa_fehl_state.box = nullptr;
+        lsa_state.fehl.box = nullptr;
         reset_lsa_fehl();
         reset_reader_state(reader_state, engine);
         here.reset();
@@ -123,7 +123,7 @@ TEST_F(LsaTest, serviceNames_twoDigitsAtLeastAndNoneOutsideTheRange) {
     EXPECT_EQ(boxes[0],
               "Interner Fehler!\nFunktion: PROZKOMM.VAVOZI_String\nGrund:    Unzulässiger "
               "Parameter <nr>\n");
-    EXPECT_TRUE(lsa_fehl_state.abort_flag);
+    EXPECT_TRUE(lsa_state.fehl.abort_flag);
     EXPECT_EQ(lsa_string(7), "lsa7");
     EXPECT_FALSE(lsa_string(10000));
     EXPECT_NE(boxes.back().find("LSA_FEHL.lsa_string"), std::string::npos);
@@ -194,8 +194,8 @@ TEST_F(LsaTest, init_setsDivisorFiveArrangesWindowsAndArmsTheReset) {
     load_crossing();
     ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
     EXPECT_EQ(poke("Init", {1002, 0, 10, 999}), LSA_FACK);
-    EXPECT_EQ(lsa_puff_state.puffer->schrittteiler, 5u);
-    EXPECT_FLOAT_EQ(lsa_puff_state.puffer->wert1002, 10.0f);  // read before the divisor changed
+    EXPECT_EQ(lsa_state.puff.puffer->schrittteiler, 5u);
+    EXPECT_FLOAT_EQ(lsa_state.puff.puffer->wert1002, 10.0f);  // read before the divisor changed
     EXPECT_EQ(arranged, 1);
     EXPECT_TRUE(lsa_state.engine_reset_pending);
     EXPECT_EQ(poke("Rechnen", {9101, 0, 5, 999}), LSA_FACK);  // 1 s at five steps a second
@@ -331,8 +331,8 @@ TEST_F(LsaTest, nestedControlStep_isAProgramError) {
 }
 
 TEST_F(LsaTest, errorFile_firstLineThenEachWarningOnce) {
-    lsa_fehl_state.lsa_nr = 12;
-    lsa_fehl_state.lsa_nr2 = 3;
+    lsa_state.fehl.lsa_nr = 12;
+    lsa_state.fehl.lsa_nr2 = 3;
     ASSERT_TRUE(InitLSAPuffer());
     EXPECT_EQ(d_imp(17), 0);
     EXPECT_EQ(d_imp(17), 0);
@@ -350,14 +350,14 @@ TEST_F(LsaTest, errorFile_firstLineThenEachWarningOnce) {
 }
 
 TEST_F(LsaTest, errorFileThatCannotBeCreated_showsText27AndTriesAgainNextTime) {
-    lsa_fehl_state.lsa_nr = 4;
+    lsa_state.fehl.lsa_nr = 4;
     std::filesystem::create_directory(dir + "/lsa4.err");  // a folder where the file should be
     SchreibeFehlerdatei("first\n");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0],
               "Die Fehlermeldungsdatei lsa4.err ließ sich nicht öffnen. Folgende Meldung sollte "
               "geschrieben werden:\nfirst\n");
-    EXPECT_EQ(lsa_fehl_state.fehlerdatei, nullptr);
+    EXPECT_EQ(lsa_state.fehl.fehlerdatei, nullptr);
     std::filesystem::remove(dir + "/lsa4.err");
     SchreibeFehlerdatei("second\n");
     EXPECT_EQ(test::read_file(dir + "/lsa4.err"), "LSA 0\nsecond\n");
