@@ -53,7 +53,8 @@ void TFormMain::vissim_start() {
     vissim_transport_->on_fds_changed = [this] { vissim_watch(); };
     lsa_state.transport = vissim_transport_.get();
     // Nobody could ever reach a controller whose registration failed: its box ends the program.
-    if (!Init_LSAtoSIM(engine, lsa_argument_number(arguments_[0].toStdString()))) end_now();
+    if (!Init_LSAtoSIM(lsa_state, engine, lsa_argument_number(arguments_[0].toStdString())))
+        end_now();
 }
 
 void TFormMain::vissim_watch() {

@@ -36,14 +36,16 @@ int run_vissim_host(const VissimHostOptions& o) {
     // From here on only the coupling's own reports and fatal errors are shown.
     engine.output.vissim_mode = true;
     lsa_state.fehl.lsa_nr2 = static_cast<unsigned long>(o.second);
-    engine.colour_callback = lsa_wish_colour;
+    engine.colour_callback = [](int stream, char letter) {
+        lsa_wish_colour(lsa_state, stream, letter);
+    };
 #ifdef _WIN32
     auto transport = std::make_unique<LsaDdemlServer>();
 #else
     auto transport = std::make_unique<LsaSocketServer>();
 #endif
     lsa_state.transport = transport.get();
-    const bool registered = Init_LSAtoSIM(engine, o.controller);
+    const bool registered = Init_LSAtoSIM(lsa_state, engine, o.controller);
     if (registered) {
         const std::string& service = lsa_state.service_name;
 #ifdef _WIN32

@@ -3,6 +3,7 @@
 namespace ruvalda {
 
 EngineState engine;
+LsaState lsa_state;
 SumoLink sumo_link;
 StreamGlyphs stream_glyphs;
 SequenceDisplay sequence_display;

@@ -8,10 +8,12 @@
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
+#include "vissim/lsa.h"
 
 namespace ruvalda {
 
 extern EngineState engine;
+extern LsaState lsa_state;
 extern SumoLink sumo_link;
 extern StreamGlyphs stream_glyphs;
 extern SequenceDisplay sequence_display;

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/global_engine.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 #include "vissim/lsa_puff.h"
@@ -14,15 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lsa_state.fehl.box = [](const std::string&) {};
         // Run-time warnings would go to lsa99.err in the current folder.
         lsa_state.fehl.lsa_nr = 99;
-        ready = InitLSAPuffer();
+        ready = InitLSAPuffer(lsa_state);
     }
     lsa_state.fehl.abort_flag = false;
-    if (size > 0) lsa_set_schrittteiler(data[0] % 12);
+    if (size > 0) lsa_set_schrittteiler(lsa_state, data[0] % 12);
     lsa_state.puff.data.assign(data, data + size);
-    LSAPufferAuspacken(true);
+    LSAPufferAuspacken(lsa_state, true);
     lsa_state.fehl.abort_flag = false;
-    VonLSA(1, 1, false);
-    d_limp(1);
-    LSAPufferPacken();
+    VonLSA(lsa_state, 1, 1, false);
+    d_limp(lsa_state, 1);
+    LSAPufferPacken(lsa_state);
     return 0;
 }

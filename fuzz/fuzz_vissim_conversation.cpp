@@ -48,13 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!loaded) return 0;
     recorder.reports.clear();
     engine.output.vissim_mode = true;
-    reset_lsa();
-    reset_lsa_puff();
-    reset_lsa_fehl();
+    reset_lsa(lsa_state);
+    reset_lsa_puff(lsa_state);
+    reset_lsa_fehl(lsa_state);
     lsa_state.fehl.box = [](const std::string&) {};
     lsa_state.transport = &transport;
-    engine.colour_callback = lsa_wish_colour;
-    if (!Init_LSAtoSIM(engine, 7)) return 0;
+    engine.colour_callback = [](int stream, char letter) {
+        lsa_wish_colour(lsa_state, stream, letter);
+    };
+    if (!Init_LSAtoSIM(lsa_state, engine, 7)) return 0;
 
     std::size_t pos = 0;
     for (int n = 0; n < MAX_FRAMES && size - pos >= 4; ++n) {
@@ -73,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         t.hsz2 = transport.create_string_handle(frame.item.c_str());
         t.data = frame.data.data();
         t.size = frame.data.size();
-        DdeCallbackLSA(engine, t);
+        DdeCallbackLSA(lsa_state, engine, t);
         if (transport.names.size() > 64) transport.names.resize(8);  // keep the table small
     }
     return 0;

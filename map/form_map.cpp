@@ -300,7 +300,7 @@ void TFormMap::UpdateColor(int stream, char letter) {
     }
     map_model.colour[static_cast<std::size_t>(stream)] = letter;
     paint_stream(stream, letter);
-    if (app_state.vissimMode) lsa_wish_colour(stream, letter);
+    if (app_state.vissimMode) lsa_wish_colour(lsa_state, stream, letter);
     // The SUMO coupling sends the colours with its next lights line.
     if (app_state.sumoMode && (RVGetStreamFlags(engine, stream) & SF_EXISTS))
         record_sumo_colour(sumo_link, stream, letter);

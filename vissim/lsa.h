@@ -54,30 +54,30 @@ struct LsaState {
     LsaFehlState fehl;  // its texts, boxes and error file
 };
 
-extern LsaState lsa_state;
 // Forgets the conversation (closing nothing: the trace file belongs to whoever opened it).
-void reset_lsa();
+void reset_lsa(LsaState& lsa_state);
 
 // "vavozi" and the controller number with at least two digits; none for numbers outside
 // 0..9999 (internal error).
-std::optional<std::string> VAVOZI_String(long lsa_number);
+std::optional<std::string> VAVOZI_String(LsaState& lsa_state, long lsa_number);
 
 // Registers the service of this controller on lsa_state.transport, which the host sets first.
 // False after a reported failure.
-bool Init_LSAtoSIM(EngineState& engine, long lsa_number);
+bool Init_LSAtoSIM(LsaState& lsa_state, EngineState& engine, long lsa_number);
 
 // The transport's callback: one transaction of VISSIM's.
-LsaAnswer DdeCallbackLSA(EngineState& engine, const LsaTransaction& transaction);
+LsaAnswer DdeCallbackLSA(LsaState& lsa_state, EngineState& engine,
+                         const LsaTransaction& transaction);
 
 // One "Rechnen": detectors into the engine, the engine to VISSIM's time.
-void SteuerungBerechnung(EngineState& engine);
+void SteuerungBerechnung(LsaState& lsa_state, EngineState& engine);
 
 // A number of VISSIM's command line: its leading decimal digits, 0 when there are none (held at
 // 999999999).
 long lsa_argument_number(const std::string& argument);
 
 // A stream's new colour ('G', 'R' or 'Y') as the wished picture of its signal group.
-void lsa_wish_colour(int stream, char letter);
+void lsa_wish_colour(LsaState& lsa_state, int stream, char letter);
 
 // The engine's target for a simulation time in seconds: whole tenths.
 std::int32_t lsa_target_tenths(float seconds);

@@ -54,7 +54,7 @@ const char* text_of(int id) {
 }
 
 // The box front end, or standard error when none is installed.
-void show_box(const std::string& text) {
+void show_box(LsaState& lsa_state, const std::string& text) {
     lsa_state.fehl.abort_flag = true;
     if (lsa_state.fehl.box) {
         lsa_state.fehl.box(text);
@@ -64,7 +64,7 @@ void show_box(const std::string& text) {
     }
 }
 
-void melde(int title_id, const char* function, const std::string& reason) {
+void melde(LsaState& lsa_state, int title_id, const char* function, const std::string& reason) {
     char title[31];
     char funktion[21];
     char grund[21];
@@ -82,7 +82,7 @@ void melde(int title_id, const char* function, const std::string& reason) {
     text += ":    ";
     text += cut;
     text += "\n";
-    show_box(text);
+    show_box(lsa_state, text);
 }
 
 // Formats a table text that has one %s for the file name and one for the message.
@@ -99,14 +99,14 @@ std::string datei_text(int id, const std::string& name, const std::string& messa
     return text;
 }
 
-bool fehlerdatei_oeffnen(const std::string& message) {
+bool fehlerdatei_oeffnen(LsaState& lsa_state, const std::string& message) {
     auto& s = lsa_state.fehl;
-    const std::optional<std::string> stem = lsa_string(static_cast<long>(s.lsa_nr));
+    const std::optional<std::string> stem = lsa_string(lsa_state, static_cast<long>(s.lsa_nr));
     if (!stem) return false;
     s.fehlerdatei_name = *stem + ".err";
     s.fehlerdatei = std::fopen(s.fehlerdatei_name.c_str(), "w");
     if (!s.fehlerdatei) {
-        show_box(datei_text(27, s.fehlerdatei_name, message));
+        show_box(lsa_state, datei_text(27, s.fehlerdatei_name, message));
         return false;
     }
     char lsa[16];
@@ -114,7 +114,7 @@ bool fehlerdatei_oeffnen(const std::string& message) {
     char first_line[64];
     std::snprintf(first_line, sizeof first_line, "%s %lu\n", lsa, s.lsa_nr2);
     if (std::fputs(first_line, s.fehlerdatei) < 0 || std::fflush(s.fehlerdatei) != 0) {
-        show_box(datei_text(28, s.fehlerdatei_name, first_line));
+        show_box(lsa_state, datei_text(28, s.fehlerdatei_name, first_line));
         return false;
     }
     return true;
@@ -122,7 +122,7 @@ bool fehlerdatei_oeffnen(const std::string& message) {
 
 }  // namespace
 
-void reset_lsa_fehl() {
+void reset_lsa_fehl(LsaState& lsa_state) {
     if (lsa_state.fehl.fehlerdatei) std::fclose(lsa_state.fehl.fehlerdatei);
     auto box = std::move(lsa_state.fehl.box);
     lsa_state.fehl = LsaFehlState{};
@@ -149,15 +149,15 @@ std::string LiesText(int id, std::size_t size) {
     return buffer;
 }
 
-void MeldeAllgemeinenFehler(const char* function, const std::string& reason) {
-    melde(2, function, reason);
+void MeldeAllgemeinenFehler(LsaState& lsa_state, const char* function, const std::string& reason) {
+    melde(lsa_state, 2, function, reason);
 }
 
-void MeldeInternenFehler(const char* function, const std::string& reason) {
-    melde(3, function, reason);
+void MeldeInternenFehler(LsaState& lsa_state, const char* function, const std::string& reason) {
+    melde(lsa_state, 3, function, reason);
 }
 
-void Laufzeitfehler(int kind, const char* function, unsigned long nr) {
+void Laufzeitfehler(LsaState& lsa_state, int kind, const char* function, unsigned long nr) {
     auto& s = lsa_state.fehl;
     int text_id = 0;
     switch (kind) {
@@ -183,7 +183,7 @@ void Laufzeitfehler(int kind, const char* function, unsigned long nr) {
             text_id = 13;
             break;
         default:
-            MeldeInternenFehler("LSA_FEHL.Laufzeitfehler", LiesText(7));
+            MeldeInternenFehler(lsa_state, "LSA_FEHL.Laufzeitfehler", LiesText(7));
             return;
     }
     char funktion[21];
@@ -196,19 +196,19 @@ void Laufzeitfehler(int kind, const char* function, unsigned long nr) {
     entry += ":\n";
     entry += warning;
     entry += "\n";
-    SchreibeFehlerdatei(entry);
+    SchreibeFehlerdatei(lsa_state, entry);
 }
 
-void SchreibeFehlerdatei(const std::string& message) {
+void SchreibeFehlerdatei(LsaState& lsa_state, const std::string& message) {
     auto& s = lsa_state.fehl;
-    if (!s.fehlerdatei && !fehlerdatei_oeffnen(message)) return;
+    if (!s.fehlerdatei && !fehlerdatei_oeffnen(lsa_state, message)) return;
     if (std::fputs(message.c_str(), s.fehlerdatei) < 0 || std::fflush(s.fehlerdatei) != 0)
-        show_box(datei_text(28, s.fehlerdatei_name, message));
+        show_box(lsa_state, datei_text(28, s.fehlerdatei_name, message));
 }
 
-std::optional<std::string> lsa_string(long n) {
+std::optional<std::string> lsa_string(LsaState& lsa_state, long n) {
     if (n < 0 || n > 9999) {
-        MeldeInternenFehler("LSA_FEHL.lsa_string", LiesText(6));
+        MeldeInternenFehler(lsa_state, "LSA_FEHL.lsa_string", LiesText(6));
         return std::nullopt;
     }
     std::string stem = LiesText(1);

@@ -16,6 +16,8 @@
 
 namespace ruvalda {
 
+struct LsaState;  // the conversation these operations work on (vissim/lsa.h)
+
 constexpr const char* LSA_BOX_TITLE = "Ruvalda/SIM";
 constexpr std::size_t LSA_REASON_MAX = 200;   // reason in a box
 constexpr std::size_t LSA_WARNING_MAX = 100;  // text of a run-time warning
@@ -42,22 +44,22 @@ struct LsaFehlState {
 };
 
 // Closes the error file and forgets everything but the box front end.
-void reset_lsa_fehl();
+void reset_lsa_fehl(LsaState& lsa_state);
 
 // The text of id, cut to fit size bytes with its terminating zero; an unknown id yields
 // "Bad string id (<id>)".
 void LiesText(int id, char* buffer, std::size_t size);
 std::string LiesText(int id, std::size_t size = 256);
 
-void MeldeAllgemeinenFehler(const char* function, const std::string& reason);
-void MeldeInternenFehler(const char* function, const std::string& reason);
+void MeldeAllgemeinenFehler(LsaState& lsa_state, const char* function, const std::string& reason);
+void MeldeInternenFehler(LsaState& lsa_state, const char* function, const std::string& reason);
 
 // Run-time warning into the error file; kinds LZF_*.
-void Laufzeitfehler(int kind, const char* function, unsigned long nr);
-void SchreibeFehlerdatei(const std::string& message);
+void Laufzeitfehler(LsaState& lsa_state, int kind, const char* function, unsigned long nr);
+void SchreibeFehlerdatei(LsaState& lsa_state, const std::string& message);
 
 // File stem of the error file: "lsa" and n; none (and an internal error) outside 0..9999.
-std::optional<std::string> lsa_string(long n);
+std::optional<std::string> lsa_string(LsaState& lsa_state, long n);
 
 // For front ends that show the coupling's texts.
 std::string cp1252_to_utf8(const std::string& text);

@@ -31,7 +31,7 @@ std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data) {
     return out;
 }
 
-void reset_lsa_puff() {
+void reset_lsa_puff(LsaState& lsa_state) {
     lsa_state.puff = LsaPuffState{};
 }
 
@@ -40,41 +40,41 @@ namespace {
 constexpr int GENERAL = 1;
 constexpr int INTERNAL = 0;
 
-void fehler(int kind, const char* function, const std::string& text) {
+void fehler(LsaState& lsa_state, int kind, const char* function, const std::string& text) {
     if (kind == GENERAL) {
-        MeldeAllgemeinenFehler(function, text);
+        MeldeAllgemeinenFehler(lsa_state, function, text);
     } else {
-        MeldeInternenFehler(function, text);
+        MeldeInternenFehler(lsa_state, function, text);
     }
 }
 
-void fehler(int kind, const char* function, int text_id) {
-    fehler(kind, function, LiesText(text_id));
+void fehler(LsaState& lsa_state, int kind, const char* function, int text_id) {
+    fehler(lsa_state, kind, function, LiesText(text_id));
 }
 
-void fehler_nr(int kind, const char* function, int text_id, unsigned long nr) {
+void fehler_nr(LsaState& lsa_state, int kind, const char* function, int text_id, unsigned long nr) {
     char text[128];
     std::snprintf(text, sizeof text, LiesText(text_id).c_str(), nr);
-    fehler(kind, function, text);
+    fehler(lsa_state, kind, function, text);
 }
 
-bool abgebrochen() {
+bool abgebrochen(LsaState& lsa_state) {
     return lsa_state.fehl.abort_flag;
 }
 
-LSA_Puffer& puffer() {
+LSA_Puffer& puffer(LsaState& lsa_state) {
     return *lsa_state.puff.puffer;
 }
 
-bool det_in_range(unsigned long nr, const char* function) {
+bool det_in_range(LsaState& lsa_state, unsigned long nr, const char* function) {
     if (nr >= 1 && nr <= static_cast<unsigned long>(LSA_MAX_DET)) return true;
-    fehler_nr(GENERAL, function, 12, nr);
+    fehler_nr(lsa_state, GENERAL, function, 12, nr);
     return false;
 }
 
-bool sg_in_range(unsigned long nr, const char* function) {
+bool sg_in_range(LsaState& lsa_state, unsigned long nr, const char* function) {
     if (nr >= 1 && nr <= static_cast<unsigned long>(LSA_MAX_SIGGR)) return true;
-    fehler_nr(GENERAL, function, 10, nr);
+    fehler_nr(lsa_state, GENERAL, function, 10, nr);
     return false;
 }
 
@@ -94,15 +94,16 @@ void slot_eintragen(std::array<std::int16_t, LSA_SLOTS>& slots, std::int32_t val
     }
 }
 
-void anwenden_siggr(std::int32_t command, std::int32_t number, std::int32_t value) {
+void anwenden_siggr(LsaState& lsa_state, std::int32_t command, std::int32_t number,
+                    std::int32_t value) {
     const char* where = "LSA_PUFF.LSAPufferAuspacken";
-    const int nr = SigGrInternNr(number, where);
-    if (nr == 0 || !sg_in_range(static_cast<unsigned long>(nr), where)) return;
-    LsaSigGr& sg = puffer().SigGr[static_cast<std::size_t>(nr)];
+    const int nr = SigGrInternNr(lsa_state, number, where);
+    if (nr == 0 || !sg_in_range(lsa_state, static_cast<unsigned long>(nr), where)) return;
+    LsaSigGr& sg = puffer(lsa_state).SigGr[static_cast<std::size_t>(nr)];
     sg.definiert = true;
     switch (command) {
         case 2001:
-            sg.ist_bild = lsa_bild(value);
+            sg.ist_bild = lsa_bild(lsa_state, value);
             break;
         case 2011:
             sg.wert2011 = nicht_negativ(value);
@@ -124,11 +125,12 @@ void anwenden_siggr(std::int32_t command, std::int32_t number, std::int32_t valu
     }
 }
 
-void anwenden_det(std::int32_t command, std::int32_t number, std::int32_t value) {
+void anwenden_det(LsaState& lsa_state, std::int32_t command, std::int32_t number,
+                  std::int32_t value) {
     const char* where = "LSA_PUFF.LSAPufferAuspacken";
-    const int nr = DetInternNr(number, where);
-    if (nr == 0 || !det_in_range(static_cast<unsigned long>(nr), where)) return;
-    LsaDet& det = puffer().Det[static_cast<std::size_t>(nr)];
+    const int nr = DetInternNr(lsa_state, number, where);
+    if (nr == 0 || !det_in_range(lsa_state, static_cast<unsigned long>(nr), where)) return;
+    LsaDet& det = puffer(lsa_state).Det[static_cast<std::size_t>(nr)];
     det.definiert = true;
     const auto low = static_cast<std::uint16_t>(value & 0xFFFF);
     switch (command) {
@@ -204,15 +206,15 @@ bool ist_det_kommando(std::int32_t c) {
 }
 
 // Applies one triple; false ends the unpacking (memory exhausted).
-bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
-    LSA_Puffer& p = puffer();
+bool anwenden(LsaState& lsa_state, std::int32_t command, std::int32_t number, std::int32_t value) {
+    LSA_Puffer& p = puffer(lsa_state);
     const auto teiler = static_cast<float>(p.schrittteiler);
     if (ist_siggr_kommando(command)) {
-        anwenden_siggr(command, number, value);
+        anwenden_siggr(lsa_state, command, number, value);
         return true;
     }
     if (ist_det_kommando(command)) {
-        anwenden_det(command, number, value);
+        anwenden_det(lsa_state, command, number, value);
         return true;
     }
     switch (command) {
@@ -241,7 +243,8 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
                 p.paare.push_front(LsaPaar{number, value});
                 lsa_state.puff.paar_index[number] = &p.paare.front();
             } catch (const std::bad_alloc&) {
-                fehler(GENERAL, "LSA_PUFF.LSAPufferAuspacken", lsa_state.fehl.speichertext);
+                fehler(lsa_state, GENERAL, "LSA_PUFF.LSAPufferAuspacken",
+                       lsa_state.fehl.speichertext);
                 return false;
             }
             break;
@@ -252,7 +255,8 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
                 t.werte[0] = number;
                 p.telegramme.push_front(t);
             } catch (const std::bad_alloc&) {
-                fehler(GENERAL, "LSA_PUFF.neues_oev_telegramm", lsa_state.fehl.speichertext);
+                fehler(lsa_state, GENERAL, "LSA_PUFF.neues_oev_telegramm",
+                       lsa_state.fehl.speichertext);
                 return false;
             }
             break;
@@ -270,12 +274,12 @@ bool anwenden(std::int32_t command, std::int32_t number, std::int32_t value) {
 
 // ---- write side -------------------------------------------------------------------------
 
-bool InitPufferSchreiben() {
+bool InitPufferSchreiben(LsaState& lsa_state) {
     try {
         lsa_state.puff.data.clear();
         lsa_state.puff.data.reserve(LSA_REPLY_INITIAL);
     } catch (const std::bad_alloc&) {
-        fehler(INTERNAL, "PROZKOMM.InitPufferSchreiben", "DdeCreateDataHandle()");
+        fehler(lsa_state, INTERNAL, "PROZKOMM.InitPufferSchreiben", "DdeCreateDataHandle()");
         return false;
     }
     lsa_state.puff.read_open = false;
@@ -283,13 +287,13 @@ bool InitPufferSchreiben() {
     return true;
 }
 
-bool SchreibePuffer(std::int32_t value) {
+bool SchreibePuffer(LsaState& lsa_state, std::int32_t value) {
     auto& data = lsa_state.puff.data;
     const std::size_t offset = lsa_state.puff.write_offset;
     try {
         if (data.size() < offset + 4) data.resize(offset + 4);
     } catch (const std::bad_alloc&) {
-        fehler(INTERNAL, "PROZKOMM.SchreibePuffer", "DdeAddData()");
+        fehler(lsa_state, INTERNAL, "PROZKOMM.SchreibePuffer", "DdeAddData()");
         return false;
     }
     lsa_store_value(data.data() + offset, value);
@@ -297,26 +301,28 @@ bool SchreibePuffer(std::int32_t value) {
     return true;
 }
 
-bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t value) {
-    bool ok = SchreibePuffer(command);
-    if (ok && command != 999) ok = SchreibePuffer(number) && SchreibePuffer(value);
-    if (!ok) fehler(GENERAL, "LSAPUFFR.SchreibeTripel", 22);
+bool SchreibeTripel(LsaState& lsa_state, std::int32_t command, std::int32_t number,
+                    std::int32_t value) {
+    bool ok = SchreibePuffer(lsa_state, command);
+    if (ok && command != 999)
+        ok = SchreibePuffer(lsa_state, number) && SchreibePuffer(lsa_state, value);
+    if (!ok) fehler(lsa_state, GENERAL, "LSAPUFFR.SchreibeTripel", 22);
     return ok;
 }
 
 // ---- read side --------------------------------------------------------------------------
 
-bool InitPufferLesen() {
+bool InitPufferLesen(LsaState& lsa_state) {
     lsa_state.puff.read_pos = 0;
     lsa_state.puff.read_open = true;
     return true;
 }
 
-bool LiesPuffer(std::int32_t& value) {
+bool LiesPuffer(LsaState& lsa_state, std::int32_t& value) {
     const auto& data = lsa_state.puff.data;
     const std::size_t pos = lsa_state.puff.read_pos;
     if (!lsa_state.puff.read_open || pos > data.size() || data.size() - pos < 4) {
-        fehler(INTERNAL, "PROZKOMM.LiesPuffer", 17);
+        fehler(lsa_state, INTERNAL, "PROZKOMM.LiesPuffer", 17);
         return false;
     }
     value = lsa_load_value(data.data() + pos);
@@ -324,17 +330,18 @@ bool LiesPuffer(std::int32_t& value) {
     return true;
 }
 
-bool LiesTripel(std::int32_t& command, std::int32_t& number, std::int32_t& value) {
-    if (!LiesPuffer(command)) return false;
+bool LiesTripel(LsaState& lsa_state, std::int32_t& command, std::int32_t& number,
+                std::int32_t& value) {
+    if (!LiesPuffer(lsa_state, command)) return false;
     if (command == 999) {
         number = 0;
         value = 0;
         return true;
     }
-    return LiesPuffer(number) && LiesPuffer(value);
+    return LiesPuffer(lsa_state, number) && LiesPuffer(lsa_state, value);
 }
 
-bool ExitPufferLesen() {
+bool ExitPufferLesen(LsaState& lsa_state) {
     // Access given up and the poked data freed.
     lsa_state.puff.read_open = false;
     lsa_state.puff.read_pos = 0;
@@ -344,7 +351,7 @@ bool ExitPufferLesen() {
 
 // ---- the buffer -------------------------------------------------------------------------
 
-bool InitLSAPuffer() {
+bool InitLSAPuffer(LsaState& lsa_state) {
     // Copied while memory lasts, for the reports of its shortage.
     lsa_state.fehl.speichertext = LiesText(15, LSA_MEMORY_TEXT_MAX + 1);
     try {
@@ -362,16 +369,16 @@ bool InitLSAPuffer() {
         lsa_state.puff.det_cache = 0;
         lsa_state.puff.sg_cache = 0;
     } catch (const std::bad_alloc&) {
-        fehler(GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_state.fehl.speichertext);
+        fehler(lsa_state, GENERAL, "LSA_PUFF.InitLSAPuffer", lsa_state.fehl.speichertext);
         return false;
     }
     return true;
 }
 
-void LSAPufferAuspacken(bool read) {
+void LSAPufferAuspacken(LsaState& lsa_state, bool read) {
     if (!read || !lsa_state.puff.puffer) return;
-    LSA_Puffer& p = puffer();
-    InitPufferLesen();
+    LSA_Puffer& p = puffer(lsa_state);
+    InitPufferLesen(lsa_state);
     for (auto& d : p.Det) {
         d.definiert = false;
         d.impuls_loeschen = false;
@@ -389,55 +396,57 @@ void LSAPufferAuspacken(bool read) {
     std::int32_t number = 0;
     std::int32_t value = 0;
     // Every triple consumes at least 4 bytes, so the loop ends with the data.
-    while (!abgebrochen()) {
-        if (!LiesTripel(command, number, value)) {
-            fehler(INTERNAL, "LSA_PUFF.LSAPufferAuspacken", 17);
+    while (!abgebrochen(lsa_state)) {
+        if (!LiesTripel(lsa_state, command, number, value)) {
+            fehler(lsa_state, INTERNAL, "LSA_PUFF.LSAPufferAuspacken", 17);
             break;
         }
         if (command == 999) break;
-        if (!anwenden(command, number, value)) break;
+        if (!anwenden(lsa_state, command, number, value)) break;
     }
-    ExitPufferLesen();
+    ExitPufferLesen(lsa_state);
 }
 
-bool LSAPufferPacken() {
+bool LSAPufferPacken(LsaState& lsa_state) {
     if (!lsa_state.puff.puffer) return false;
-    if (!InitPufferSchreiben() || abgebrochen()) return false;
-    LSA_Puffer& p = puffer();
+    if (!InitPufferSchreiben(lsa_state) || abgebrochen(lsa_state)) return false;
+    LSA_Puffer& p = puffer(lsa_state);
     const auto teiler = static_cast<double>(p.schrittteiler);
     const double echo = teiler * static_cast<double>(p.wert1002) + 0.001;
     const double lo = std::numeric_limits<std::int32_t>::min();
     const double hi = std::numeric_limits<std::int32_t>::max();
     const auto wert1002 = static_cast<std::int32_t>(std::clamp(echo, lo, hi));
-    if (!SchreibeTripel(1000, 0, static_cast<std::int32_t>(p.schrittteiler))) return false;
-    if (!SchreibeTripel(1002, 0, wert1002)) return false;
-    if (!SchreibeTripel(1011, 0, p.wert1011)) return false;
+    if (!SchreibeTripel(lsa_state, 1000, 0, static_cast<std::int32_t>(p.schrittteiler)))
+        return false;
+    if (!SchreibeTripel(lsa_state, 1002, 0, wert1002)) return false;
+    if (!SchreibeTripel(lsa_state, 1011, 0, p.wert1011)) return false;
     for (int i = 1; i <= LSA_MAX_SIGGR; ++i) {
         const LsaSigGr& sg = p.SigGr[static_cast<std::size_t>(i)];
         if (sg.wunsch_bild == BILD_KEIN_WUNSCH) continue;
-        const std::int32_t vissim = SigGrVISSIMNr(static_cast<unsigned long>(i));
+        const std::int32_t vissim = SigGrVISSIMNr(lsa_state, static_cast<unsigned long>(i));
         if (vissim == 0) continue;
-        if (!SchreibeTripel(sg.wunsch_flag ? 2002 : 2003, vissim, puffer_bild(sg.wunsch_bild)))
+        if (!SchreibeTripel(lsa_state, sg.wunsch_flag ? 2002 : 2003, vissim,
+                            puffer_bild(lsa_state, sg.wunsch_bild)))
             return false;
-        if (abgebrochen()) return false;
+        if (abgebrochen(lsa_state)) return false;
     }
     for (int i = 1; i <= LSA_MAX_DET; ++i) {
         if (!p.Det[static_cast<std::size_t>(i)].impuls_loeschen) continue;
-        const std::int32_t vissim = DetVISSIMNr(static_cast<unsigned long>(i));
+        const std::int32_t vissim = DetVISSIMNr(lsa_state, static_cast<unsigned long>(i));
         if (vissim == 0) continue;
-        if (!SchreibeTripel(3011, vissim, 0)) return false;
-        if (abgebrochen()) return false;
+        if (!SchreibeTripel(lsa_state, 3011, vissim, 0)) return false;
+        if (abgebrochen(lsa_state)) return false;
     }
-    if (!SchreibeTripel(999, 0, 0)) return false;
-    return !abgebrochen();
+    if (!SchreibeTripel(lsa_state, 999, 0, 0)) return false;
+    return !abgebrochen(lsa_state);
 }
 
-void VonLSA(int command, unsigned long sg, bool flag) {
+void VonLSA(LsaState& lsa_state, int command, unsigned long sg, bool flag) {
     const char* where = "LSA_PUFF.VonLSA";
-    if (!lsa_state.puff.puffer || !sg_in_range(sg, where)) return;
-    LsaSigGr& rec = puffer().SigGr[sg];
+    if (!lsa_state.puff.puffer || !sg_in_range(lsa_state, sg, where)) return;
+    LsaSigGr& rec = puffer(lsa_state).SigGr[sg];
     if (!rec.definiert) {
-        Laufzeitfehler(LZF_SIGGR_UNBEKANNT, where, sg);
+        Laufzeitfehler(lsa_state, LZF_SIGGR_UNBEKANNT, where, sg);
         return;
     }
     rec.wunsch_flag = flag;
@@ -464,13 +473,13 @@ void VonLSA(int command, unsigned long sg, bool flag) {
             if (command >= 9 && command <= 13) {
                 rec.wunsch_bild = static_cast<std::uint8_t>(command - 3);
             } else {
-                fehler(INTERNAL, where, 21);
+                fehler(lsa_state, INTERNAL, where, 21);
             }
             break;
     }
 }
 
-std::uint8_t lsa_bild(std::int32_t vissim_code) {
+std::uint8_t lsa_bild(LsaState& lsa_state, std::int32_t vissim_code) {
     switch (vissim_code) {
         case 0:
             return 4;
@@ -487,12 +496,12 @@ std::uint8_t lsa_bild(std::int32_t vissim_code) {
         default:
             if (vissim_code >= 6 && vissim_code <= 10)
                 return static_cast<std::uint8_t>(vissim_code);
-            fehler(INTERNAL, "LSA_PUFF.lsa_bild", 16);
+            fehler(lsa_state, INTERNAL, "LSA_PUFF.lsa_bild", 16);
             return 4;
     }
 }
 
-std::int32_t puffer_bild(std::uint8_t internal_code) {
+std::int32_t puffer_bild(LsaState& lsa_state, std::uint8_t internal_code) {
     switch (internal_code) {
         case 0:
             return 2;
@@ -506,7 +515,7 @@ std::int32_t puffer_bild(std::uint8_t internal_code) {
             return 0;
         default:
             if (internal_code >= 6 && internal_code <= 10) return internal_code;
-            fehler(GENERAL, "LSA_PUFF.puffer_bild", 16);
+            fehler(lsa_state, GENERAL, "LSA_PUFF.puffer_bild", 16);
             return -1;
     }
 }
@@ -515,42 +524,42 @@ std::int32_t puffer_bild(std::uint8_t internal_code) {
 
 namespace {
 
-LsaDet* det_for_query(unsigned long nr, const char* where) {
-    if (!lsa_state.puff.puffer || !det_in_range(nr, where)) return nullptr;
-    return &puffer().Det[nr];
+LsaDet* det_for_query(LsaState& lsa_state, unsigned long nr, const char* where) {
+    if (!lsa_state.puff.puffer || !det_in_range(lsa_state, nr, where)) return nullptr;
+    return &puffer(lsa_state).Det[nr];
 }
 
 }  // namespace
 
-std::int32_t d_imp(unsigned long nr) {
+std::int32_t d_imp(LsaState& lsa_state, unsigned long nr) {
     const char* where = "LSA_PUFF.d_imp";
-    LsaDet* d = det_for_query(nr, where);
+    LsaDet* d = det_for_query(lsa_state, nr, where);
     if (!d) return -1;
     if (!d->definiert) {
-        Laufzeitfehler(LZF_DET_UNBEKANNT, where, nr);
+        Laufzeitfehler(lsa_state, LZF_DET_UNBEKANNT, where, nr);
         return 0;
     }
     return d->impuls;
 }
 
-std::int32_t d_limp(unsigned long nr) {
+std::int32_t d_limp(LsaState& lsa_state, unsigned long nr) {
     const char* where = "LSA_PUFF.d_limp";
-    LsaDet* d = det_for_query(nr, where);
+    LsaDet* d = det_for_query(lsa_state, nr, where);
     if (!d) return -1;
     if (!d->definiert) {
-        Laufzeitfehler(LZF_DET_UNBEKANNT, where, nr);
+        Laufzeitfehler(lsa_state, LZF_DET_UNBEKANNT, where, nr);
         return -1;
     }
     d->impuls_loeschen = true;
     return 0;
 }
 
-std::int32_t d_blgzt(unsigned long nr) {
+std::int32_t d_blgzt(LsaState& lsa_state, unsigned long nr) {
     const char* where = "LSA_PUFF.d_blgzt";
-    LsaDet* d = det_for_query(nr, where);
+    LsaDet* d = det_for_query(lsa_state, nr, where);
     if (!d) return -1;
     if (!d->definiert) {
-        Laufzeitfehler(LZF_DET_UNBEKANNT, where, nr);
+        Laufzeitfehler(lsa_state, LZF_DET_UNBEKANNT, where, nr);
         return 0;
     }
     if (!d->belegt) return 0;
@@ -558,25 +567,25 @@ std::int32_t d_blgzt(unsigned long nr) {
     return static_cast<std::int32_t>(std::min<std::uint32_t>(t, 2147483647u));
 }
 
-std::int32_t det_definiert(unsigned long nr) {
-    LsaDet* d = det_for_query(nr, "LSA_PUFF.det_definiert");
+std::int32_t det_definiert(LsaState& lsa_state, unsigned long nr) {
+    LsaDet* d = det_for_query(lsa_state, nr, "LSA_PUFF.det_definiert");
     if (!d) return -1;
     return d->definiert ? 1 : 0;
 }
 
-std::int32_t DetVISSIMNr(unsigned long nr) {
-    if (!lsa_state.puff.puffer || !det_in_range(nr, "DetVISSIMNr")) return 0;
-    return puffer().Det[nr].vissim_nr;
+std::int32_t DetVISSIMNr(LsaState& lsa_state, unsigned long nr) {
+    if (!lsa_state.puff.puffer || !det_in_range(lsa_state, nr, "DetVISSIMNr")) return 0;
+    return puffer(lsa_state).Det[nr].vissim_nr;
 }
 
-std::int32_t SigGrVISSIMNr(unsigned long nr) {
-    if (!lsa_state.puff.puffer || !sg_in_range(nr, "SigGrVISSIMNr")) return 0;
-    return puffer().SigGr[nr].vissim_nr;
+std::int32_t SigGrVISSIMNr(LsaState& lsa_state, unsigned long nr) {
+    if (!lsa_state.puff.puffer || !sg_in_range(lsa_state, nr, "SigGrVISSIMNr")) return 0;
+    return puffer(lsa_state).SigGr[nr].vissim_nr;
 }
 
-int DetInternNr(std::int32_t vissim_nr, const char* function) {
+int DetInternNr(LsaState& lsa_state, std::int32_t vissim_nr, const char* function) {
     if (!lsa_state.puff.puffer) return 0;
-    LSA_Puffer& p = puffer();
+    LSA_Puffer& p = puffer(lsa_state);
     const int cached = lsa_state.puff.det_cache;
     if (cached != 0 && p.Det[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
         return cached;
@@ -592,13 +601,13 @@ int DetInternNr(std::int32_t vissim_nr, const char* function) {
             return i;
         }
     }
-    fehler_nr(GENERAL, function, 19, static_cast<std::uint32_t>(vissim_nr));
+    fehler_nr(lsa_state, GENERAL, function, 19, static_cast<std::uint32_t>(vissim_nr));
     return 0;
 }
 
-int SigGrInternNr(std::int32_t vissim_nr, const char* function) {
+int SigGrInternNr(LsaState& lsa_state, std::int32_t vissim_nr, const char* function) {
     if (!lsa_state.puff.puffer) return 0;
-    LSA_Puffer& p = puffer();
+    LSA_Puffer& p = puffer(lsa_state);
     const int cached = lsa_state.puff.sg_cache;
     if (cached != 0 && p.SigGr[static_cast<std::size_t>(cached)].vissim_nr == vissim_nr)
         return cached;
@@ -614,16 +623,17 @@ int SigGrInternNr(std::int32_t vissim_nr, const char* function) {
             return i;
         }
     }
-    fehler_nr(GENERAL, function, 18, static_cast<std::uint32_t>(vissim_nr));
+    fehler_nr(lsa_state, GENERAL, function, 18, static_cast<std::uint32_t>(vissim_nr));
     return 0;
 }
 
-float lsa_simulationszeit() {
-    return lsa_state.puff.puffer ? puffer().simulationszeit : 0.0f;
+float lsa_simulationszeit(LsaState& lsa_state) {
+    return lsa_state.puff.puffer ? puffer(lsa_state).simulationszeit : 0.0f;
 }
 
-void lsa_set_schrittteiler(std::uint32_t divisor) {
-    if (lsa_state.puff.puffer && divisor >= 1 && divisor <= 10) puffer().schrittteiler = divisor;
+void lsa_set_schrittteiler(LsaState& lsa_state, std::uint32_t divisor) {
+    if (lsa_state.puff.puffer && divisor >= 1 && divisor <= 10)
+        puffer(lsa_state).schrittteiler = divisor;
 }
 
 }  // namespace ruvalda

@@ -20,6 +20,8 @@
 
 namespace ruvalda {
 
+struct LsaState;  // the conversation these operations work on (vissim/lsa.h)
+
 constexpr int LSA_MAX_DET = 2000;   // detectors 1..2000 (record 0 exists, never addressed)
 constexpr int LSA_MAX_SIGGR = 999;  // signal groups 1..999
 constexpr int LSA_SLOTS = 10;       // slots 3014 and 3015 per detector
@@ -117,37 +119,39 @@ void lsa_append_value(std::vector<std::uint8_t>& out, std::int32_t value);
 std::vector<std::uint8_t> lsa_bytes(const std::vector<std::int32_t>& values);
 std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data);
 // Drops the buffer, the current data and the caches.
-void reset_lsa_puff();
+void reset_lsa_puff(LsaState& lsa_state);
 
 // Write side.
-bool InitPufferSchreiben();
-bool SchreibePuffer(std::int32_t value);
-bool SchreibeTripel(std::int32_t command, std::int32_t number, std::int32_t value);
+bool InitPufferSchreiben(LsaState& lsa_state);
+bool SchreibePuffer(LsaState& lsa_state, std::int32_t value);
+bool SchreibeTripel(LsaState& lsa_state, std::int32_t command, std::int32_t number,
+                    std::int32_t value);
 // Read side; the poked bytes are in lsa_state.puff.data.
-bool InitPufferLesen();
-bool LiesPuffer(std::int32_t& value);
-bool LiesTripel(std::int32_t& command, std::int32_t& number, std::int32_t& value);
-bool ExitPufferLesen();
+bool InitPufferLesen(LsaState& lsa_state);
+bool LiesPuffer(LsaState& lsa_state, std::int32_t& value);
+bool LiesTripel(LsaState& lsa_state, std::int32_t& command, std::int32_t& number,
+                std::int32_t& value);
+bool ExitPufferLesen(LsaState& lsa_state);
 
-bool InitLSAPuffer();
-void LSAPufferAuspacken(bool read);
-bool LSAPufferPacken();
-void VonLSA(int command, unsigned long sg, bool flag);
+bool InitLSAPuffer(LsaState& lsa_state);
+void LSAPufferAuspacken(LsaState& lsa_state, bool read);
+bool LSAPufferPacken(LsaState& lsa_state);
+void VonLSA(LsaState& lsa_state, int command, unsigned long sg, bool flag);
 
-std::uint8_t lsa_bild(std::int32_t vissim_code);
-std::int32_t puffer_bild(std::uint8_t internal_code);
+std::uint8_t lsa_bild(LsaState& lsa_state, std::int32_t vissim_code);
+std::int32_t puffer_bild(LsaState& lsa_state, std::uint8_t internal_code);
 
-std::int32_t d_imp(unsigned long nr);
-std::int32_t d_limp(unsigned long nr);
-std::int32_t d_blgzt(unsigned long nr);
-std::int32_t det_definiert(unsigned long nr);
+std::int32_t d_imp(LsaState& lsa_state, unsigned long nr);
+std::int32_t d_limp(LsaState& lsa_state, unsigned long nr);
+std::int32_t d_blgzt(LsaState& lsa_state, unsigned long nr);
+std::int32_t det_definiert(LsaState& lsa_state, unsigned long nr);
 
-std::int32_t DetVISSIMNr(unsigned long nr);
-std::int32_t SigGrVISSIMNr(unsigned long nr);
-int DetInternNr(std::int32_t vissim_nr, const char* function);
-int SigGrInternNr(std::int32_t vissim_nr, const char* function);
+std::int32_t DetVISSIMNr(LsaState& lsa_state, unsigned long nr);
+std::int32_t SigGrVISSIMNr(LsaState& lsa_state, unsigned long nr);
+int DetInternNr(LsaState& lsa_state, std::int32_t vissim_nr, const char* function);
+int SigGrInternNr(LsaState& lsa_state, std::int32_t vissim_nr, const char* function);
 
-float lsa_simulationszeit();
-void lsa_set_schrittteiler(std::uint32_t divisor);
+float lsa_simulationszeit(LsaState& lsa_state);
+void lsa_set_schrittteiler(LsaState& lsa_state, std::uint32_t divisor);
 
 }  // namespace ruvalda

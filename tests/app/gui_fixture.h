@@ -68,10 +68,10 @@ class GuiTest : public ::testing::Test {
     }
 
     static void reset_vissim() {
-        reset_lsa();
-        reset_lsa_puff();
+        reset_lsa(lsa_state);
+        reset_lsa_puff(lsa_state);
         lsa_state.fehl.box = nullptr;
-        reset_lsa_fehl();
+        reset_lsa_fehl(lsa_state);
     }
 
     // Destroys the windows as the entry does; the dialog is a child of the main window.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
@@ -45,15 +46,15 @@ class LsaPuffTest : public ::testing::Test {
         // Run-time warnings go to lsa0.err in the current folder.
         dir = test::temp_dir();
         here = std::make_unique<test::WorkingDir>(dir);
-        reset_lsa_fehl();
-        reset_lsa_puff();
+        reset_lsa_fehl(lsa_state);
+        reset_lsa_puff(lsa_state);
         lsa_state.fehl.box = [this](const std::string& text) { errors.push_back(parse_box(text)); };
-        ASSERT_TRUE(InitLSAPuffer());
+        ASSERT_TRUE(InitLSAPuffer(lsa_state));
     }
     void TearDown() override {
         lsa_state.fehl.box = nullptr;
-        reset_lsa_fehl();
-        reset_lsa_puff();
+        reset_lsa_fehl(lsa_state);
+        reset_lsa_puff(lsa_state);
         here.reset();
     }
 
@@ -67,11 +68,11 @@ class LsaPuffTest : public ::testing::Test {
 
     static void poke(const std::vector<std::int32_t>& values) {
         lsa_state.puff.data = lsa_bytes(values);
-        LSAPufferAuspacken(true);
+        LSAPufferAuspacken(lsa_state, true);
     }
 
     static std::vector<std::int32_t> reply() {
-        EXPECT_TRUE(LSAPufferPacken());
+        EXPECT_TRUE(LSAPufferPacken(lsa_state));
         EXPECT_EQ(lsa_state.puff.data.size() % 4, 0u);
         return lsa_values(lsa_state.puff.data);
     }
@@ -80,10 +81,10 @@ class LsaPuffTest : public ::testing::Test {
 TEST_F(LsaPuffTest, EmptyBufferLeavesEverythingUndefinedAndReplyHasNoWishes) {
     poke({999});
     EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(det_definiert(17), 0);
-    EXPECT_EQ(d_imp(17), 0);
-    EXPECT_EQ(d_limp(17), -1);
-    EXPECT_EQ(d_blgzt(17), 0);
+    EXPECT_EQ(det_definiert(lsa_state, 17), 0);
+    EXPECT_EQ(d_imp(lsa_state, 17), 0);
+    EXPECT_EQ(d_limp(lsa_state, 17), -1);
+    EXPECT_EQ(d_blgzt(lsa_state, 17), 0);
     // One warning per detector, from the first query that met it undefined.
     EXPECT_EQ(warnings(), "Funktion LSA_PUFF.d_imp:\nInterne Detektornummer 17 unbekannt!\n");
     EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 999}));
@@ -116,13 +117,13 @@ TEST_F(LsaPuffTest, SumsGrowByLow16BitsAndSurviveUnpacking) {
 }
 
 TEST_F(LsaPuffTest, StepDivisorScalesReceivedValuesAndTheEcho) {
-    lsa_set_schrittteiler(11);  // ignored
-    lsa_set_schrittteiler(0);   // ignored
+    lsa_set_schrittteiler(lsa_state, 11);  // ignored
+    lsa_set_schrittteiler(lsa_state, 0);   // ignored
     EXPECT_EQ(lsa_state.puff.puffer->schrittteiler, 1u);
-    lsa_set_schrittteiler(5);
+    lsa_set_schrittteiler(lsa_state, 5);
     poke({1002, 0, 5, 9101, 0, 50, 1001, 0, -3, 1011, 0, 7, 1031, 0, 2, 999});
     EXPECT_FLOAT_EQ(lsa_state.puff.puffer->wert1002, 1.0f);
-    EXPECT_FLOAT_EQ(lsa_simulationszeit(), 10.0f);
+    EXPECT_FLOAT_EQ(lsa_simulationszeit(lsa_state), 10.0f);
     EXPECT_EQ(lsa_state.puff.puffer->wert1001, 0);
     EXPECT_TRUE(lsa_state.puff.puffer->flag1031);
     EXPECT_EQ(reply(), (std::vector<std::int32_t>{1000, 0, 5, 1002, 0, 5, 1011, 0, 7, 999}));
@@ -140,21 +141,21 @@ TEST_F(LsaPuffTest, PictureCodesBothWays) {
     EXPECT_EQ(errors[0].function, "LSA_PUFF.lsa_bild");
     EXPECT_EQ(errors[0].text, "Unbekanntes Signalbild");
     EXPECT_TRUE(lsa_state.fehl.abort_flag);
-    EXPECT_EQ(puffer_bild(0), 2);
-    EXPECT_EQ(puffer_bild(2), 4);
-    EXPECT_EQ(puffer_bild(3), 5);
-    EXPECT_EQ(puffer_bild(4), 0);
-    EXPECT_EQ(puffer_bild(9), 9);
-    EXPECT_EQ(puffer_bild(5), -1);
+    EXPECT_EQ(puffer_bild(lsa_state, 0), 2);
+    EXPECT_EQ(puffer_bild(lsa_state, 2), 4);
+    EXPECT_EQ(puffer_bild(lsa_state, 3), 5);
+    EXPECT_EQ(puffer_bild(lsa_state, 4), 0);
+    EXPECT_EQ(puffer_bild(lsa_state, 9), 9);
+    EXPECT_EQ(puffer_bild(lsa_state, 5), -1);
 }
 
 TEST_F(LsaPuffTest, WishedPicturesFromVonLsaGoIntoTheReply) {
     poke({2001, 1, 2, 2001, 2, 2, 2001, 3, 2, 2001, 4, 2, 999});
-    VonLSA(1, 1, false);  // green
-    VonLSA(2, 2, false);  // red
-    VonLSA(8, 3, true);   // yellow, command 2002
-    VonLSA(14, 4, true);  // refused, only the flag changes
-    VonLSA(1, 6, false);  // not in the buffer: warning, nothing changes
+    VonLSA(lsa_state, 1, 1, false);  // green
+    VonLSA(lsa_state, 2, 2, false);  // red
+    VonLSA(lsa_state, 8, 3, true);   // yellow, command 2002
+    VonLSA(lsa_state, 14, 4, true);  // refused, only the flag changes
+    VonLSA(lsa_state, 1, 6, false);  // not in the buffer: warning, nothing changes
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].function, "LSA_PUFF.VonLSA");
     EXPECT_EQ(errors[0].text, "Unzulässiges Kommando");
@@ -165,23 +166,24 @@ TEST_F(LsaPuffTest, WishedPicturesFromVonLsaGoIntoTheReply) {
     poke({2001, 1, 2, 999});
     EXPECT_EQ(lsa_state.puff.puffer->SigGr[1].vorher_wunsch_bild, BILD_GRUEN);
     EXPECT_EQ(lsa_state.puff.puffer->SigGr[1].wunsch_bild, BILD_KEIN_WUNSCH);
-    VonLSA(1, 1000, false);
+    VonLSA(lsa_state, 1, 1000, false);
     EXPECT_EQ(errors.back().text, "Interne Signalgruppennummer 1000 unzulässig!");
 }
 
 TEST_F(LsaPuffTest, DetectorQueriesAndClearImpulseRequest) {
     poke({3001, 2000, 1, 3031, 2000, 123, 3011, 12, 5, 999});
-    EXPECT_EQ(det_definiert(2000), 1);  // the buffer carries it; the control step never feeds it
-    EXPECT_EQ(d_blgzt(2000), 12);
-    EXPECT_EQ(d_imp(12), 1);
-    EXPECT_EQ(d_blgzt(12), 0);
-    EXPECT_EQ(d_limp(12), 0);
+    EXPECT_EQ(det_definiert(lsa_state, 2000),
+              1);  // the buffer carries it; the control step never feeds it
+    EXPECT_EQ(d_blgzt(lsa_state, 2000), 12);
+    EXPECT_EQ(d_imp(lsa_state, 12), 1);
+    EXPECT_EQ(d_blgzt(lsa_state, 12), 0);
+    EXPECT_EQ(d_limp(lsa_state, 12), 0);
     EXPECT_EQ(lsa_state.fehl.fehlerdatei, nullptr);
     EXPECT_EQ(reply(),
               (std::vector<std::int32_t>{1000, 0, 1, 1002, 0, 0, 1011, 0, 1, 3011, 12, 0, 999}));
-    EXPECT_EQ(det_definiert(2001), -1);
+    EXPECT_EQ(det_definiert(lsa_state, 2001), -1);
     EXPECT_EQ(errors.back().text, "Interne Detektornummer 2001 unzulässig!");
-    EXPECT_EQ(d_imp(0), -1);
+    EXPECT_EQ(d_imp(lsa_state, 0), -1);
 }
 
 TEST_F(LsaPuffTest, TelegramsAndPairs) {
@@ -203,18 +205,18 @@ TEST_F(LsaPuffTest, TelegramsAndPairs) {
 
 TEST_F(LsaPuffTest, TruncatedBuffersEndWithUnexpectedEnd) {
     poke({3001, 5, 1});  // no 999
-    EXPECT_EQ(det_definiert(5), 1);
+    EXPECT_EQ(det_definiert(lsa_state, 5), 1);
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back().function, "LSA_PUFF.LSAPufferAuspacken");
     EXPECT_EQ(errors.back().text, "Unerwartetes Pufferende");
     errors.clear();
     lsa_state.fehl.abort_flag = false;
     lsa_state.puff.data = {0xE7, 0x03, 0x00};  // 999 cut short
-    LSAPufferAuspacken(true);
+    LSAPufferAuspacken(lsa_state, true);
     EXPECT_FALSE(errors.empty());
     errors.clear();
     lsa_state.fehl.abort_flag = false;
-    LSAPufferAuspacken(false);  // does nothing
+    LSAPufferAuspacken(lsa_state, false);  // does nothing
     EXPECT_TRUE(errors.empty());
     poke({3001, 2001, 1, 999});  // unknown VISSIM detector: reported, triple skipped
     EXPECT_EQ(errors.back().text, "VISSIM-Detektornummer 2001 unbekannt!");

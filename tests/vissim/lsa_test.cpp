@@ -43,9 +43,9 @@ class LsaTest : public test::EngineTest {
         EngineTest::SetUp();
         dir = test::temp_dir();
         here = std::make_unique<test::WorkingDir>(dir);
-        reset_lsa();
-        reset_lsa_puff();
-        reset_lsa_fehl();
+        reset_lsa(lsa_state);
+        reset_lsa_puff(lsa_state);
+        reset_lsa_fehl(lsa_state);
         lsa_state.fehl.box = [this](const std::string& text) {
             boxes.push_back(cp1252_to_utf8(text));
         };
@@ -53,14 +53,16 @@ class LsaTest : public test::EngineTest {
         lsa_state.host.destroy_main_window = [this] { ++destroyed; };
         lsa_state.host.arrange_windows = [this] { ++arranged; };
         lsa_state.host.set_detector_check_box = [this](int d, int s) { ticked[d] = s; };
-        engine.colour_callback = [](int stream, char letter) { lsa_wish_colour(stream, letter); };
+        engine.colour_callback = [](int stream, char letter) {
+            lsa_wish_colour(lsa_state, stream, letter);
+        };
     }
     void TearDown() override {
         if (lsa_state.vissimTraceFile) std::fclose(lsa_state.vissimTraceFile);
-        reset_lsa();
-        reset_lsa_puff();
+        reset_lsa(lsa_state);
+        reset_lsa_puff(lsa_state);
         lsa_state.fehl.box = nullptr;
-        reset_lsa_fehl();
+        reset_lsa_fehl(lsa_state);
         reset_reader_state(reader_state, engine);
         here.reset();
         EngineTest::TearDown();
@@ -74,7 +76,7 @@ class LsaTest : public test::EngineTest {
         t.conv = CONV;
         t.hsz1 = hsz(topic);
         t.hsz2 = hsz(service);
-        return DdeCallbackLSA(engine, t);
+        return DdeCallbackLSA(lsa_state, engine, t);
     }
     std::uint32_t poke(const char* item, const std::vector<std::int32_t>& triples,
                        const char* topic = "VISSIM") {
@@ -87,7 +89,7 @@ class LsaTest : public test::EngineTest {
         t.hsz2 = hsz(item);
         t.data = data.data();
         t.size = data.size();
-        return DdeCallbackLSA(engine, t).result;
+        return DdeCallbackLSA(lsa_state, engine, t).result;
     }
     // The reply's values; empty when there was no data.
     std::vector<std::int32_t> request(const char* item = "Wunschbild",
@@ -98,7 +100,7 @@ class LsaTest : public test::EngineTest {
         t.conv = CONV;
         t.hsz1 = hsz(topic);
         t.hsz2 = hsz(item);
-        const LsaAnswer a = DdeCallbackLSA(engine, t);
+        const LsaAnswer a = DdeCallbackLSA(lsa_state, engine, t);
         return a.has_reply ? lsa_values(*a.reply) : std::vector<std::int32_t>{};
     }
 
@@ -112,25 +114,25 @@ class LsaTest : public test::EngineTest {
 };
 
 TEST_F(LsaTest, serviceNames_twoDigitsAtLeastAndNoneOutsideTheRange) {
-    EXPECT_EQ(VAVOZI_String(7), "vavozi07");
-    EXPECT_EQ(VAVOZI_String(0), "vavozi00");
-    EXPECT_EQ(VAVOZI_String(123), "vavozi123");
-    EXPECT_EQ(VAVOZI_String(9999), "vavozi9999");
+    EXPECT_EQ(VAVOZI_String(lsa_state, 7), "vavozi07");
+    EXPECT_EQ(VAVOZI_String(lsa_state, 0), "vavozi00");
+    EXPECT_EQ(VAVOZI_String(lsa_state, 123), "vavozi123");
+    EXPECT_EQ(VAVOZI_String(lsa_state, 9999), "vavozi9999");
     EXPECT_TRUE(boxes.empty());
-    EXPECT_FALSE(VAVOZI_String(10000));
-    EXPECT_FALSE(VAVOZI_String(-1));
+    EXPECT_FALSE(VAVOZI_String(lsa_state, 10000));
+    EXPECT_FALSE(VAVOZI_String(lsa_state, -1));
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0],
               "Interner Fehler!\nFunktion: PROZKOMM.VAVOZI_String\nGrund:    Unzulässiger "
               "Parameter <nr>\n");
     EXPECT_TRUE(lsa_state.fehl.abort_flag);
-    EXPECT_EQ(lsa_string(7), "lsa7");
-    EXPECT_FALSE(lsa_string(10000));
+    EXPECT_EQ(lsa_string(lsa_state, 7), "lsa7");
+    EXPECT_FALSE(lsa_string(lsa_state, 10000));
     EXPECT_NE(boxes.back().find("LSA_FEHL.lsa_string"), std::string::npos);
 }
 
 TEST_F(LsaTest, registration_namesTheServiceAndReportsTransportFailures) {
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     EXPECT_EQ(transport.registered, "vavozi07");
     EXPECT_EQ(transport.names.size(), 8u);  // service, then the seven topics and items
     EXPECT_EQ(transport.names[1], "VISSIM");
@@ -138,9 +140,9 @@ TEST_F(LsaTest, registration_namesTheServiceAndReportsTransportFailures) {
     EXPECT_TRUE(boxes.empty());
 
     transport.register_ok = false;
-    EXPECT_FALSE(Init_LSAtoSIM(engine, 7));
+    EXPECT_FALSE(Init_LSAtoSIM(lsa_state, engine, 7));
     transport.init_ok = false;
-    EXPECT_FALSE(Init_LSAtoSIM(engine, 7));
+    EXPECT_FALSE(Init_LSAtoSIM(lsa_state, engine, 7));
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1],
               "Allgemeiner Fehler!\nFunktion: LSATOSIM.Init_LSAtoSIM\nGrund:    Die "
@@ -148,7 +150,7 @@ TEST_F(LsaTest, registration_namesTheServiceAndReportsTransportFailures) {
 }
 
 TEST_F(LsaTest, connect_acceptsVissimAndVisvspOfOurServiceOnly) {
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     EXPECT_EQ(connect("VISSIM").result, 1u);
     EXPECT_EQ(connect("vissim").result, 1u);  // names compare without case, as in DDE
     EXPECT_EQ(connect("VISVSP").result, 1u);
@@ -158,7 +160,7 @@ TEST_F(LsaTest, connect_acceptsVissimAndVisvspOfOurServiceOnly) {
 }
 
 TEST_F(LsaTest, visvspTopic_isAcceptedOnConnectButRefusedOnPokeAndRequest) {
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     EXPECT_EQ(poke("Rechnen", {999}, "VISVSP"), LSA_FNOTPROCESSED);
     EXPECT_TRUE(request("Wunschbild", "VISVSP").empty());
     ASSERT_EQ(boxes.size(), 2u);
@@ -167,32 +169,32 @@ TEST_F(LsaTest, visvspTopic_isAcceptedOnConnectButRefusedOnPokeAndRequest) {
 }
 
 TEST_F(LsaTest, dateiLesen_isAcknowledgedWithoutTouchingTheBuffer) {
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     ASSERT_EQ(poke("Init", {3001, 5, 1, 999}), LSA_FACK);
     // Not even a truncated buffer is read.
     EXPECT_EQ(poke("DateiLesen", {3001, 6}), LSA_FACK);
-    EXPECT_EQ(det_definiert(5), 1);
-    EXPECT_EQ(det_definiert(6), 0);
+    EXPECT_EQ(det_definiert(lsa_state, 5), 1);
+    EXPECT_EQ(det_definiert(lsa_state, 6), 0);
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(LsaTest, parameter_isUnpackedThenReportedAsUnexpectedItem) {
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     EXPECT_EQ(poke("Parameter", {3001, 9, 1, 999}), LSA_FNOTPROCESSED);
-    EXPECT_EQ(det_definiert(9), 1);
+    EXPECT_EQ(det_definiert(lsa_state, 9), 1);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("unexpected item"), std::string::npos);
     EXPECT_TRUE(request("Anything").empty());
     EXPECT_NE(boxes.back().find("unexpected item"), std::string::npos);
     LsaTransaction other;
     other.type = LsaXtyp::Other;
-    EXPECT_EQ(DdeCallbackLSA(engine, other).result, 0u);
+    EXPECT_EQ(DdeCallbackLSA(lsa_state, engine, other).result, 0u);
     EXPECT_NE(boxes.back().find("unexpected XTYP"), std::string::npos);
 }
 
 TEST_F(LsaTest, init_setsDivisorFiveArrangesWindowsAndArmsTheReset) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     EXPECT_EQ(poke("Init", {1002, 0, 10, 999}), LSA_FACK);
     EXPECT_EQ(lsa_state.puff.puffer->schrittteiler, 5u);
     EXPECT_FLOAT_EQ(lsa_state.puff.puffer->wert1002, 10.0f);  // read before the divisor changed
@@ -205,7 +207,7 @@ TEST_F(LsaTest, init_setsDivisorFiveArrangesWindowsAndArmsTheReset) {
 
 TEST_F(LsaTest, secondRechnenWithoutWunschbild_isBusyAndComputesNothing) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     EXPECT_EQ(poke("Rechnen", {9101, 0, 5, 999}), LSA_FACK);
     EXPECT_EQ(lsa_state.steps, 1u);
@@ -216,7 +218,7 @@ TEST_F(LsaTest, secondRechnenWithoutWunschbild_isBusyAndComputesNothing) {
 
     EXPECT_EQ(poke("Rechnen", {3001, 1011, 1, 9101, 0, 10, 999}), LSA_FBUSY);
     EXPECT_EQ(lsa_state.steps, 1u);
-    EXPECT_EQ(det_definiert(1011), 1);  // unpacked all the same
+    EXPECT_EQ(det_definiert(lsa_state, 1011), 1);  // unpacked all the same
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("letzter_event_rechnen"), std::string::npos);
     EXPECT_EQ(destroyed, 0);
@@ -228,17 +230,17 @@ TEST_F(LsaTest, secondRechnenWithoutWunschbild_isBusyAndComputesNothing) {
 }
 
 TEST_F(LsaTest, disconnect_destroysTheMainWindow) {
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     LsaTransaction t;
     t.type = LsaXtyp::Disconnect;
-    EXPECT_EQ(DdeCallbackLSA(engine, t).result, 0u);
+    EXPECT_EQ(DdeCallbackLSA(lsa_state, engine, t).result, 0u);
     EXPECT_EQ(destroyed, 1);
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(LsaTest, controlStep_feedsTranslatedDetectorsRecordsAndWishesPictures) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     const std::string trace = dir + "/vissim.txt";
     lsa_state.vissimTraceFile = std::fopen(trace.c_str(), "w");
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
@@ -279,7 +281,7 @@ TEST_F(LsaTest, controlStep_feedsTranslatedDetectorsRecordsAndWishesPictures) {
 
 TEST_F(LsaTest, detectorOnInTwoSteps_isFedOnceAndClearedAfterBoth) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     int fed = 0;
     lsa_state.host.set_detector_check_box = [&fed](int, int) { ++fed; };
@@ -301,7 +303,7 @@ TEST_F(LsaTest, detector2000_isNeverFedEvenWhenTranslated) {
     reader_state.macro.macro_path = macro_path_for(control, SOURCE + "/macros");
     reader_state.sequence_handler = sequence_reader(sequence_model);
     ASSERT_EQ(1, RVLoadFile(reader_state, engine, control.c_str()));
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     ASSERT_EQ(poke("Rechnen", {3011, 2000, 1, 3011, 1999, 1, 9101, 0, 1, 999}), LSA_FACK);
     EXPECT_EQ(RVExportDetector(engine, 11), 0);
@@ -320,8 +322,8 @@ TEST_F(LsaTest, targetTenths_truncateTheSinglePrecisionTime) {
 
 TEST_F(LsaTest, nestedControlStep_isAProgramError) {
     load_crossing();
-    ASSERT_TRUE(Init_LSAtoSIM(engine, 7));
-    lsa_state.host.process_messages = [] { SteuerungBerechnung(engine); };
+    ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
+    lsa_state.host.process_messages = [] { SteuerungBerechnung(lsa_state, engine); };
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     poke("Rechnen", {9101, 0, 5, 999});
     const auto texts = report_texts();
@@ -333,17 +335,17 @@ TEST_F(LsaTest, nestedControlStep_isAProgramError) {
 TEST_F(LsaTest, errorFile_firstLineThenEachWarningOnce) {
     lsa_state.fehl.lsa_nr = 12;
     lsa_state.fehl.lsa_nr2 = 3;
-    ASSERT_TRUE(InitLSAPuffer());
-    EXPECT_EQ(d_imp(17), 0);
-    EXPECT_EQ(d_imp(17), 0);
-    Laufzeitfehler(9, "X", 1);
+    ASSERT_TRUE(InitLSAPuffer(lsa_state));
+    EXPECT_EQ(d_imp(lsa_state, 17), 0);
+    EXPECT_EQ(d_imp(lsa_state, 17), 0);
+    Laufzeitfehler(lsa_state, 9, "X", 1);
     EXPECT_EQ(test::read_file(dir + "/lsa12.err"),
               "LSA 3\nFunktion LSA_PUFF.d_imp:\nInterne Detektornummer 17 unbekannt!\n");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0],
               "Interner Fehler!\nFunktion: LSA_FEHL.Laufzeitfehler\nGrund:    Unbekannte "
               "Fehlernummer\n");
-    Laufzeitfehler(LZF_SIGGR_UNZULAESSIG, "LSA_PUFF.VonLSA", 1000);
+    Laufzeitfehler(lsa_state, LZF_SIGGR_UNZULAESSIG, "LSA_PUFF.VonLSA", 1000);
     // Written in code page 1252: "ä" is one byte.
     const std::string file = test::read_file(dir + "/lsa12.err");
     EXPECT_NE(file.find("Interne Signalgruppennummer 1000 unzul\xE4ssig!\n"), std::string::npos);
@@ -352,14 +354,14 @@ TEST_F(LsaTest, errorFile_firstLineThenEachWarningOnce) {
 TEST_F(LsaTest, errorFileThatCannotBeCreated_showsText27AndTriesAgainNextTime) {
     lsa_state.fehl.lsa_nr = 4;
     std::filesystem::create_directory(dir + "/lsa4.err");  // a folder where the file should be
-    SchreibeFehlerdatei("first\n");
+    SchreibeFehlerdatei(lsa_state, "first\n");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0],
               "Die Fehlermeldungsdatei lsa4.err ließ sich nicht öffnen. Folgende Meldung sollte "
               "geschrieben werden:\nfirst\n");
     EXPECT_EQ(lsa_state.fehl.fehlerdatei, nullptr);
     std::filesystem::remove(dir + "/lsa4.err");
-    SchreibeFehlerdatei("second\n");
+    SchreibeFehlerdatei(lsa_state, "second\n");
     EXPECT_EQ(test::read_file(dir + "/lsa4.err"), "LSA 0\nsecond\n");
 }
 
@@ -370,7 +372,7 @@ TEST_F(LsaTest, texts_areCutToTheBufferAndUnknownIdsNamed) {
     EXPECT_EQ(LiesText(99), "Bad string id (99)");
     EXPECT_EQ(LiesText(22), "Datentripel lie\xDF sich nicht schreiben.");
     // A reason longer than 200 characters is cut in the box.
-    MeldeAllgemeinenFehler("F", std::string(300, 'x'));
+    MeldeAllgemeinenFehler(lsa_state, "F", std::string(300, 'x'));
     EXPECT_EQ(boxes.back(),
               "Allgemeiner Fehler!\nFunktion: F\nGrund:    " + std::string(200, 'x') + "\n");
 }

@@ -133,7 +133,8 @@ StandinResult run_standin(LsaClientTransport& t, const Scenario& scenario,
     Vissim v{scenario, {}, {}, 5, {}};
     for (const int sg : scenario.signal_groups) v.pictures[sg] = RED;
     for (const int d : scenario.detectors) v.detectors[d] = Detector{};
-    const std::optional<std::string> service = VAVOZI_String(scenario.controller);
+    LsaState names;  // the controller's naming rule; reports an out-of-range number
+    const std::optional<std::string> service = VAVOZI_String(names, scenario.controller);
     if (!service || !t.connect(*service, "VISSIM", o.connect_timeout_ms)) {
         result.error = service ? t.last_error() : "no service name for this controller number";
         return result;
