@@ -56,9 +56,12 @@ void write_to_pane(OutputState& out, std::string_view text, bool ends_in_cr) {
     }
 }
 
-FrontEnd& current_front_end(OutputState& out) {
-    static ConsoleFrontEnd fallback;
-    return out.front_end ? *out.front_end : fallback;
+// Without a front end of its own, a report goes to the terminal (a console front end keeps
+// nothing between reports that matters here, so each report gets a fresh one).
+bool show(OutputState& out, const Report& report) {
+    if (out.front_end) return out.front_end->show_report(report);
+    ConsoleFrontEnd console;
+    return console.show_report(report);
 }
 
 }  // namespace
@@ -105,7 +108,7 @@ int vreport_error(OutputState& out, int kind, const char* where, const char* for
     report.box_text = report.text;
     if (kind != PROGRAM_ERROR) report.box_text += "\r\n\r\nContinue ?";
 
-    bool go_on = current_front_end(out).show_report(report);
+    bool go_on = show(out, report);
     if (kind == PROGRAM_ERROR || !go_on) out.end_requested = true;
     return 0;
 }

@@ -17,23 +17,6 @@ struct Outcome {
     std::vector<std::string> dump;
 };
 
-struct Event {
-    int time, detector, state;
-};
-
-std::vector<Event> read_events(const std::string& path, int until) {
-    std::ifstream in(path);
-    std::vector<Event> events;
-    std::string line;
-    while (std::getline(in, line)) {
-        int time = 0, stream = 0, digit = 0, state = 0;
-        if (std::sscanf(line.c_str(), "%d\tD%2d%1d\t%d", &time, &stream, &digit, &state) == 4 &&
-            time <= until)
-            events.push_back({time, stream * 10 + digit, state});
-    }
-    return events;
-}
-
 class FixedPointTest : public EngineTest {
   protected:
     void TearDown() override {

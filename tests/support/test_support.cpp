@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -45,6 +46,19 @@ bool apply_directive(const std::string& line) {
 }
 
 }  // namespace
+
+std::vector<Event> read_events(const std::string& path, int until) {
+    std::ifstream in(path);
+    std::vector<Event> events;
+    std::string line;
+    while (std::getline(in, line)) {
+        int time = 0, stream = 0, digit = 0, state = 0;
+        if (std::sscanf(line.c_str(), "%d\tD%2d%1d\t%d", &time, &stream, &digit, &state) == 4 &&
+            time <= until)
+            events.push_back({time, stream * 10 + digit, state});
+    }
+    return events;
+}
 
 void EngineTest::SetUp() {
     reset_engine_state(engine);

@@ -87,6 +87,13 @@ class RuntimeDir {
     bool had_previous_ = false;
 };
 std::string read_file(const std::string& path);
+
+// A detector change of an events file ("TIME<tab>Dnnk<tab>STATE" lines, times in tenths).
+struct Event {
+    int time, detector, state;
+};
+// The events of the file up to `until` (tenths).
+std::vector<Event> read_events(const std::string& path, int until);
 void write_file(const std::string& path, const std::string& text);
 
 }  // namespace ruvalda::test
