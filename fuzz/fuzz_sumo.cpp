@@ -34,7 +34,9 @@ void load_program() {
     put("x.DTL", "7 11\n12 21\n");
     reader_state.macro.macro_path = dir + "/";
     if (!RVLoadFile(reader_state, engine, (dir + "/x.rvc").c_str())) std::abort();
-    engine.colour_callback = record_sumo_colour;
+    engine.colour_callback = [](int stream, char letter) {
+        record_sumo_colour(sumo_link, stream, letter);
+    };
 }
 
 }  // namespace
