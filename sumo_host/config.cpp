@@ -21,6 +21,11 @@ namespace fs = std::filesystem;
 
 constexpr const char* DEFAULT_OUTPUTS = "out";
 
+// Stream numbers, link indices and seeds are ints to SUMO and the engine.
+bool fits_int(const Json& value, double lowest) {
+    return value.is_integer() && value.number >= lowest && value.number <= INT32_MAX;
+}
+
 [[noreturn]] void fail_at(const std::string& file, int line, const std::string& what) {
     throw ConfigError{file + ":" + std::to_string(line) + ": " + what};
 }
@@ -50,7 +55,7 @@ const std::string& string_member(const Json& object, const char* key, const std:
 StreamLinks read_stream(const Json& entry, const std::string& file) {
     const Json* number = entry.is(Json::Kind::Object) ? entry.find("stream") : nullptr;
     const Json* links = entry.is(Json::Kind::Object) ? entry.find("links") : nullptr;
-    if (!number || !number->is_integer() || !links || !links->is(Json::Kind::Array))
+    if (!number || !fits_int(*number, 0) || !links || !links->is(Json::Kind::Array))
         fail_at(file, entry.line,
                 "a stream needs \"stream\" (its number) and \"links\" (a list of [LINK, "
                 "\"G\" or \"g\"])");
@@ -58,7 +63,7 @@ StreamLinks read_stream(const Json& entry, const std::string& file) {
     stream.stream = static_cast<int>(number->number);
     for (const Json& link : links->items) {
         const bool pair = link.is(Json::Kind::Array) && link.items.size() == 2;
-        const bool good = pair && link.items[0].is_integer() && link.items[0].number >= 0 &&
+        const bool good = pair && fits_int(link.items[0], 0) &&
                           link.items[1].is(Json::Kind::String) &&
                           (link.items[1].text == "G" || link.items[1].text == "g");
         if (!good)
@@ -130,7 +135,7 @@ void read_run_settings(const Json& root, HostConfig& config) {
                                                  : python_float(step->number);
     }
     if (const Json* seed = root.find("seed")) {
-        if (!seed->is_integer())
+        if (!fits_int(*seed, INT32_MIN))
             fail_at(config.file, seed->line, "\"seed\" must be a whole number");
         config.seed = std::llround(seed->number);
     }

@@ -127,9 +127,10 @@ class Host {
     // the lights it answers with are in force for the next step.
     void simulate() {
         apply_lights(libsumo::Simulation::getTime());
-        const std::optional<long> max_steps =
+        // Rounded half to even, as Python's round() in the bridge.
+        const std::optional<double> max_steps =
             options_.end_seconds
-                ? std::optional<long>(std::lrint(*options_.end_seconds / config_.step_length))
+                ? std::optional<double>(std::nearbyint(*options_.end_seconds / config_.step_length))
                 : std::nullopt;
         int expected = libsumo::Simulation::getMinExpectedNumber();
         while ((!max_steps || tally_.steps < *max_steps) && expected > 0) {
