@@ -88,9 +88,8 @@ class Junction::LoadPrinter : public PaneListener {
 
 Junction::Junction(JunctionConfig config, JunctionOptions options)
     : config_(std::move(config)), options_(std::move(options)), c_(std::make_unique<Controller>()) {
-    const std::string prefix = "junction " + config_.tls + ": ";
-    reports_ = std::make_unique<Reports>(prefix);
-    load_printer_ = std::make_unique<LoadPrinter>(prefix, c_->engine.output);
+    reports_ = std::make_unique<Reports>(who());
+    load_printer_ = std::make_unique<LoadPrinter>(who(), c_->engine.output);
     c_->engine.output.front_end = reports_.get();
     c_->engine.output.listener = load_printer_.get();
     for (const auto& [number, loop] : config_.mapping.detectors) {
@@ -129,7 +128,7 @@ void Junction::start() {
     load_printer_->finish();
     engine.output.listener = nullptr;
     if (!reset || engine.output.end_requested)
-        throw ConfigError{"junction " + tls() + ": " + config_.program_file +
+        throw ConfigError{who() + config_.program_file +
                           ": the program does not reset (see its messages above)"};
     check_streams();
 }
@@ -156,7 +155,7 @@ void Junction::load() {
     const int loaded = RVLoadFile(c.reader, c.engine, config_.program_file.c_str());
     if (!loaded || c.engine.output.end_requested) {
         load_printer_->finish();
-        throw ConfigError{"junction " + tls() + ": " + config_.program_file +
+        throw ConfigError{who() + config_.program_file +
                           ": the program does not load (see its messages above)"};
     }
 }
@@ -171,7 +170,7 @@ void Junction::watch() {
     if (options_.monitor) {
         const auto clearance = std::make_unique<std::int32_t[][STREAM_COUNT]>(STREAM_COUNT);
         if (!declared_clearances(c_->reader, clearance.get()))
-            throw ConfigError{"junction " + tls() + ": --monitor: " + config_.program_file +
+            throw ConfigError{who() + "--monitor: " + config_.program_file +
                               " has no declaration block, so no clearance matrix to watch"};
         monitor_start(c_->monitor, clearance.get());
         c_->monitor.on_violation = [this](std::int32_t time, int a, int b, std::int32_t short_by) {
@@ -190,13 +189,12 @@ void Junction::watch() {
 }
 
 void Junction::attach(int links, std::vector<std::pair<int, int>> foe_pairs) {
-    if (links == 0)
-        throw ConfigError{"junction " + tls() + ": no such traffic light in the network"};
+    if (links == 0) throw ConfigError{who() + "no such traffic light in the network"};
     int top = -1;
     for (const StreamLinks& s : config_.mapping.streams)
         for (const auto& [link, green] : s.links) top = std::max(top, link);
     if (top >= links)
-        throw ConfigError{"junction " + tls() + ": the mapping uses link " + std::to_string(top) +
+        throw ConfigError{who() + "the mapping uses link " + std::to_string(top) +
                           ", the traffic light has links 0.." + std::to_string(links - 1)};
     links_ = links;
     foe_pairs_ = std::move(foe_pairs);
@@ -224,8 +222,7 @@ void Junction::monitor_rising_detector(int number) {
 void Junction::step() {
     sumo_step(c_->sumo_link, c_->engine, port_);
     if (c_->engine.output.end_requested)
-        throw ControllerFailure{"junction " + tls() +
-                                ": the controller stopped (its report above says why)"};
+        throw ControllerFailure{who() + ": the controller stopped (its report above says why)"};
 }
 
 // The letters of the last lights line, checked as the bridge checks a line it reads.
@@ -238,7 +235,7 @@ std::string Junction::lights_letters() const {
         line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : "";
     const std::size_t n = config_.mapping.streams.size();
     if (letters.size() != n || letters.find_first_not_of(LIGHTS_LETTERS) != std::string::npos)
-        throw ControllerFailure{"junction " + tls() + ": invalid lights line '" + line +
+        throw ControllerFailure{who() + "invalid lights line '" + line +
                                 "' (expected \"lights \" and " + std::to_string(n) +
                                 " letters g, r or y, one per stream)"};
     return letters;

@@ -39,6 +39,8 @@ class Junction {
     ~Junction();
 
     const std::string& tls() const { return config_.tls; }
+    // "junction TLS: ", what the junction's messages start with.
+    std::string who() const { return "junction " + tls() + ": "; }
     // The induction loops of the mapping, in the order of their detector numbers.
     const std::vector<std::string>& loops() const { return loops_; }
 
