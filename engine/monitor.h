@@ -33,6 +33,10 @@ struct ConflictMonitor {
 void monitor_start(ConflictMonitor& conflict_monitor,
                    const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
 void monitor_stop(ConflictMonitor& conflict_monitor);
+// Whether the engine has a monitor that watches.
+inline bool monitoring(const EngineState& engine) {
+    return engine.monitor && engine.monitor->active;
+}
 // Called by the engine: at every reset, for every exported colour, for every detector change.
 void monitor_reset(ConflictMonitor& conflict_monitor);
 void monitor_colour(ConflictMonitor& conflict_monitor, EngineState& engine, int stream,
