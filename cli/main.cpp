@@ -445,23 +445,10 @@ class Tool {
     // The violations and, per stream, the longest wait from demand to green; false when the
     // monitor saw a violation.
     bool print_monitor_summary() {
-        const ConflictMonitor& m = conflict_monitor;
-        std::printf("Conflict monitor: %ld violation%s.\n", m.violations,
-                    m.violations == 1 ? "" : "s");
-        std::string waits;
-        for (int s = 0; s < STREAM_COUNT; ++s) {
-            std::int32_t wait = m.longest_wait[s];
-            bool still = m.waiting_since[s] >= 0;
-            if (still) wait = std::max(wait, RVGetTime(engine) - m.waiting_since[s]);
-            if (wait < 0) continue;
-            char piece[64];
-            std::snprintf(piece, sizeof piece, "%s%02d %d.%d s%s", waits.empty() ? "" : ", ", s,
-                          wait / 10, wait % 10, still ? " (still waiting)" : "");
-            waits += piece;
-        }
-        std::printf("Longest wait for green: %s.\n", waits.empty() ? "none" : waits.c_str());
+        for (const std::string& line : monitor_verdict(conflict_monitor, RVGetTime(engine)))
+            std::printf("%s\n", line.c_str());
         std::fflush(stdout);
-        return m.violations == 0;
+        return conflict_monitor.violations == 0;
     }
 
     void close_trace() {

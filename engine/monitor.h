@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "engine/eval.h"
 
@@ -43,5 +45,8 @@ void monitor_colour(ConflictMonitor& conflict_monitor, EngineState& engine, int 
                     char colour);
 void monitor_detector(ConflictMonitor& conflict_monitor, EngineState& engine, int detector,
                       int state);
+// What a run under the monitor ends with: "Conflict monitor: N violations." and "Longest wait
+// for green: 01 12.3 s, 04 8.0 s (still waiting)." (or "none."), at simulated time now.
+std::vector<std::string> monitor_verdict(const ConflictMonitor& conflict_monitor, std::int32_t now);
 
 }  // namespace ruvalda

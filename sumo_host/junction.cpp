@@ -19,22 +19,6 @@ void print_line(std::FILE* to, const std::string& prefix, const std::string& lin
     std::fprintf(to, "%s%s\n", prefix.c_str(), line.c_str());
 }
 
-// "01 12.3 s, 04 8.0 s (still waiting)": each stream's longest wait from demand to green.
-std::string longest_waits(const ConflictMonitor& m, std::int32_t now) {
-    std::string waits;
-    for (int s = 0; s < STREAM_COUNT; ++s) {
-        std::int32_t wait = m.longest_wait[s];
-        const bool still = m.waiting_since[s] >= 0;
-        if (still) wait = std::max(wait, now - m.waiting_since[s]);
-        if (wait < 0) continue;
-        char piece[64];
-        std::snprintf(piece, sizeof piece, "%s%02d %d.%d s%s", waits.empty() ? "" : ", ", s,
-                      wait / 10, wait % 10, still ? " (still waiting)" : "");
-        waits += piece;
-    }
-    return waits.empty() ? "none" : waits;
-}
-
 std::string stream_list(const std::vector<int>& streams) {
     std::string text;
     for (int s : streams) text += (text.empty() ? "" : ", ") + std::to_string(s);
@@ -118,8 +102,6 @@ void Junction::start() {
     EngineState& engine = c_->engine;
     reset_sumo_link(c_->sumo_link);
     engine.colour_callback = [this](int stream, char colour) {
-        // The engine tells only the process's one conflict monitor; this junction's is told here.
-        monitor_colour(c_->monitor, c_->engine, stream, colour);
         record_sumo_colour(c_->sumo_link, stream, colour);
         if (timeline_) timeline_->colour(RVGetTime(c_->engine), stream, colour);
     };
@@ -203,20 +185,7 @@ void Junction::attach(int links, std::vector<std::pair<int, int>> foe_pairs) {
 void Junction::hear_loop(std::size_t index, bool occupied) {
     if (loop_occupied_[index] == occupied) return;
     loop_occupied_[index] = occupied;
-    if (occupied) monitor_rising_detector(loop_numbers_[index]);
     sumo_detector_change(c_->engine, port_, loop_numbers_[index], occupied ? 1 : 0);
-}
-
-// The engine tells only the process's one conflict monitor of a detector rising; this
-// junction's own is told here, when the engine would tell it.
-void Junction::monitor_rising_detector(int number) {
-    if (!c_->monitor.active) return;
-    EngineState& engine = c_->engine;
-    const int detector = RVTranslateDetector(engine, number);
-    if (detector <= 0) return;
-    const char name[3] = {'D', static_cast<char>('0' + detector % 10), '\0'};
-    const Variable* v = find_variable(engine, name, detector / 10);
-    if (v && v->value == 0) monitor_detector(c_->monitor, engine, detector, 1);
 }
 
 void Junction::step() {
@@ -300,11 +269,8 @@ bool Junction::finish(long* violations) {
 
 // As ruvalda-cli --monitor ends: the violations and each stream's longest wait for green.
 void Junction::print_monitor_verdict() const {
-    const ConflictMonitor& m = c_->monitor;
-    std::printf("junction %s: Conflict monitor: %ld violation%s.\n", tls().c_str(), m.violations,
-                m.violations == 1 ? "" : "s");
-    std::printf("junction %s: Longest wait for green: %s.\n", tls().c_str(),
-                longest_waits(m, RVGetTime(c_->engine)).c_str());
+    for (const std::string& line : monitor_verdict(c_->monitor, RVGetTime(c_->engine)))
+        print_line(stdout, who(), line);
     std::fflush(stdout);
 }
 

@@ -78,7 +78,6 @@ class Junction {
     void check_streams() const;
     std::string signal_state(const std::string& letters) const;
     std::string lights_letters() const;
-    void monitor_rising_detector(int number);
     void print_monitor_verdict() const;
 
     JunctionConfig config_;
