@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 namespace ruvalda::sumo_host {
 
@@ -66,7 +67,7 @@ class Parser {
         } else if (c == '"') {
             value.kind = Json::Kind::String;
             value.text = parse_string();
-        } else if (c == '-' || (c >= '0' && c <= '9')) {
+        } else if ((c == '-' && text_.substr(at_, 2) != "-I") || (c >= '0' && c <= '9')) {
             parse_number(value);
         } else if (!parse_literal(value)) {
             fail(at_ < text_.size() ? "expected a value" : "the text ends where a value belongs");
@@ -84,6 +85,15 @@ class Parser {
         if (is_true || word("false")) {
             value.kind = Json::Kind::Boolean;
             value.boolean = is_true;
+            return true;
+        }
+        // Python's json reads (and its dump writes) these three beside JSON's numbers.
+        for (const auto& [w, number] : {std::pair<std::string_view, double>{"NaN", NAN},
+                                        {"Infinity", INFINITY},
+                                        {"-Infinity", -INFINITY}}) {
+            if (!word(w)) continue;
+            value.kind = Json::Kind::Number;
+            value.number = number;
             return true;
         }
         return word("null");
@@ -370,6 +380,13 @@ void dump_value(std::string& out, const Json& value, int level) {
 }
 
 }  // namespace
+
+Json::Json() = default;
+Json::Json(const Json&) = default;
+Json::Json(Json&&) noexcept = default;
+Json& Json::operator=(const Json&) = default;
+Json& Json::operator=(Json&&) noexcept = default;
+Json::~Json() = default;
 
 const Json* Json::find(std::string_view key) const {
     for (auto m = members.rbegin(); m != members.rend(); ++m)

@@ -20,6 +20,14 @@ struct JsonError {
 struct Json {
     enum class Kind { Null, Boolean, Number, String, Array, Object };
 
+    // Out of line: a member list of Json is complete only once Json is.
+    Json();
+    Json(const Json&);
+    Json(Json&&) noexcept;
+    Json& operator=(const Json&);
+    Json& operator=(Json&&) noexcept;
+    ~Json();
+
     Kind kind = Kind::Null;
     bool boolean = false;
     double number = 0;
