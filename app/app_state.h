@@ -14,8 +14,4 @@ struct AppState {
     QString title = "Ruvalda";  // the application title
 };
 
-extern AppState app_state;
-
-void reset_app_state();
-
 }  // namespace ruvalda

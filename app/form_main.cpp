@@ -25,7 +25,6 @@
 #include "app/sumo_protocol.h"
 #include "app/window_position.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "map/form_map.h"
 #include "sequence/sequence_display.h"
@@ -83,8 +82,9 @@ QString ShortenedPath(const QString& file_name) {
     return "  " + drive + " .." + directory.mid(p - 1) + name;
 }
 
-TFormMain::TFormMain(const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), arguments_(arguments) {
+TFormMain::TFormMain(Controller& controller, AppState& app_state, const QStringList& arguments,
+                     QWidget* parent)
+    : QMainWindow(parent), controller_(controller), app_state(app_state), arguments_(arguments) {
     setObjectName("TFormMain");
     setWindowTitle("FormMain");
     move(23, 286);
@@ -93,7 +93,7 @@ TFormMain::TFormMain(const QStringList& arguments, QWidget* parent)
     build_controls();
     build_menus();
 
-    pane_view_ = new MemoPaneView(memo_, status_panels_[2]);
+    pane_view_ = new MemoPaneView(engine.output, memo_, status_panels_[2]);
     pane_view_->show_all();
     engine.output.listener = pane_view_;
     front_end_.end_application = [this] { end_now(); };
@@ -389,7 +389,7 @@ bool TFormMain::OpenRuvalda() {
     reader_state.sequence_handler = sequence_reader(sequence_model);
     engine.evaluation_hook = nullptr;
     const bool loaded = RVLoadFile(reader_state, engine, local_path(name).c_str()) != 0;
-    engine.evaluation_hook = [](const char* printed_name, int value) {
+    engine.evaluation_hook = [this](const char* printed_name, int value) {
         ShowSequenceState(sequence_display, sequence_model, printed_name, value);
     };
 
@@ -441,7 +441,7 @@ void TFormMain::read_window_position() {
 }
 
 void TFormMain::write_window_position() {
-    ruvalda::write_window_position(this, "Main");
+    ruvalda::write_window_position(this, "Main", app_state.title);
 }
 
 // ---- closing ---------------------------------------------------------------------------------
@@ -610,7 +610,7 @@ void TFormMain::ItemShowHideMapClick() {
 void TFormMain::ItemDumpAllVariablesClick(bool by_modify_time) {
     RVDumpVars(
         engine,
-        [](const char* line) {
+        [this](const char* line) {
             traceprintf(engine.output, "%s\n", line);
             return true;
         },
@@ -624,7 +624,7 @@ void TFormMain::BuildTraceStreamMenu() {
         QAction* item = trace_stream_menu_->addAction(QString::asprintf("%02d", stream));
         item->setData(stream);
         item->setCheckable(true);
-        connect(item, &QAction::triggered, this, [item] {
+        connect(item, &QAction::triggered, this, [this, item] {
             RVSetStreamFlags(engine, item->data().toInt(), item->isChecked() ? SF_TRACE : 0);
         });
     }

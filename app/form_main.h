@@ -9,10 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "app/app_state.h"
 #include "app/gui_front_end.h"
 #include "app/identification.h"
 #include "app/own_clock.h"
-#include "engine/global_engine.h"
+#include "controller/controller.h"
 #include "vissim/lsa_socket.h"
 
 class QAction;
@@ -35,9 +36,23 @@ class TFormSelectFormula;
 QString ShortenedPath(const QString& file_name);
 
 class TFormMain : public QMainWindow {
+    // The junction this desktop runs, and what every window reads of the application.
+    Controller& controller_;
+    AppState& app_state;
+    EngineState& engine = controller_.engine;
+    ReaderState& reader_state = controller_.reader;
+    ConflictMonitor& conflict_monitor = controller_.monitor;
+    SequenceModel& sequence_model = controller_.sequence_model;
+    SequenceDisplay& sequence_display = controller_.sequence_display;
+    StreamGlyphs& stream_glyphs = controller_.stream_glyphs;
+    SumoLink& sumo_link = controller_.sumo_link;
+    LsaState& lsa_state = controller_.lsa;
+    MapModel& map_model = controller_.map;
+
   public:
     // arguments: the command line without the program name.
-    explicit TFormMain(const QStringList& arguments, QWidget* parent = nullptr);
+    TFormMain(Controller& controller, AppState& app_state, const QStringList& arguments,
+              QWidget* parent = nullptr);
     ~TFormMain() override;
 
     // The simulation runs on the own clock (Pause is enabled).
@@ -122,7 +137,7 @@ class TFormMain : public QMainWindow {
     QStringList arguments_;
     TFormMap* map_ = nullptr;
     TFormSelectFormula* trace_dialog_ = nullptr;
-    GuiFrontEnd front_end_;
+    GuiFrontEnd front_end_{engine.output};
     MemoPaneView* pane_view_ = nullptr;
 
     QPlainTextEdit* memo_ = nullptr;

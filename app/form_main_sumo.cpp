@@ -7,7 +7,6 @@
 #include "app/form_main.h"
 #include "app/sumo_protocol.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "output/output.h"
 

@@ -8,7 +8,6 @@
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "output/output.h"
 #include "vissim/lsa.h"

@@ -8,7 +8,6 @@
 
 #include "app/dialog_host.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 
 namespace ruvalda {
 
@@ -26,27 +25,26 @@ bool GuiFrontEnd::show_report(const Report& report) {
     const bool go_on = dialog_host().message_box(box) != QMessageBox::No;
     // The core records the request to end after this returns; look at it from the event loop,
     // so the operation that reported still finishes first.
-    QTimer::singleShot(0, QCoreApplication::instance(), [end = end_application] {
-        if (engine.output.end_requested && end) end();
+    QTimer::singleShot(0, QCoreApplication::instance(), [&output = output_, end = end_application] {
+        if (output.end_requested && end) end();
     });
     return go_on;
 }
 
-MemoPaneView::MemoPaneView(QPlainTextEdit* memo, QLabel* status_panel)
-    : memo_(memo), status_panel_(status_panel) {}
+MemoPaneView::MemoPaneView(OutputState& output, QPlainTextEdit* memo, QLabel* status_panel)
+    : output_(output), memo_(memo), status_panel_(status_panel) {}
 
 void MemoPaneView::show_all() {
     QStringList lines;
-    for (const std::string& line : engine.output.pane.lines) lines << QString::fromStdString(line);
+    for (const std::string& line : output_.pane.lines) lines << QString::fromStdString(line);
     memo_->setPlainText(lines.join('\n'));
-    if (status_panel_)
-        status_panel_->setText(QString::fromStdString(engine.output.pane.status_text));
+    if (status_panel_) status_panel_->setText(QString::fromStdString(output_.pane.status_text));
     caret_to_end();
 }
 
 void MemoPaneView::line_added(const std::string& line) {
     // The model holds one line more than before; an empty document is one empty block.
-    if (engine.output.pane.lines.size() == 1)
+    if (output_.pane.lines.size() == 1)
         memo_->setPlainText(QString::fromStdString(line));
     else
         memo_->appendPlainText(QString::fromStdString(line));
@@ -62,7 +60,7 @@ void MemoPaneView::last_line_changed(const std::string& line) {
 }
 
 void MemoPaneView::first_lines_removed(std::size_t count) {
-    if (engine.output.pane.lines.empty()) {
+    if (output_.pane.lines.empty()) {
         memo_->clear();
     } else {
         QTextCursor cursor(memo_->document());

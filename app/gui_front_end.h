@@ -14,15 +14,19 @@ namespace ruvalda {
 // tells the application to end takes effect once control is back in the event loop.
 class GuiFrontEnd : public FrontEnd {
   public:
+    explicit GuiFrontEnd(OutputState& output) : output_(output) {}
     // Called from the event loop when a report has asked the application to end.
     std::function<void()> end_application;
     bool show_report(const Report& report) override;
+
+  private:
+    OutputState& output_;
 };
 
 // Mirrors the core's message pane into the widget and the status panel.
 class MemoPaneView : public PaneListener {
   public:
-    MemoPaneView(QPlainTextEdit* memo, QLabel* status_panel);
+    MemoPaneView(OutputState& output, QPlainTextEdit* memo, QLabel* status_panel);
     // Fills the widget from the pane model as it stands.
     void show_all();
 
@@ -34,6 +38,7 @@ class MemoPaneView : public PaneListener {
 
   private:
     void caret_to_end();
+    OutputState& output_;
     QPlainTextEdit* memo_;
     QLabel* status_panel_;
     bool caret_pending_ = false;

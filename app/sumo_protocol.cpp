@@ -85,6 +85,20 @@ bool SendLightsToSumo(SumoLink& sumo_link, EngineState& engine, const SumoPort& 
     return written;
 }
 
+void sumo_detector_change(EngineState& engine, const SumoPort& port, int number, int state) {
+    const int detector = RVTranslateDetector(engine, number);
+    if (detector == 0) return;  // not one of this junction's detectors
+    SetDetectorState(engine, detector, state);
+    if (port.show_detector) port.show_detector(detector, state);
+    traceprintf(engine.output, "Made detector %d -> %d %s.\n", number, detector,
+                state ? "active" : "inactive");
+}
+
+bool sumo_step(SumoLink& sumo_link, EngineState& engine, const SumoPort& port) {
+    RVRunUntil(engine, RVGetTime(engine) + 1);
+    return SendLightsToSumo(sumo_link, engine, port);
+}
+
 SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoPort& port) {
     std::string line;
     for (;;) {
@@ -97,11 +111,8 @@ SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoP
             return SumoPass::Waiting;
         }
         if (line.empty()) return SumoPass::Waiting;
-        if (line == "step") {
-            RVRunUntil(engine, RVGetTime(engine) + 1);
-            return SendLightsToSumo(sumo_link, engine, port) ? SumoPass::Stepped
-                                                             : SumoPass::Disconnect;
-        }
+        if (line == "step")
+            return sumo_step(sumo_link, engine, port) ? SumoPass::Stepped : SumoPass::Disconnect;
         if (line.compare(0, 9, "detector ") != 0)
             return disconnect(engine, "Sumo sent unknown command (\"%s\"); disconnecting\n", line);
 
@@ -114,12 +125,7 @@ SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoP
             state = 1;
         else if (line.find("free") == std::string::npos)
             return disconnect(engine, "%sSumo sent unknown ocuupancy state; disconnecting\n", "");
-        const int detector = RVTranslateDetector(engine, static_cast<int>(number));
-        if (detector == 0) continue;  // not one of this junction's detectors
-        SetDetectorState(engine, detector, state);
-        if (port.show_detector) port.show_detector(detector, state);
-        traceprintf(engine.output, "Made detector %ld -> %d %s.\n", number, detector,
-                    state ? "active" : "inactive");
+        sumo_detector_change(engine, port, static_cast<int>(number), state);
     }
 }
 

@@ -63,6 +63,13 @@ bool WriteToSumo(EngineState& engine, const SumoPort& port, const std::string& m
 // The lights line, then the pane is trimmed.
 bool SendLightsToSumo(SumoLink& sumo_link, EngineState& engine, const SumoPort& port);
 
+// The steps of the protocol without its text, for a host that runs SUMO in its own process.
+// A simulator detector (the left column of the .DTL) turned occupied (1) or free (0); a number
+// the program does not translate is passed over.
+void sumo_detector_change(EngineState& engine, const SumoPort& port, int number, int state);
+// One step of a tenth of a second, answered with the lights line; false when writing failed.
+bool sumo_step(SumoLink& sumo_link, EngineState& engine, const SumoPort& port);
+
 // One polling pass over the received lines: detector lines until a step (taken and answered),
 // an empty line, no whole line, or a line that ends the connection.
 SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoPort& port);

@@ -5,7 +5,6 @@
 #include <QSettings>
 #include <QWidget>
 
-#include "app/app_state.h"
 #include "app/dialog_host.h"
 
 namespace ruvalda {
@@ -36,7 +35,7 @@ bool read_window_position(QWidget* window, const char* prefix) {
     return true;
 }
 
-void write_window_position(QWidget* window, const char* prefix) {
+void write_window_position(QWidget* window, const char* prefix, const QString& title) {
     QSettings settings = window_settings();
     settings.setValue(QString(prefix) + "Left", window->x());
     settings.setValue(QString(prefix) + "Top", window->y());
@@ -44,7 +43,7 @@ void write_window_position(QWidget* window, const char* prefix) {
     settings.setValue(QString(prefix) + "Height", window->height());
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        show_message(QMessageBox::NoIcon, app_state.title,
+        show_message(QMessageBox::NoIcon, title,
                      "Error: Problem saving window position in Registry");
 }
 

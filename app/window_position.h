@@ -2,6 +2,7 @@
 // "<prefix>Height" under Varndal / the executable's file name.
 #pragma once
 
+class QString;
 class QWidget;
 
 namespace ruvalda {
@@ -12,6 +13,6 @@ bool read_window_position(QWidget* window, const char* prefix);
 
 // Stores the window's place; a failure shows "Error: Problem saving window position in
 // Registry".
-void write_window_position(QWidget* window, const char* prefix);
+void write_window_position(QWidget* window, const char* prefix, const QString& title);
 
 }  // namespace ruvalda

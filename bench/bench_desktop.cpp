@@ -5,12 +5,13 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdlib>
+#include <memory>
 
 #include "app/app_state.h"
 #include "app/dialog_host.h"
 #include "app/form_main.h"
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "traceset/select_formula.h"
 
@@ -22,13 +23,14 @@ namespace {
 void run_crossing(benchmark::State& state, bool trace_all) {
     ScriptedDialogHost host;
     set_dialog_host(&host);
-    reset_engine_state(engine);
-    reset_output_state(engine.output);
-    reset_app_state();
+    auto controller = std::make_unique<Controller>();
+    EngineState& engine = controller->engine;
+    AppState app_state;
     {
-        TFormMain main_window({RUVALDA_SOURCE_DIR "/examples/crossing/crossing.rvc"});
-        TFormMap map_window;
-        TFormSelectFormula dialog(&main_window);
+        TFormMain main_window(*controller, app_state,
+                              {RUVALDA_SOURCE_DIR "/examples/crossing/crossing.rvc"});
+        TFormMap map_window(*controller, app_state);
+        TFormSelectFormula dialog(engine, app_state, &main_window);
         main_window.set_windows(&map_window, &dialog);
         main_window.end_application = [] {};
         main_window.show();
@@ -55,9 +57,6 @@ void run_crossing(benchmark::State& state, bool trace_all) {
             static_cast<double>(state.iterations());
     }
     set_dialog_host(nullptr);
-    reset_engine_state(engine);
-    engine.output.front_end = nullptr;
-    engine.output.listener = nullptr;
 }
 
 void BM_DesktopStepQuiet(benchmark::State& state) {

@@ -2,19 +2,22 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 #include "bench/program_generator.h"
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::bench {
 namespace {
 
 ReportRecorder recorder;
+// One controller for the whole run; each benchmark starts from a fresh one.
+std::unique_ptr<Controller> controller;
 
-Variable* named(const std::string& printed) {
+Variable* named(EngineState& engine, const std::string& printed) {
     std::string text = printed;
     char name[NAME_LENGTH + 2];
     int number = 0;
@@ -23,9 +26,9 @@ Variable* named(const std::string& printed) {
 }
 
 // Compiles the program into the rule table as the loader does in its filling pass.
-void load_generated(int streams, int rules_per_stream) {
-    reset_engine_state(engine);
-    reset_output_state(engine.output);
+EngineState& load_generated(int streams, int rules_per_stream) {
+    controller = std::make_unique<Controller>();
+    EngineState& engine = controller->engine;
     engine.output.front_end = &recorder;
     engine.rule_table_exists = true;
     for (const std::string& line : generate_program(streams, rules_per_stream)) {
@@ -34,7 +37,7 @@ void load_generated(int streams, int rules_per_stream) {
             std::string name;
             int limit = 0;
             in >> name >> limit;
-            if (Variable* v = named(name)) v->limit = limit;
+            if (Variable* v = named(engine, name)) v->limit = limit;
             continue;
         }
         std::string text = line;
@@ -46,10 +49,11 @@ void load_generated(int streams, int rules_per_stream) {
     RVInitialize(engine);
     RVRunUntil(engine, 10);  // settle into the quiet state
     recorder.reports.clear();
+    return engine;
 }
 
 void BM_EvaluateRule(benchmark::State& state) {
-    load_generated(static_cast<int>(state.range(0)), 52);
+    EngineState& engine = load_generated(static_cast<int>(state.range(0)), 52);
     const std::size_t rules = engine.rule_table.size();
     for (auto _ : state) {
         for (RuleRecord& rule : engine.rule_table) benchmark::DoNotOptimize(evalrule(engine, rule));
@@ -64,7 +68,7 @@ BENCHMARK(BM_EvaluateRule)->Arg(40)->Arg(4)->Unit(benchmark::kMicrosecond);
 
 // The same rules walked through their code every time, as when their inputs keep changing.
 void BM_EvaluateRuleCode(benchmark::State& state) {
-    load_generated(static_cast<int>(state.range(0)), 52);
+    EngineState& engine = load_generated(static_cast<int>(state.range(0)), 52);
     const std::size_t rules = engine.rule_table.size();
     for (auto _ : state) {
         for (const RuleRecord& rule : engine.rule_table)
@@ -79,7 +83,7 @@ BENCHMARK(BM_EvaluateRuleCode)->Arg(40)->Arg(4)->Unit(benchmark::kMicrosecond);
 // A quiet step: arg 1 lets the engine skip the settle at its fixed point, arg 0 makes it run
 // the one pass that finds nothing changed.
 void BM_QuietStep(benchmark::State& state) {
-    load_generated(40, 52);
+    EngineState& engine = load_generated(40, 52);
     engine.skip_fixed_points = state.range(0) != 0;
     const std::size_t rules = engine.rule_table.size();
     std::int64_t passes_extra = 0;
@@ -96,7 +100,7 @@ BENCHMARK(BM_QuietStep)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // A step in which a detector of every stream changes: timers start and many rules change.
 void BM_BusyStep(benchmark::State& state) {
-    load_generated(40, 52);
+    EngineState& engine = load_generated(40, 52);
     int detector_state = 0;
     for (auto _ : state) {
         detector_state ^= 1;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "bench/program_generator.h"
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
@@ -59,18 +59,19 @@ std::string write_program(int streams, int rules_per_stream) {
 
 void BM_LoadControlFile(benchmark::State& state) {
     ReportRecorder recorder;
-    reset_output_state(engine.output);
+    Controller controller;
+    EngineState& engine = controller.engine;
+    ReaderState& reader_state = controller.reader;
     engine.output.front_end = &recorder;
     const std::string path = write_program(40, 215);
     reader_state.macro.macro_path = fs::path(path).parent_path().string() + "/";
-    reader_state.sequence_handler = sequence_reader(sequence_model);
+    reader_state.sequence_handler = sequence_reader(controller.sequence_model);
     for (auto _ : state) {
         if (!RVLoadFile(reader_state, engine, path.c_str())) state.SkipWithError("load failed");
     }
     state.counters["rules"] = static_cast<double>(engine.rule_table.size());
     state.counters["variables"] = static_cast<double>(engine.variables.size());
     state.counters["reports"] = static_cast<double>(recorder.reports.size()) / state.iterations();
-    reset_output_state(engine.output);
 }
 BENCHMARK(BM_LoadControlFile)->Unit(benchmark::kMillisecond);
 

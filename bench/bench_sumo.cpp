@@ -15,14 +15,15 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "app/app_state.h"
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "app/sumo_protocol.h"
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "map/form_map.h"
 #include "map/map_model.h"
 #include "traceset/select_formula.h"
@@ -96,17 +97,15 @@ void BM_SumoStepHeadless(benchmark::State& state) {
 void BM_SumoStepDesktop(benchmark::State& state) {
     ScriptedDialogHost host;
     set_dialog_host(&host);
-    reset_engine_state(engine);
-    reset_output_state(engine.output);
-    reset_app_state();
-    reset_map_model();
-    reset_sumo_link(sumo_link);
+    auto controller = std::make_unique<Controller>();
+    AppState app_state;
     int port = 0;
     const int listener = listen_loopback(&port);
     {
-        TFormMain main_window({CROSSING, QString("sumo://127.0.0.1:%1").arg(port)});
-        TFormMap map_window;
-        TFormSelectFormula dialog(&main_window);
+        TFormMain main_window(*controller, app_state,
+                              {CROSSING, QString("sumo://127.0.0.1:%1").arg(port)});
+        TFormMap map_window(*controller, app_state);
+        TFormSelectFormula dialog(controller->engine, app_state, &main_window);
         main_window.set_windows(&map_window, &dialog);
         main_window.end_application = [] {};
         main_window.show();
@@ -125,9 +124,6 @@ void BM_SumoStepDesktop(benchmark::State& state) {
     }
     ::close(listener);
     set_dialog_host(nullptr);
-    reset_engine_state(engine);
-    engine.output.front_end = nullptr;
-    engine.output.listener = nullptr;
     state.counters["steps_per_second"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,8 @@
 #include "cli/sumo_client.h"
 #include "cli/timeline.h"
 #include "cli/vissim_host.h"
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
 #include "output/output.h"
@@ -80,22 +81,24 @@ struct Options {
 // Prints each pane line once it is final: when the next line starts, and the last at the end.
 class PanePrinter : public PaneListener {
   public:
+    explicit PanePrinter(OutputState& output) : output_(output) {}
     void line_added(const std::string&) override {
-        const auto& lines = engine.output.pane.lines;
+        const auto& lines = output_.pane.lines;
         if (lines.size() >= 2) print(lines[lines.size() - 2]);
         // The pane only needs its open last line; printed lines can go.
-        if (lines.size() > 2 * PANE_KEEP_LINES) trim_messages(engine.output);
+        if (lines.size() > 2 * PANE_KEEP_LINES) trim_messages(output_);
     }
     void last_line_changed(const std::string&) override {}
     void first_lines_removed(std::size_t) override {}
     void cleared() override {}
     void status_changed(const std::string&) override {}
     void finish() {
-        if (!engine.output.pane.lines.empty()) print(engine.output.pane.lines.back());
+        if (!output_.pane.lines.empty()) print(output_.pane.lines.back());
         std::fflush(stdout);
     }
 
   private:
+    OutputState& output_;
     static void print(const std::string& line) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
@@ -231,6 +234,13 @@ std::vector<std::string> colour_lines(const std::string& path) {
 }
 
 class Tool {
+    // The one junction this run controls; it stays where it was made.
+    std::unique_ptr<Controller> controller_ = std::make_unique<Controller>();
+    EngineState& engine = controller_->engine;
+    ReaderState& reader_state = controller_->reader;
+    ConflictMonitor& conflict_monitor = controller_->monitor;
+    SequenceModel& sequence_model = controller_->sequence_model;
+
   public:
     explicit Tool(Options options) : o_(std::move(options)) {
         front_end_.strict = o_.strict;
@@ -349,7 +359,7 @@ class Tool {
         return loaded && !ended();
     }
 
-    static bool ended() { return engine.output.end_requested; }
+    bool ended() const { return engine.output.end_requested; }
 
     // The title names the program and where its detectors come from.
     void start_timeline(const std::string& source) {
@@ -394,7 +404,7 @@ class Tool {
                 timeline_detector(detector, state);
             };
         }
-        int result = run_sumo_client(o_.replay_file, observer);
+        int result = run_sumo_client(controller_->sumo_link, engine, o_.replay_file, observer);
         close_trace();
         if (!o_.timeline_file.empty() && !write_timeline()) result = EXIT_FAILED;
         if (o_.monitor) {
@@ -414,14 +424,14 @@ class Tool {
         host.controller = lsa_argument_number(o_.vissim_numbers[0]);
         host.second = lsa_argument_number(o_.vissim_numbers[1]);
         host.comm_trace = o_.vissim_trace_file;
-        host.ended = [] { return ended(); };
-        const int result = run_vissim_host(host);
+        host.ended = [this] { return ended(); };
+        const int result = run_vissim_host(controller_->lsa, engine, host);
         close_trace();
         return result;
     }
 
-    static bool start_monitor() {
-        static std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
+    bool start_monitor() {
+        std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
         if (!declared_clearances(reader_state, clearance)) {
             traceprintf(engine.output,
                         "Conflict monitor: no clearance matrix (the program has no declaration "
@@ -434,27 +444,14 @@ class Tool {
 
     // The violations and, per stream, the longest wait from demand to green; false when the
     // monitor saw a violation.
-    static bool print_monitor_summary() {
-        const ConflictMonitor& m = conflict_monitor;
-        std::printf("Conflict monitor: %ld violation%s.\n", m.violations,
-                    m.violations == 1 ? "" : "s");
-        std::string waits;
-        for (int s = 0; s < STREAM_COUNT; ++s) {
-            std::int32_t wait = m.longest_wait[s];
-            bool still = m.waiting_since[s] >= 0;
-            if (still) wait = std::max(wait, RVGetTime(engine) - m.waiting_since[s]);
-            if (wait < 0) continue;
-            char piece[64];
-            std::snprintf(piece, sizeof piece, "%s%02d %d.%d s%s", waits.empty() ? "" : ", ", s,
-                          wait / 10, wait % 10, still ? " (still waiting)" : "");
-            waits += piece;
-        }
-        std::printf("Longest wait for green: %s.\n", waits.empty() ? "none" : waits.c_str());
+    bool print_monitor_summary() {
+        for (const std::string& line : monitor_verdict(conflict_monitor, RVGetTime(engine)))
+            std::printf("%s\n", line.c_str());
         std::fflush(stdout);
-        return m.violations == 0;
+        return conflict_monitor.violations == 0;
     }
 
-    static void close_trace() {
+    void close_trace() {
         engine.trace_file_name.clear();
         RVSyncTraceFile(engine);
     }
@@ -479,7 +476,7 @@ class Tool {
     Options o_;
     TimelineRecorder timeline_;
     ConsoleFrontEnd front_end_;
-    PanePrinter printer_;
+    PanePrinter printer_{engine.output};
 };
 
 }  // namespace

@@ -12,15 +12,15 @@
 
 #include "app/sumo_protocol.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::cli {
 
 namespace {
 
-// The polling interval of the desktop's reader; the client also wakes as soon as data come.
-constexpr int POLL_MILLISECONDS = 10;
+// Between lines the client has nothing to do, so it sleeps until data come: a timeout would
+// only wake every waiting controller again while SUMO works on a long step.
+constexpr int WAIT_FOR_DATA = -1;
 
 int connect_to(const SumoAddress& address, std::string* error) {
     addrinfo hints{};
@@ -67,7 +67,8 @@ bool write_all(int fd, const std::string& text, std::string* error) {
 
 }  // namespace
 
-int run_sumo_client(const std::string& address_argument, const SumoClientObserver& observer) {
+int run_sumo_client(SumoLink& sumo_link, EngineState& engine, const std::string& address_argument,
+                    const SumoClientObserver& observer) {
     SumoAddress address;
     if (!parse_sumo_address(address_argument, &address)) {
         report_error(engine.output, ERROR, "TFormMain::FormPaint",
@@ -75,7 +76,7 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
         return 1;
     }
     reset_sumo_link(sumo_link);
-    engine.colour_callback = [observer](int stream, char colour) {
+    engine.colour_callback = [&sumo_link, observer](int stream, char colour) {
         record_sumo_colour(sumo_link, stream, colour);
         if (observer.colour) observer.colour(stream, colour);
     };
@@ -102,7 +103,7 @@ int run_sumo_client(const std::string& address_argument, const SumoClientObserve
     char buffer[65536];
     while (result == 0 && !engine.output.end_requested) {
         pollfd wait{fd, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, POLL_MILLISECONDS);
+        const int ready = ::poll(&wait, 1, WAIT_FOR_DATA);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0) {
             const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);

@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 
+#include "app/sumo_protocol.h"
+#include "engine/eval.h"
+
 namespace ruvalda::cli {
 
 // Who else wants to hear of the run (the timeline): colours after the coupling took them,
@@ -16,6 +19,7 @@ struct SumoClientObserver {
 
 // Connects to the "sumo://HOST[:PORT]" address, resets the program and answers the server
 // until it closes the connection (0) or the coupling fails (1). The program is loaded.
-int run_sumo_client(const std::string& address_argument, const SumoClientObserver& observer = {});
+int run_sumo_client(SumoLink& sumo_link, EngineState& engine, const std::string& address_argument,
+                    const SumoClientObserver& observer = {});
 
 }  // namespace ruvalda::cli

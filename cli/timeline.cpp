@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 
-#include "engine/global_engine.h"
 #include "engine/streams.h"
 
 namespace ruvalda::cli {

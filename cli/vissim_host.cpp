@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
@@ -19,13 +18,13 @@ namespace ruvalda::cli {
 
 namespace {
 
-bool stop_serving(const VissimHostOptions& o) {
+bool stop_serving(LsaState& lsa_state, const VissimHostOptions& o) {
     return lsa_state.main_window_destroyed || (o.ended && o.ended());
 }
 
 }  // namespace
 
-int run_vissim_host(const VissimHostOptions& o) {
+int run_vissim_host(LsaState& lsa_state, EngineState& engine, const VissimHostOptions& o) {
     if (!o.comm_trace.empty()) {
         lsa_state.vissimTraceFile = std::fopen(o.comm_trace.c_str(), "w");
         if (!lsa_state.vissimTraceFile) {
@@ -36,7 +35,7 @@ int run_vissim_host(const VissimHostOptions& o) {
     // From here on only the coupling's own reports and fatal errors are shown.
     engine.output.vissim_mode = true;
     lsa_state.fehl.lsa_nr2 = static_cast<unsigned long>(o.second);
-    engine.colour_callback = [](int stream, char letter) {
+    engine.colour_callback = [&lsa_state](int stream, char letter) {
         lsa_wish_colour(lsa_state, stream, letter);
     };
 #ifdef _WIN32
@@ -51,12 +50,12 @@ int run_vissim_host(const VissimHostOptions& o) {
 #ifdef _WIN32
         std::fprintf(stderr, "ruvalda-cli: serving DDE service %s\n", service.c_str());
         std::fflush(stderr);
-        lsa_ddeml_message_loop([&o] { return stop_serving(o); });
+        lsa_ddeml_message_loop([&lsa_state, &o] { return stop_serving(lsa_state, o); });
 #else
         std::fprintf(stderr, "ruvalda-cli: serving %s at %s\n", service.c_str(),
                      transport->state().path.c_str());
         std::fflush(stderr);
-        while (!stop_serving(o)) transport->poll_once(100);
+        while (!stop_serving(lsa_state, o)) transport->poll_once(100);
 #endif
         std::fprintf(stderr, "ruvalda-cli: %s after %llu control steps, engine time %d.%d s\n",
                      lsa_state.fehl.abort_flag ? "stopped" : "VISSIM disconnected",

@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 
+#include "engine/eval.h"
+#include "vissim/lsa.h"
+
 namespace ruvalda::cli {
 
 struct VissimHostOptions {
@@ -16,6 +19,6 @@ struct VissimHostOptions {
 
 // Registers the service and serves until the disconnect (0) or until a report of the coupling
 // or a fatal one ended it (1). The program is loaded.
-int run_vissim_host(const VissimHostOptions& options);
+int run_vissim_host(LsaState& lsa_state, EngineState& engine, const VissimHostOptions& options);
 
 }  // namespace ruvalda::cli

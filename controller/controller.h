@@ -8,22 +8,35 @@
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
+#include "map/map_model.h"
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
 #include "vissim/lsa.h"
+#include "vissim/lsa_fehl.h"
 
 namespace ruvalda {
 
 struct Controller {
+    Controller() { engine.monitor = &monitor; }
+    ~Controller() {
+        close_reader_files(reader, engine);
+        close_engine_files(engine);
+        close_error_file(lsa);
+    }
+    // The engine points at the monitor: a controller stays where it was made.
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
     EngineState engine;  // variables, rules, time, trace file; the pane and its front end
     ReaderState reader;  // the control file being read
     ConflictMonitor monitor;
     SequenceModel sequence_model;
     SequenceDisplay sequence_display;
-    StreamGlyphs stream_glyphs;
-    SumoLink sumo_link;  // the line protocol to a SUMO bridge
-    LsaState lsa;        // the conversation with VISSIM
+    StreamGlyphs stream_glyphs;  // where the map shows each stream's light and boxes
+    MapModel map;                // the junction's drawing
+    SumoLink sumo_link;          // the line protocol to a SUMO bridge
+    LsaState lsa;                // the conversation with VISSIM
 };
 
 }  // namespace ruvalda

@@ -19,6 +19,7 @@ namespace ruvalda {
 
 // One controller's engine: every operation takes the engine it works on.
 struct EngineState;
+struct ConflictMonitor;
 
 // ---------------------------------------------------------------------------------------------
 // Variable table
@@ -291,6 +292,9 @@ struct EngineState {
 
     ColourCallback colour_callback;
     EvaluationHook evaluation_hook;
+    // The conflict monitor told of this engine's colours, detectors and resets; its controller
+    // sets it. None in a bare engine.
+    ConflictMonitor* monitor = nullptr;
 
     std::string trace_file_name;  // wanted; empty: no trace file
     std::string open_trace_name;  // remembered with the open file; empty: none
@@ -337,8 +341,8 @@ struct EngineState {
     } scratch = {};
 };
 
-// Back to program start: empty tables, time 0, rate 1, no hooks; closes the trace file.
-void reset_engine_state(EngineState& engine);
+// Closes the trace file and the watch on the adjust file, at the end of the engine's controller.
+void close_engine_files(EngineState& engine);
 
 int RVInitialize(EngineState& engine);
 void RVRunUntil(EngineState& engine, std::int32_t target);

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "engine/monitor.h"
 #include "output/output.h"
@@ -45,7 +44,7 @@ void SetDetectorState(EngineState& engine, int detector, int state) {
     }
     ++engine.epoch;
     if (state == 1 && v->value == 0) {
-        if (conflict_monitor.active) monitor_detector(conflict_monitor, engine, detector, 1);
+        if (monitoring(engine)) monitor_detector(*engine.monitor, engine, detector, 1);
         v->value = 1;
         v->flags |= V_START;
         v->modify_time = engine.current_time;

@@ -1,6 +1,7 @@
 #include "engine/monitor.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "output/output.h"
 
@@ -89,6 +90,25 @@ void monitor_detector(ConflictMonitor& conflict_monitor, EngineState& engine, in
     if (!m.active || state != 1 || stream < 0 || stream >= STREAM_COUNT) return;
     if (m.colour[stream] != 'G' && m.waiting_since[stream] < 0)
         m.waiting_since[stream] = engine.current_time;
+}
+
+std::vector<std::string> monitor_verdict(const ConflictMonitor& conflict_monitor,
+                                         std::int32_t now) {
+    const ConflictMonitor& m = conflict_monitor;
+    std::string waits;
+    for (int s = 0; s < STREAM_COUNT; ++s) {
+        std::int32_t wait = m.longest_wait[s];
+        const bool still = m.waiting_since[s] >= 0;
+        if (still) wait = std::max(wait, now - m.waiting_since[s]);
+        if (wait < 0) continue;
+        char piece[64];
+        std::snprintf(piece, sizeof piece, "%s%02d %d.%d s%s", waits.empty() ? "" : ", ", s,
+                      wait / 10, wait % 10, still ? " (still waiting)" : "");
+        waits += piece;
+    }
+    return {"Conflict monitor: " + std::to_string(m.violations) + " violation" +
+                (m.violations == 1 ? "." : "s."),
+            "Longest wait for green: " + (waits.empty() ? std::string("none") : waits) + "."};
 }
 
 }  // namespace ruvalda

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "engine/eval.h"
 
@@ -33,11 +35,18 @@ struct ConflictMonitor {
 void monitor_start(ConflictMonitor& conflict_monitor,
                    const std::int32_t clearance[STREAM_COUNT][STREAM_COUNT]);
 void monitor_stop(ConflictMonitor& conflict_monitor);
+// Whether the engine has a monitor that watches.
+inline bool monitoring(const EngineState& engine) {
+    return engine.monitor && engine.monitor->active;
+}
 // Called by the engine: at every reset, for every exported colour, for every detector change.
 void monitor_reset(ConflictMonitor& conflict_monitor);
 void monitor_colour(ConflictMonitor& conflict_monitor, EngineState& engine, int stream,
                     char colour);
 void monitor_detector(ConflictMonitor& conflict_monitor, EngineState& engine, int detector,
                       int state);
+// What a run under the monitor ends with: "Conflict monitor: N violations." and "Longest wait
+// for green: 01 12.3 s, 04 8.0 s (still waiting)." (or "none."), at simulated time now.
+std::vector<std::string> monitor_verdict(const ConflictMonitor& conflict_monitor, std::int32_t now);
 
 }  // namespace ruvalda

@@ -10,7 +10,6 @@
 #endif
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "engine/internal.h"
 #include "engine/monitor.h"
 #include "output/output.h"
@@ -157,14 +156,11 @@ void trace_initial_values(EngineState& engine) {
 
 }  // namespace
 
-void reset_engine_state(EngineState& engine) {
+void close_engine_files(EngineState& engine) {
     if (engine.trace_file) std::fclose(engine.trace_file);
+    engine.trace_file = nullptr;
+    engine.open_trace_name.clear();
     close_adjust_watch(engine);
-    // The pane keeps its front end and listener, as a reset of the messages alone does.
-    OutputState output = engine.output;
-    reset_output_state(output);
-    engine = EngineState{};
-    engine.output = output;
 }
 
 std::int32_t RVGetTime(EngineState& engine) {
@@ -183,7 +179,7 @@ void export_colour(EngineState& engine, const Variable& v) {
         std::fprintf(engine.trace_file, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
         engine.trace_file_dirty = true;
     }
-    if (conflict_monitor.active) monitor_colour(conflict_monitor, engine, v.number, colour);
+    if (monitoring(engine)) monitor_colour(*engine.monitor, engine, v.number, colour);
     if (engine.colour_callback) engine.colour_callback(v.number, colour);
 }
 
@@ -196,7 +192,7 @@ int RVInitialize(EngineState& engine) {
     ++engine.epoch;
     engine.current_time = 0;
     set_time_text(engine);
-    if (conflict_monitor.active) monitor_reset(conflict_monitor);
+    if (monitoring(engine)) monitor_reset(*engine.monitor);
     for (Variable& v : engine.variables) {
         // A pending expiry belongs to the run before the reset, like the edges.
         v.flags &= ~(V_START | V_END | V_EXPIRED);

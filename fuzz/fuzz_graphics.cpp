@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/global_engine.h"
+#include "controller/controller.h"
 #include "map/graphics_file.h"
 #include "output/output.h"
 #include "sequence/sequence_glyphs.h"
@@ -44,6 +44,8 @@ int disc_corner(int centre, int size) {
 
 // The window: boxes appear for every detector asked for, discs as the window places them.
 struct Window : GraphicsSink {
+    explicit Window(MapModel& map_model) : map_model(map_model) {}
+    MapModel& map_model;
     std::vector<SavedControl> controls;
 
     void clear_discs() override {
@@ -82,7 +84,7 @@ std::vector<std::tuple<bool, int, int, int>> placed(const Window& window) {
     return all;
 }
 
-std::vector<std::vector<MapPoint>> polygons() {
+std::vector<std::vector<MapPoint>> polygons(const MapModel& map_model) {
     std::vector<std::vector<MapPoint>> all;
     for (const auto& list : map_model.polygons)
         for (const MapPolygon& p : list)
@@ -93,11 +95,11 @@ std::vector<std::vector<MapPoint>> polygons() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static ReportRecorder recorder;
-    engine.output.front_end = &recorder;
-    recorder.reports.clear();
-    reset_map_model();
-    stream_glyphs = {};
+    ReportRecorder recorder;
+    Controller controller;
+    MapModel& map_model = controller.map;
+    OutputState& output = controller.engine.output;
+    output.front_end = &recorder;
 
     const std::string control = work_dir() + "/x.rvc";
     const std::string file = work_dir() + "/x.rvg";
@@ -105,18 +107,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
-    Window window;
-    LoadGraphics(control, window);
+    Window window(map_model);
+    LoadGraphics(map_model, controller.stream_glyphs, output, control, window);
     for (const auto& list : map_model.polygons)
         for (const MapPolygon& p : list)
             if (p.count < 3 || p.count > MAX_POLYGON_POINTS) std::abort();
 
-    const auto loaded_polygons = polygons();
+    const auto loaded_polygons = polygons(map_model);
     const auto loaded_controls = placed(window);
-    if (!SaveGraphics(control, window.controls)) std::abort();
+    if (!SaveGraphics(map_model, controller.stream_glyphs, output, control, window.controls))
+        std::abort();
     recorder.reports.clear();
-    if (!LoadGraphics(control, window) || !recorder.reports.empty()) std::abort();
-    if (polygons() != loaded_polygons || placed(window) != loaded_controls) std::abort();
-    reset_output_state(engine.output);
+    if (!LoadGraphics(map_model, controller.stream_glyphs, output, control, window) ||
+        !recorder.reports.empty())
+        std::abort();
+    if (polygons(map_model) != loaded_polygons || placed(window) != loaded_controls) std::abort();
     return 0;
 }

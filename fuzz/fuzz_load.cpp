@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
@@ -58,12 +58,10 @@ const std::string& work_dir() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static ReportRecorder recorder;
-    reset_engine_state(engine);
-    reset_output_state(engine.output);
-    reset_reader_state(reader_state, engine);
-    reset_sequence_model(sequence_model);
-    recorder.reports.clear();
+    ReportRecorder recorder;
+    Controller controller;
+    EngineState& engine = controller.engine;
+    ReaderState& reader_state = controller.reader;
     engine.output.front_end = &recorder;
 
     std::vector<std::string> parts = split_parts(data, size);
@@ -74,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     write_or_remove(base + ".STL", parts[3], !parts[3].empty());
 
     reader_state.macro.macro_path = work_dir() + "/";
-    reader_state.sequence_handler = sequence_reader(sequence_model);
+    reader_state.sequence_handler = sequence_reader(controller.sequence_model);
     if (RVLoadFile(reader_state, engine, (base + ".rvc").c_str())) {
         write_or_remove(base + ".adj", parts[4], !parts[4].empty());
         RVInitialize(engine);
@@ -84,7 +82,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RVDumpVars(
             engine, [](const char*) { return true; }, true);
     }
-    reset_reader_state(reader_state, engine);
-    reset_output_state(engine.output);
     return 0;
 }

@@ -2,7 +2,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/global_engine.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 #include "vissim/lsa_puff.h"
@@ -10,6 +9,8 @@
 using namespace ruvalda;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // One conversation for the whole run, as VISSIM keeps its controller between steps.
+    static LsaState lsa_state;
     static bool ready = false;
     if (!ready) {
         lsa_state.fehl.box = [](const std::string&) {};

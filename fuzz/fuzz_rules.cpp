@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 
 using namespace ruvalda;
@@ -27,7 +27,7 @@ std::vector<std::string> split_lines(const std::uint8_t* data, std::size_t size)
     return lines;
 }
 
-void compile_pass(const std::vector<std::string>& lines, bool fill) {
+void compile_pass(EngineState& engine, const std::vector<std::string>& lines, bool fill) {
     for (const std::string& line : lines) {
         std::string text = line;
         std::uint8_t work[WORK_RECORD];
@@ -47,17 +47,16 @@ void compile_pass(const std::vector<std::string>& lines, bool fill) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static ReportRecorder recorder;
-    reset_engine_state(engine);
-    reset_output_state(engine.output);
-    recorder.reports.clear();
+    ReportRecorder recorder;
+    Controller controller;
+    EngineState& engine = controller.engine;
     engine.output.front_end = &recorder;
 
     std::vector<std::string> lines = split_lines(data, size);
-    compile_pass(lines, false);
+    compile_pass(engine, lines, false);
     free_variables(engine);
     engine.rule_table_exists = true;
-    compile_pass(lines, true);
+    compile_pass(engine, lines, true);
     for (const Variable& v : engine.variables) engine.stream_flags[v.number] |= SF_EXISTS;
 
     RVSetStreamFlags(engine, size % 100, static_cast<int>(size % 3) * 2);
@@ -72,7 +71,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     RVDumpVars(
         engine, [](const char*) { return true; }, true);
-    recorder.reports.clear();
-    reset_output_state(engine.output);
     return 0;
 }

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/sumo_protocol.h"
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 
@@ -19,8 +19,10 @@ using namespace ruvalda;
 
 namespace {
 
-void load_program() {
+// Loaded once: every input is a new line conversation with the same program.
+void load_program(Controller& controller) {
     static ReportRecorder recorder;
+    EngineState& engine = controller.engine;
     engine.output.front_end = &recorder;
     char pattern[] = "/tmp/ruvalda-fuzz-sumo-XXXXXX";
     const std::string dir = ::mkdtemp(pattern) ? pattern : "/tmp";
@@ -32,18 +34,21 @@ void load_program() {
     };
     put("x.rvc", "G01 = D011\nG02 = D021 + G01\nY05 = G02\n");
     put("x.DTL", "7 11\n12 21\n");
-    reader_state.macro.macro_path = dir + "/";
-    if (!RVLoadFile(reader_state, engine, (dir + "/x.rvc").c_str())) std::abort();
-    engine.colour_callback = [](int stream, char letter) {
-        record_sumo_colour(sumo_link, stream, letter);
+    controller.reader.macro.macro_path = dir + "/";
+    if (!RVLoadFile(controller.reader, engine, (dir + "/x.rvc").c_str())) std::abort();
+    engine.colour_callback = [&controller](int stream, char letter) {
+        record_sumo_colour(controller.sumo_link, stream, letter);
     };
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool loaded = (load_program(), true);
+    static Controller controller;
+    static const bool loaded = (load_program(controller), true);
     (void)loaded;
+    EngineState& engine = controller.engine;
+    SumoLink& sumo_link = controller.sumo_link;
     reset_sumo_link(sumo_link);
     reset_output_state(engine.output);
     RVInitialize(engine);

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "traceset/trace_set.h"
@@ -29,23 +29,26 @@ const std::string& work_dir() {
 }
 
 // Loaded once: the set is applied to the same program every time, its bits reset per input.
-void load_program() {
+void load_program(Controller& controller) {
     static ReportRecorder recorder;
+    EngineState& engine = controller.engine;
     engine.output.front_end = &recorder;
     const std::string path = work_dir() + "/x.rvc";
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fputs("ZED = 1\nA1 = ZED\nA = A1\nK05 = A\nX = D011 + K05\n", f);
         std::fclose(f);
     }
-    reader_state.macro.macro_path = work_dir() + "/";
-    if (!RVLoadFile(reader_state, engine, path.c_str())) std::abort();
+    controller.reader.macro.macro_path = work_dir() + "/";
+    if (!RVLoadFile(controller.reader, engine, path.c_str())) std::abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool loaded = (load_program(), true);
+    static Controller controller;
+    static const bool loaded = (load_program(controller), true);
     (void)loaded;
+    EngineState& engine = controller.engine;
     for (const Variable& v : engine.variables) RVSetVariableTrace(engine, v.printed, 0);
     reset_output_state(engine.output);
 
@@ -57,11 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     int line_number = 0;
     for (const TraceSetLine& line : parse_trace_set(text)) {
-        if (line.number != ++line_number || apply_trace_setting(line) != line.ok) std::abort();
+        if (line.number != ++line_number || apply_trace_setting(engine, line) != line.ok)
+            std::abort();
     }
 
     std::vector<TraceSetting> settings;
-    for (const std::string& item : trace_items())
+    for (const std::string& item : trace_items(engine))
         settings.push_back(
             {trace_item_name(item), RVGetVariableTrace(engine, trace_item_name(item).c_str())});
     const std::string saved = build_trace_set(settings);

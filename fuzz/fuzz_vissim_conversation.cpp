@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
@@ -36,27 +36,33 @@ bool far_ahead(const LsaFrame& frame) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ReportRecorder recorder;
     static test::MemoryTransport transport;
+    // The program is loaded once; every input is a new conversation with it.
+    static Controller controller;
+    EngineState& engine = controller.engine;
     static const bool loaded = [] {
+        EngineState& engine = controller.engine;
+        ReaderState& reader_state = controller.reader;
         engine.output.front_end = &recorder;
         const std::string control =
             std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/crossing.rvc";
         reader_state.macro.macro_path =
             macro_path_for(control, std::string(RUVALDA_SOURCE_DIR) + "/macros");
-        reader_state.sequence_handler = sequence_reader(sequence_model);
+        reader_state.sequence_handler = sequence_reader(controller.sequence_model);
         return RVLoadFile(reader_state, engine, control.c_str()) != 0;
     }();
     if (!loaded) return 0;
     recorder.reports.clear();
     engine.output.vissim_mode = true;
-    reset_lsa(lsa_state);
-    reset_lsa_puff(lsa_state);
-    reset_lsa_fehl(lsa_state);
+    LsaState lsa_state;
     lsa_state.fehl.box = [](const std::string&) {};
     lsa_state.transport = &transport;
-    engine.colour_callback = [](int stream, char letter) {
+    engine.colour_callback = [&lsa_state](int stream, char letter) {
         lsa_wish_colour(lsa_state, stream, letter);
     };
-    if (!Init_LSAtoSIM(lsa_state, engine, 7)) return 0;
+    if (!Init_LSAtoSIM(lsa_state, engine, 7)) {
+        close_error_file(lsa_state);
+        return 0;
+    }
 
     std::size_t pos = 0;
     for (int n = 0; n < MAX_FRAMES && size - pos >= 4; ++n) {
@@ -78,5 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DdeCallbackLSA(lsa_state, engine, t);
         if (transport.names.size() > 64) transport.names.resize(8);  // keep the table small
     }
+    engine.colour_callback = nullptr;
+    close_error_file(lsa_state);
     return 0;
 }

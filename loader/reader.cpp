@@ -223,11 +223,11 @@ bool condition_holds(EngineState& engine, char* text, char** rest) {
 
 }  // namespace
 
-void reset_reader_state(ReaderState& reader_state, EngineState& engine) {
+void close_reader_files(ReaderState& reader_state, EngineState& engine) {
     closein(reader_state, engine);
     close_macro_file(reader_state, engine);
     if (reader_state.expression_dump) std::fclose(reader_state.expression_dump);
-    reader_state = ReaderState{};
+    reader_state.expression_dump = nullptr;
 }
 
 int openin(ReaderState& reader_state, EngineState& engine, const char* path) {

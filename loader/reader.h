@@ -71,8 +71,8 @@ struct ReaderState {
     int stream_translation[LAST_STREAM] = {};
 };
 
-// Back to program start; closes open files.
-void reset_reader_state(ReaderState& reader_state, EngineState& engine);
+// Closes the files being read and the expression dump, at the end of the reader's controller.
+void close_reader_files(ReaderState& reader_state, EngineState& engine);
 
 int openin(ReaderState& reader_state, EngineState& engine, const char* path);
 void closein(ReaderState& reader_state, EngineState& engine);

@@ -21,7 +21,6 @@
 #include "app/sumo_protocol.h"
 #include "app/window_position.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "map/graphics_file.h"
 #include "map/map_editor.h"
 #include "map/map_widgets.h"
@@ -109,9 +108,10 @@ class MapEditorView : public EditorView {
         image->band_shown = !image->band_shown;
         image->rubber_band.clear();
         if (image->band_shown)
-            for (int i = 0; i < map_editor.count; ++i)
-                image->rubber_band.emplace_back(map_editor.buffer[static_cast<std::size_t>(i)].x,
-                                                map_editor.buffer[static_cast<std::size_t>(i)].y);
+            for (int i = 0; i < form_->map_editor.count; ++i) {
+                const MapPoint& p = form_->map_editor.buffer[static_cast<std::size_t>(i)];
+                image->rubber_band.emplace_back(p.x, p.y);
+            }
         image->update();
     }
     void set_cursor(MapCursor cursor) override {
@@ -124,6 +124,9 @@ class MapEditorView : public EditorView {
         form_->new_light_disc(stream, centre.x, centre.y);
     }
     bool simulation_running() const override { return form_->simulation_running(); }
+    void report_error(const char* where, const char* text) override {
+        ruvalda::report_error(form_->engine.output, ERROR, where, "%s", text);
+    }
 
   private:
     TFormMap* form_;
@@ -134,7 +137,7 @@ namespace {
 // The window's side of the graphics file.
 class MapGraphicsSink : public GraphicsSink {
   public:
-    explicit MapGraphicsSink(TFormMap* form) : form_(form) {}
+    MapGraphicsSink(TFormMap* form, QString title) : form_(form), title_(std::move(title)) {}
     void clear_discs() override {
         for (LightDisc* disc : form_->image()->findChildren<LightDisc*>()) delete disc;
     }
@@ -150,17 +153,19 @@ class MapGraphicsSink : public GraphicsSink {
         form_->new_light_disc(stream, centre.x, centre.y);
     }
     bool ask_continue(const std::string& text) override {
-        return show_message(QMessageBox::Question, app_state.title, QString::fromStdString(text),
+        return show_message(QMessageBox::Question, title_, QString::fromStdString(text),
                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
     }
 
   private:
     TFormMap* form_;
+    QString title_;  // of the question's box
 };
 
 }  // namespace
 
-TFormMap::TFormMap(QWidget* parent) : QMainWindow(parent) {
+TFormMap::TFormMap(Controller& controller, AppState& app_state, QWidget* parent)
+    : QMainWindow(parent), controller_(controller), app_state(app_state) {
     setObjectName("TFormMap");
     setWindowTitle("Map");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -197,19 +202,19 @@ TFormMap::TFormMap(QWidget* parent) : QMainWindow(parent) {
         const MouseButton button = event->button() == Qt::RightButton  ? MouseButton::Right
                                    : event->button() == Qt::LeftButton ? MouseButton::Left
                                                                        : MouseButton::Middle;
-        ImageMapMouseDown(*editor_view_, button, event->position().toPoint().x(),
-                          event->position().toPoint().y());
+        ImageMapMouseDown(map_model, map_editor, *editor_view_, button,
+                          event->position().toPoint().x(), event->position().toPoint().y());
     };
     image_->mouse.move = [this](QWidget*, QMouseEvent* event) {
-        ImageMapMouseMove(*editor_view_, event->position().toPoint().x(),
+        ImageMapMouseMove(map_model, map_editor, *editor_view_, event->position().toPoint().x(),
                           event->position().toPoint().y());
     };
     image_->mouse.up = [this](QWidget*, QMouseEvent* event) {
-        ImageMapMouseUp(*editor_view_, event->position().toPoint().x(),
+        ImageMapMouseUp(map_model, map_editor, *editor_view_, event->position().toPoint().x(),
                         event->position().toPoint().y());
     };
     image_->context_menu = [this](QContextMenuEvent* event) {
-        const bool selected = polygon_selected();
+        const bool selected = polygon_selected(map_model, map_editor);
         item_delete_polygon_->setEnabled(selected);
         item_finish_polygon_->setEnabled(selected);
         popup_map_->popup(event->globalPos());
@@ -268,7 +273,7 @@ void TFormMap::build_menus() {
     popup_add_disc_ = popup_map_->addMenu("Add traffic light &disc");
     popup_add_disc_->setObjectName("ItemPopUpAddDisc");
     connect(item_delete_polygon_, &QAction::triggered, this,
-            [this] { ItemDeletePolygonClick(*editor_view_); });
+            [this] { ItemDeletePolygonClick(map_model, map_editor, *editor_view_); });
 
     popup_disc_ = new QMenu(this);
     popup_disc_->setObjectName("PopupMenuDisc");
@@ -363,8 +368,9 @@ void TFormMap::fill_stream_menu(QMenu* menu, bool disc) {
         if (!(RVGetStreamFlags(engine, stream) & SF_EXISTS)) continue;
         QAction* entry = menu->addAction(QString::asprintf("%02d", stream));
         entry->setData(stream);
-        connect(entry, &QAction::triggered, this,
-                [this, stream, disc] { AddPolygonOrDiscClick(*editor_view_, stream, disc); });
+        connect(entry, &QAction::triggered, this, [this, stream, disc] {
+            AddPolygonOrDiscClick(map_model, map_editor, *editor_view_, stream, disc);
+        });
     }
 }
 
@@ -413,19 +419,21 @@ void TFormMap::connect_box(DetectorBox* box) {
     auto rect = [](QWidget* w) { return ControlRect{w->x(), w->y(), w->width(), w->height()}; };
     box->mouse.down = [this, box, rect](QWidget*, QMouseEvent* event) {
         const QPoint at = event->position().toPoint();
-        CheckBoxMouseDown(*editor_view_, box->tag(), rect(box), at.x(), at.y());
+        CheckBoxMouseDown(map_editor, *editor_view_, box->tag(), rect(box), at.x(), at.y());
     };
     box->mouse.move = [this, box, rect](QWidget*, QMouseEvent* event) {
         const QPoint at = event->position().toPoint();
-        if (auto moved = CheckBoxMouseMove(*editor_view_, box->tag(), rect(box), at.x(), at.y()))
+        if (auto moved =
+                CheckBoxMouseMove(map_editor, *editor_view_, box->tag(), rect(box), at.x(), at.y()))
             box->move(moved->x, moved->y);
     };
     box->mouse.up = [this, box, rect](QWidget*, QMouseEvent* event) {
         const QPoint at = event->position().toPoint();
-        if (auto moved = CheckBoxMouseUp(*editor_view_, box->tag(), rect(box), at.x(), at.y()))
+        if (auto moved = CheckBoxMouseUp(map_model, map_editor, *editor_view_, box->tag(),
+                                         rect(box), at.x(), at.y()))
             box->move(moved->x, moved->y);
     };
-    connect(box, &QCheckBox::clicked, this, [box](bool checked) {
+    connect(box, &QCheckBox::clicked, this, [this, box](bool checked) {
         if (map_editor.edit_mode)
             box->setChecked(RVExportDetector(engine, box->tag()) != 0);
         else
@@ -437,14 +445,14 @@ void TFormMap::connect_disc(LightDisc* disc) {
     auto rect = [](QWidget* w) { return ControlRect{w->x(), w->y(), w->width(), w->height()}; };
     disc->mouse.down = [this, disc, rect](QWidget*, QMouseEvent* event) {
         const QPoint at = event->position().toPoint();
-        DiscMouseDown(*editor_view_, disc->tag(), rect(disc), at.x(), at.y());
+        DiscMouseDown(map_editor, *editor_view_, disc->tag(), rect(disc), at.x(), at.y());
     };
     disc->mouse.move = [this, disc, rect](QWidget*, QMouseEvent* event) {
         const QPoint at = event->position().toPoint();
         const bool left = event->buttons() & Qt::LeftButton;
         const bool ctrl = event->modifiers() & Qt::ControlModifier;
-        const auto moved =
-            DiscMouseMove(*editor_view_, disc->tag(), rect(disc), at.x(), at.y(), left, ctrl);
+        const auto moved = DiscMouseMove(map_model, map_editor, *editor_view_, disc->tag(),
+                                         rect(disc), at.x(), at.y(), left, ctrl);
         if (!moved) return;
         const QPoint shift = QPoint(moved->x, moved->y) - disc->pos();
         disc->move(moved->x, moved->y);
@@ -461,7 +469,8 @@ void TFormMap::connect_disc(LightDisc* disc) {
             }
             return;
         }
-        if (auto moved = DiscMouseUp(*editor_view_, disc->tag(), rect(disc), at.x(), at.y()))
+        if (auto moved = DiscMouseUp(map_model, map_editor, *editor_view_, disc->tag(), rect(disc),
+                                     at.x(), at.y()))
             disc->move(moved->x, moved->y);
     };
 }
@@ -591,8 +600,9 @@ void TFormMap::ItemLoadbitmapClick() {
 // --------------------------------------------------------------------
 
 bool TFormMap::LoadGraphics() {
-    MapGraphicsSink sink(this);
-    const bool read = ruvalda::LoadGraphics(local_path(app_state.control_file_name), sink);
+    MapGraphicsSink sink(this, app_state.title);
+    const bool read = ruvalda::LoadGraphics(map_model, stream_glyphs, engine.output,
+                                            local_path(app_state.control_file_name), sink);
     if (read) RedrawMap();
     return read;
 }
@@ -614,7 +624,8 @@ bool TFormMap::SaveGraphics() {
         saved.height = control->height();
         controls.push_back(saved);
     }
-    const bool saved = ruvalda::SaveGraphics(local_path(app_state.control_file_name), controls);
+    const bool saved = ruvalda::SaveGraphics(map_model, stream_glyphs, engine.output,
+                                             local_path(app_state.control_file_name), controls);
     if (saved) map_model.unsaved = false;
     return saved;
 }
@@ -643,7 +654,7 @@ bool TFormMap::AskSaveGraphics() {
 }
 
 void TFormMap::SetEditMode(bool on) {
-    ruvalda::SetEditMode(*editor_view_, on);
+    ruvalda::SetEditMode(map_editor, *editor_view_, on);
     if (!on && RVGetTime(engine) == 0)
         for (DetectorBox* box : image_->findChildren<DetectorBox*>()) box->setChecked(false);
     edit_menu_->setEnabled(on);
@@ -725,7 +736,7 @@ void TFormMap::FormShow() {
 void TFormMap::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
-    write_window_position(this, "Map");
+    write_window_position(this, "Map", app_state.title);
 }
 
 }  // namespace ruvalda

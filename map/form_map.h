@@ -6,7 +6,9 @@
 #include <QPoint>
 #include <vector>
 
-#include "engine/global_engine.h"
+#include "app/app_state.h"
+#include "controller/controller.h"
+#include "map/map_editor.h"
 #include "map/map_model.h"
 
 class QAction;
@@ -24,8 +26,22 @@ class MapEditorView;
 class TFormMain;
 
 class TFormMap : public QMainWindow {
+    // The junction this desktop runs, and what every window reads of the application.
+    Controller& controller_;
+    AppState& app_state;
+    EngineState& engine = controller_.engine;
+    ReaderState& reader_state = controller_.reader;
+    ConflictMonitor& conflict_monitor = controller_.monitor;
+    SequenceModel& sequence_model = controller_.sequence_model;
+    SequenceDisplay& sequence_display = controller_.sequence_display;
+    StreamGlyphs& stream_glyphs = controller_.stream_glyphs;
+    SumoLink& sumo_link = controller_.sumo_link;
+    LsaState& lsa_state = controller_.lsa;
+    MapModel& map_model = controller_.map;
+    MapEditor map_editor;  // the editing going on in this window
+
   public:
-    explicit TFormMap(QWidget* parent = nullptr);
+    TFormMap(Controller& controller, AppState& app_state, QWidget* parent = nullptr);
     ~TFormMap() override;
 
     // The main window, for placing it and for telling whether the simulation runs.

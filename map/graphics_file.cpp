@@ -16,10 +16,7 @@
 #include <utility>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/text.h"
-#include "output/output.h"
-#include "sequence/sequence_glyphs.h"
 
 namespace ruvalda {
 
@@ -112,8 +109,14 @@ std::string extension_of(const std::string& name) {
 // The reading of one file: line handlers share the names for their messages.
 class GraphicsReader {
   public:
-    GraphicsReader(std::string file, std::string directory, GraphicsSink& sink)
-        : file_(std::move(file)), directory_(std::move(directory)), sink_(sink) {}
+    GraphicsReader(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState& output,
+                   std::string file, std::string directory, GraphicsSink& sink)
+        : map_model_(map_model),
+          stream_glyphs_(stream_glyphs),
+          output_(output),
+          file_(std::move(file)),
+          directory_(std::move(directory)),
+          sink_(sink) {}
 
     // False stops reading.
     bool handle(int line_number, const char* line) {
@@ -126,6 +129,9 @@ class GraphicsReader {
     }
 
   private:
+    MapModel& map_model_;
+    StreamGlyphs& stream_glyphs_;
+    OutputState& output_;
     std::string file_;
     std::string directory_;  // the control file's, with its trailing separator
     GraphicsSink& sink_;
@@ -133,7 +139,7 @@ class GraphicsReader {
 
     bool stream_in_range(int stream) {
         if (stream >= 1 && stream < MAP_STREAMS) return true;
-        report_error(engine.output, ERROR, LOAD_WHERE, "%s(%d): stream %d is outside 1..99.",
+        report_error(output_, ERROR, LOAD_WHERE, "%s(%d): stream %d is outside 1..99.",
                      file_.c_str(), line_, stream);
         return false;
     }
@@ -145,8 +151,8 @@ class GraphicsReader {
         if (!(value[0] != '\0' && value[1] == ':') && value[0] != '\\' && value[0] != '/')
             name = directory_;
         name.append(value);
-        if (extension_of(name) == ".jpg") map_model.jpeg = true;
-        map_model.picture_file = name;
+        if (extension_of(name) == ".jpg") map_model_.jpeg = true;
+        map_model_.picture_file = name;
         return sink_.load_picture();
     }
 
@@ -155,7 +161,7 @@ class GraphicsReader {
         const char* end = nullptr;
         int stream = 0;
         if (scan(p, "%d:", &stream, &end) != 1 || !end) {
-            report_error(engine.output, ERROR, LOAD_WHERE, "%s(%d): cannot find stream id.",
+            report_error(output_, ERROR, LOAD_WHERE, "%s(%d): cannot find stream id.",
                          file_.c_str(), line_);
             return false;
         }
@@ -167,31 +173,31 @@ class GraphicsReader {
             int xy[2];
             if (scan(p, "%d,%d", xy, &end) != 2) break;
             polygon.points[static_cast<std::size_t>(polygon.count++)] =
-                clamp_vertex({xy[0], xy[1]}, map_model.picture_width, map_model.picture_height);
+                clamp_vertex({xy[0], xy[1]}, map_model_.picture_width, map_model_.picture_height);
             p = skip_space(end);
             if (*p == ',') p = skip_space(p + 1);
         }
         if (*p != '\0' && polygon.count == MAX_POLYGON_POINTS) {
-            report_error(engine.output, ERROR, LOAD_WHERE,
+            report_error(output_, ERROR, LOAD_WHERE,
                          "%s(%d): polygon has too many points (maximum is %d).", file_.c_str(),
                          line_, MAX_POLYGON_POINTS);
             return false;
         }
         if (*p != '\0') {
-            report_error(engine.output, ERROR, LOAD_WHERE,
+            report_error(output_, ERROR, LOAD_WHERE,
                          "%s(%d): error parsing coordinate list near position %d.", file_.c_str(),
                          line_, static_cast<int>(p - line));
             return false;
         }
         if (polygon.count < 3) {
-            report_error(engine.output, ERROR, LOAD_WHERE, "%s(%d): polygon has too few points.",
+            report_error(output_, ERROR, LOAD_WHERE, "%s(%d): polygon has too few points.",
                          file_.c_str(), line_);
             return false;
         }
         try {
-            map_model.polygons[static_cast<std::size_t>(stream)].push_back(polygon);
+            map_model_.polygons[static_cast<std::size_t>(stream)].push_back(polygon);
         } catch (const std::bad_alloc&) {
-            report_error(engine.output, ERROR, "addpolygong", "Out of memory.");
+            report_error(output_, ERROR, "addpolygong", "Out of memory.");
             return false;
         }
         return true;
@@ -202,7 +208,7 @@ class GraphicsReader {
         const char* end = nullptr;
         const int fields = scan(skip_space(rest), "%d.%d:%d,%d\t%d, %d", f, &end);
         if (fields != 6 && fields != 4) {
-            report_error(engine.output, ERROR, LOAD_WHERE,
+            report_error(output_, ERROR, LOAD_WHERE,
                          "%s(%d): bad format; expected stream.subnumber:x,y.\n", file_.c_str(),
                          line_);
             return false;
@@ -210,17 +216,17 @@ class GraphicsReader {
         const int stream = f[0], sub = f[1];
         if (!stream_in_range(stream)) return false;
         if (sub < 1 || sub >= DETECTOR_SUBS) {
-            report_error(engine.output, ERROR, LOAD_WHERE,
+            report_error(output_, ERROR, LOAD_WHERE,
                          "%s(%d): detector sub-number %d is outside 1..9.", file_.c_str(), line_,
                          sub);
             return false;
         }
         const MapPoint jpeg{f[2], f[3]};
         const MapPoint bitmap = fields == 6 ? MapPoint{f[4], f[5]} : jpeg;
-        StreamGlyph& glyph = stream_glyphs[static_cast<std::size_t>(stream)];
+        StreamGlyph& glyph = stream_glyphs_[static_cast<std::size_t>(stream)];
         glyph.box_jpeg[static_cast<std::size_t>(sub)] = jpeg;
         glyph.box_bitmap[static_cast<std::size_t>(sub)] = bitmap;
-        if (sink_.place_detector_box(stream * 10 + sub, map_model.jpeg ? jpeg : bitmap))
+        if (sink_.place_detector_box(stream * 10 + sub, map_model_.jpeg ? jpeg : bitmap))
             return true;
         return sink_.ask_continue(
             format_text("%s(%d): Detector %02d.%d does not exist in control program.\nContinue ?",
@@ -232,25 +238,25 @@ class GraphicsReader {
         const char* end = nullptr;
         const int fields = scan(rest, "%d:%d,%d\t%d,%d", f, &end);
         if (fields != 5 && fields != 3) {
-            report_error(engine.output, ERROR, LOAD_WHERE,
-                         "%s(%d): bad format; expected stream:x,y.\n", file_.c_str(), line_);
+            report_error(output_, ERROR, LOAD_WHERE, "%s(%d): bad format; expected stream:x,y.\n",
+                         file_.c_str(), line_);
             return false;
         }
         const int stream = f[0];
         if (!stream_in_range(stream)) return false;
         const MapPoint jpeg{f[1], f[2]};
         const MapPoint bitmap = fields == 5 ? MapPoint{f[3], f[4]} : jpeg;
-        StreamGlyph& glyph = stream_glyphs[static_cast<std::size_t>(stream)];
+        StreamGlyph& glyph = stream_glyphs_[static_cast<std::size_t>(stream)];
         glyph.light_jpeg = jpeg;
         glyph.light_bitmap = bitmap;
-        sink_.add_light_disc(stream, map_model.jpeg ? jpeg : bitmap);
+        sink_.add_light_disc(stream, map_model_.jpeg ? jpeg : bitmap);
         return true;
     }
 };
 
 // Writes the lines of the file; the caller checks the stream for write errors.
-void write_graphics(std::FILE* out, const std::string& control_file,
-                    const std::vector<SavedControl>& controls) {
+void write_graphics(MapModel& map_model, StreamGlyphs& stream_glyphs, std::FILE* out,
+                    const std::string& control_file, const std::vector<SavedControl>& controls) {
     if (!map_model.picture_file.empty()) {
         // A picture in the control file's folder is named bare, so the pair can be moved.
         namespace fs = std::filesystem;
@@ -315,7 +321,8 @@ std::string graphics_file_name(const std::string& control_file) {
     return name;
 }
 
-bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
+bool LoadGraphics(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState& output,
+                  const std::string& control_file, GraphicsSink& sink) {
     for (auto& list : map_model.polygons) list.clear();
     sink.clear_discs();
     map_model.colour.fill('R');
@@ -324,7 +331,7 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
     // Names keep "/" as the separator here; a "\" in a name is an ordinary character.
     const std::string file = graphics_file_name(control_file);
     if (file.empty())
-        return report_error(engine.output, ERROR, LOAD_WHERE,
+        return report_error(output, ERROR, LOAD_WHERE,
                             "Cannot generate filename of graphics info file.");
     map_model.graphics_file = file;
     const std::size_t slash = control_file.find_last_of('/');
@@ -334,11 +341,11 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
     std::FILE* in = std::fopen(file.c_str(), "rb");
     if (!in) {
         const int error = errno;
-        return report_error(engine.output, ERROR, LOAD_WHERE,
+        return report_error(output, ERROR, LOAD_WHERE,
                             "Cannot open ruvalda graphics file \"%s\" for reading: %s.",
                             file.c_str(), std::strerror(error));
     }
-    GraphicsReader reader(file, directory, sink);
+    GraphicsReader reader(map_model, stream_glyphs, output, file, directory, sink);
     std::vector<char> line(GRAPHICS_LINE_LIMIT + 1);
     bool complete = true;
     int line_number = 0;
@@ -353,19 +360,19 @@ bool LoadGraphics(const std::string& control_file, GraphicsSink& sink) {
     if (complete && std::ferror(in)) {
         // A folder named like the file opens but cannot be read.
         const int error = errno ? errno : EIO;
-        report_error(engine.output, ERROR, LOAD_WHERE,
-                     "Cannot read ruvalda graphics file \"%s\": %s.", file.c_str(),
-                     std::strerror(error));
+        report_error(output, ERROR, LOAD_WHERE, "Cannot read ruvalda graphics file \"%s\": %s.",
+                     file.c_str(), std::strerror(error));
         complete = false;
     }
     std::fclose(in);
     return complete;
 }
 
-bool SaveGraphics(const std::string& control_file, const std::vector<SavedControl>& controls) {
+bool SaveGraphics(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState& output,
+                  const std::string& control_file, const std::vector<SavedControl>& controls) {
     const std::string file = graphics_file_name(control_file);
     if (file.empty())
-        return report_error(engine.output, ERROR, SAVE_WHERE,
+        return report_error(output, ERROR, SAVE_WHERE,
                             "Cannot generate filename of graphics info file.");
 
     // Written beside the old file and renamed over it once complete.
@@ -374,9 +381,8 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
     std::FILE* out = std::fopen(temporary.c_str(), "wb");
     if (!out) {
         const int error = errno;
-        return report_error(engine.output, ERROR, SAVE_WHERE,
-                            "Cannot open file \"%s\" for writing: %s.", file.c_str(),
-                            std::strerror(error));
+        return report_error(output, ERROR, SAVE_WHERE, "Cannot open file \"%s\" for writing: %s.",
+                            file.c_str(), std::strerror(error));
     }
 #ifndef _WIN32
     // Windows files have no permission bits to carry over.
@@ -385,7 +391,7 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
 #endif
 
     errno = 0;
-    write_graphics(out, control_file, controls);
+    write_graphics(map_model, stream_glyphs, out, control_file, controls);
     bool failed = std::fflush(out) != 0 || std::ferror(out);
     int error = errno;
 #ifdef _WIN32
@@ -409,7 +415,7 @@ bool SaveGraphics(const std::string& control_file, const std::vector<SavedContro
     }
     if (failed) {
         std::remove(temporary.c_str());
-        return report_error(engine.output, ERROR, SAVE_WHERE, "Error closing file \"%s\": %s.",
+        return report_error(output, ERROR, SAVE_WHERE, "Error closing file \"%s\": %s.",
                             file.c_str(), std::strerror(error ? error : EIO));
     }
     map_model.unsaved = false;

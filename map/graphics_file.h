@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "map/map_model.h"
+#include "output/output.h"
+#include "sequence/sequence_glyphs.h"
 
 namespace ruvalda {
 
@@ -45,7 +47,8 @@ std::string graphics_file_name(const std::string& control_file);
 // Reads the graphics file of the control file: empties the polygon lists, deletes the discs,
 // sets every colour letter to 'R', then handles the file line by line. True when the whole
 // file was read; the caller then repaints the map. Every failure is reported.
-bool LoadGraphics(const std::string& control_file, GraphicsSink& sink);
+bool LoadGraphics(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState& output,
+                  const std::string& control_file, GraphicsSink& sink);
 
 // One control on the picture as the window holds it; tag is the stream for a disc and
 // stream * 10 + sub-number for a detector box.
@@ -61,6 +64,7 @@ struct SavedControl {
 // and then renamed over it, so a failed save leaves the old file as it was. True on success,
 // which also clears map_model.unsaved. Controls with a tag outside the stream and sub-number
 // ranges are not written.
-bool SaveGraphics(const std::string& control_file, const std::vector<SavedControl>& controls);
+bool SaveGraphics(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState& output,
+                  const std::string& control_file, const std::vector<SavedControl>& controls);
 
 }  // namespace ruvalda

@@ -3,18 +3,9 @@
 #include <cstdint>
 #include <new>
 
-#include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "engine/streams.h"
-#include "output/output.h"
 
 namespace ruvalda {
-
-MapEditor map_editor;
-
-void reset_map_editor() {
-    map_editor = MapEditor{};
-}
 
 namespace {
 
@@ -29,17 +20,17 @@ bool near(MapPoint a, MapPoint b) {
     return distance2(a, b.x, b.y) < 10;
 }
 
-MapPoint& point(int i) {
+MapPoint& point(MapEditor& map_editor, int i) {
     return map_editor.buffer[static_cast<std::size_t>(i)];
 }
 
-std::list<MapPolygon>& stream_polygons(int stream) {
+std::list<MapPolygon>& stream_polygons(MapModel& map_model, int stream) {
     return map_model.polygons[static_cast<std::size_t>(stream)];
 }
 
 // Loading a graphics file rebuilds the polygon lists behind the editor's back; a selection
 // that is no longer in them is dropped rather than followed.
-MapPolygon* selection() {
+MapPolygon* selection(MapModel& map_model, MapEditor& map_editor) {
     MapPolygon* selected = map_editor.selected;
     if (selected == nullptr) return nullptr;
     for (auto& polygons : map_model.polygons)
@@ -50,31 +41,32 @@ MapPolygon* selection() {
 }
 
 // The buffer into a polygon, kept inside the picture like the polygons of a graphics file.
-void store_buffer(MapPolygon& polygon) {
+void store_buffer(MapModel& map_model, MapEditor& map_editor, MapPolygon& polygon) {
     polygon.count = map_editor.count;
     for (int i = 0; i < map_editor.count; ++i)
         polygon.points[static_cast<std::size_t>(i)] =
-            clamp_vertex(point(i), map_model.picture_width, map_model.picture_height);
+            clamp_vertex(point(map_editor, i), map_model.picture_width, map_model.picture_height);
 }
 
-void remove_point(int index) {
-    for (int i = index; i + 1 < map_editor.count; ++i) point(i) = point(i + 1);
+void remove_point(MapEditor& map_editor, int index) {
+    for (int i = index; i + 1 < map_editor.count; ++i)
+        point(map_editor, i) = point(map_editor, i + 1);
     --map_editor.count;
 }
 
 // The neighbour of the active point that (x, y) lies near, in the order the press looks for
 // one; -1 when none.
-int near_neighbour(MapPoint p) {
+int near_neighbour(MapEditor& map_editor, MapPoint p) {
     const int active = map_editor.active;
     const int last = map_editor.count - 1;
-    if (active > 0 && near(p, point(active - 1))) return active - 1;
-    if (active == 0 && near(p, point(last))) return last;
-    if (active < last && near(p, point(active + 1))) return active + 1;
-    if (active == last && near(p, point(0))) return 0;
+    if (active > 0 && near(p, point(map_editor, active - 1))) return active - 1;
+    if (active == 0 && near(p, point(map_editor, last))) return last;
+    if (active < last && near(p, point(map_editor, active + 1))) return active + 1;
+    if (active == last && near(p, point(map_editor, 0))) return 0;
     return -1;
 }
 
-void show_polygon_status(EditorView& view, int x, int y) {
+void show_polygon_status(MapEditor& map_editor, EditorView& view, int x, int y) {
     std::string text = "Stream ";
     text.append(std::to_string(map_editor.edit_stream))
         .append(", point ")
@@ -110,19 +102,19 @@ void show_disc_status(EditorView& view, int stream, MapPoint at) {
     view.set_status(text);
 }
 
-void end_edit(EditorView& view) {
+void end_edit(MapEditor& map_editor, EditorView& view) {
     map_editor.edit_stream = 0;
     view.set_cursor(MapCursor::Normal);
 }
 
 // Press with no edit going on: the vertex nearest to (x, y) over all polygons, the first found
 // on equal distances, starts an edit of its polygon when it is close enough.
-void select_vertex(EditorView& view, int x, int y) {
+void select_vertex(MapModel& map_model, MapEditor& map_editor, EditorView& view, int x, int y) {
     MapPolygon* best_polygon = nullptr;
     int best_stream = 0, best_index = 0;
     std::int64_t best = 0;
     for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream) {
-        for (MapPolygon& polygon : stream_polygons(stream)) {
+        for (MapPolygon& polygon : stream_polygons(map_model, stream)) {
             for (int i = 0; i < polygon.count; ++i) {
                 const std::int64_t d = distance2(polygon.points[static_cast<std::size_t>(i)], x, y);
                 if (best_polygon == nullptr || d < best) {
@@ -147,9 +139,10 @@ void select_vertex(EditorView& view, int x, int y) {
 
 }  // namespace
 
-void AddPolygonOrDiscClick(EditorView& view, int stream, bool disc) {
+void AddPolygonOrDiscClick(MapModel& map_model, MapEditor& map_editor, EditorView& view, int stream,
+                           bool disc) {
     if (stream < FIRST_STREAM || stream > LAST_STREAM) return;
-    if (selection() != nullptr) view.repaint_map();
+    if (selection(map_model, map_editor) != nullptr) view.repaint_map();
     map_editor.selected = nullptr;
     map_editor.edit_stream = stream;
     map_editor.disc_mode = disc;
@@ -160,17 +153,18 @@ void AddPolygonOrDiscClick(EditorView& view, int stream, bool disc) {
     view.set_cursor(MapCursor::Cross);
 }
 
-void ImageMapMouseDown(EditorView& view, MouseButton button, int x, int y) {
+void ImageMapMouseDown(MapModel& map_model, MapEditor& map_editor, EditorView& view,
+                       MouseButton button, int x, int y) {
     if (!map_editor.edit_mode) return;
     if (map_editor.edit_stream == 0) {
-        select_vertex(view, x, y);
+        select_vertex(map_model, map_editor, view, x, y);
     } else if (map_editor.disc_mode) {
         view.add_light_disc(map_editor.edit_stream, {x, y});
-        end_edit(view);
+        end_edit(map_editor, view);
         map_model.unsaved = true;
     } else {
         view.draw_rubber_band();
-        point(map_editor.active) = {x, y};
+        point(map_editor, map_editor.active) = {x, y};
         if (button == MouseButton::Right) {
             map_editor.edit_stream = 0;
             map_editor.count = 0;
@@ -181,27 +175,28 @@ void ImageMapMouseDown(EditorView& view, MouseButton button, int x, int y) {
         }
         if (map_editor.count == 0) {
             map_editor.count = 1;
-        } else if (const int neighbour = near_neighbour({x, y}); neighbour >= 0) {
+        } else if (const int neighbour = near_neighbour(map_editor, {x, y}); neighbour >= 0) {
             // Pressing on a neighbour merges the two points and finishes the polygon.
-            remove_point(neighbour);
-            if (MapPolygon* selected = selection()) store_buffer(*selected);
-            end_edit(view);
+            remove_point(map_editor, neighbour);
+            if (MapPolygon* selected = selection(map_model, map_editor))
+                store_buffer(map_model, map_editor, *selected);
+            end_edit(map_editor, view);
             view.repaint_map();
         }
     }
     if (map_editor.edit_stream != 0) {
-        show_polygon_status(view, x, y);
+        show_polygon_status(map_editor, view, x, y);
         view.set_cursor(MapCursor::Cross);
     } else {
         view.set_status("");
     }
 }
 
-void ImageMapMouseMove(EditorView& view, int x, int y) {
+void ImageMapMouseMove(MapModel& map_model, MapEditor& map_editor, EditorView& view, int x, int y) {
     if (map_editor.edit_stream == 0) {
         std::string text;
         for (int stream = FIRST_STREAM; stream <= LAST_STREAM && text.empty(); ++stream) {
-            for (const MapPolygon& polygon : stream_polygons(stream)) {
+            for (const MapPolygon& polygon : stream_polygons(map_model, stream)) {
                 if (point_in_polygon(polygon, x, y)) {
                     text = "Stream ";
                     text.append(std::to_string(stream));
@@ -213,12 +208,12 @@ void ImageMapMouseMove(EditorView& view, int x, int y) {
     }
     if (view.simulation_running() || map_editor.edit_stream == 0) return;
     view.draw_rubber_band();
-    point(map_editor.active) = {x, y};
+    point(map_editor, map_editor.active) = {x, y};
     view.draw_rubber_band();
-    show_polygon_status(view, x, y);
+    show_polygon_status(map_editor, view, x, y);
 }
 
-void ImageMapMouseUp(EditorView& view, int x, int y) {
+void ImageMapMouseUp(MapModel& map_model, MapEditor& map_editor, EditorView& view, int x, int y) {
     if (view.simulation_running() || map_editor.edit_stream == 0) return;
     map_model.unsaved = true;
     view.draw_rubber_band();
@@ -230,50 +225,51 @@ void ImageMapMouseUp(EditorView& view, int x, int y) {
     const MapPoint p{x, y};
     const int active = map_editor.active;
     const int last = map_editor.count - 1;
-    point(active) = p;
+    point(map_editor, active) = p;
     // Releasing on a neighbour only moves the active point; elsewhere a copy of it stays
     // behind as a fixed point.
     const bool on_neighbour =
-        map_editor.count > 1 &&
-        ((active > 0 && near(p, point(active - 1))) ||
-         (active < last && near(p, point(active + 1))) || (active == 0 && near(p, point(last))) ||
-         (active == last && near(p, point(0))));
+        map_editor.count > 1 && ((active > 0 && near(p, point(map_editor, active - 1))) ||
+                                 (active < last && near(p, point(map_editor, active + 1))) ||
+                                 (active == 0 && near(p, point(map_editor, last))) ||
+                                 (active == last && near(p, point(map_editor, 0))));
     if (!on_neighbour && map_editor.count < MAX_POLYGON_POINTS) {
-        for (int i = MAX_POLYGON_POINTS - 2; i >= active; --i) point(i + 1) = point(i);
+        for (int i = MAX_POLYGON_POINTS - 2; i >= active; --i)
+            point(map_editor, i + 1) = point(map_editor, i);
         ++map_editor.count;
     }
     if (map_editor.count > 2) {
-        MapPolygon* selected = selection();
+        MapPolygon* selected = selection(map_model, map_editor);
         if (selected == nullptr) {
             try {
-                selected = &stream_polygons(map_editor.edit_stream).emplace_back();
+                selected = &stream_polygons(map_model, map_editor.edit_stream).emplace_back();
                 map_editor.selected = selected;
             } catch (const std::bad_alloc&) {
-                report_error(engine.output, ERROR, "addpolygong", "Out of memory.");
+                view.report_error("addpolygong", "Out of memory.");
             }
         }
-        if (selected != nullptr) store_buffer(*selected);
+        if (selected != nullptr) store_buffer(map_model, map_editor, *selected);
     }
-    if (selection() != nullptr) view.repaint_map();
+    if (selection(map_model, map_editor) != nullptr) view.repaint_map();
     view.draw_rubber_band();
-    show_polygon_status(view, x, y);
+    show_polygon_status(map_editor, view, x, y);
 }
 
-void ItemDeletePolygonClick(EditorView& view) {
+void ItemDeletePolygonClick(MapModel& map_model, MapEditor& map_editor, EditorView& view) {
     // Count 0 keeps the polygon in its list (a selection stays valid) but neither draws nor
     // saves it; on purpose not an unsaved change.
-    if (MapPolygon* selected = selection()) {
+    if (MapPolygon* selected = selection(map_model, map_editor)) {
         selected->count = 0;
         view.repaint_map();
     }
     view.set_status("");
 }
 
-bool polygon_selected() {
-    return selection() != nullptr;
+bool polygon_selected(MapModel& map_model, MapEditor& map_editor) {
+    return selection(map_model, map_editor) != nullptr;
 }
 
-void SetEditMode(EditorView& view, bool on) {
+void SetEditMode(MapEditor& map_editor, EditorView& view, bool on) {
     map_editor.edit_mode = on;
     if (on) return;
     map_editor.edit_stream = 0;
@@ -281,7 +277,8 @@ void SetEditMode(EditorView& view, bool on) {
     view.repaint_map();
 }
 
-void CheckBoxMouseDown(EditorView& view, int tag, ControlRect box, int x, int y) {
+void CheckBoxMouseDown(MapEditor& map_editor, EditorView& view, int tag, ControlRect box, int x,
+                       int y) {
     if (!map_editor.edit_mode) return;
     map_editor.edit_stream = 0;
     map_editor.box_grab = {x, y};
@@ -289,8 +286,8 @@ void CheckBoxMouseDown(EditorView& view, int tag, ControlRect box, int x, int y)
     show_box_status(view, tag, {box.left, box.top});
 }
 
-std::optional<MapPoint> CheckBoxMouseMove(EditorView& view, int tag, ControlRect box, int x,
-                                          int y) {
+std::optional<MapPoint> CheckBoxMouseMove(MapEditor& map_editor, EditorView& view, int tag,
+                                          ControlRect box, int x, int y) {
     if (map_editor.dragged_box == 0) {
         view.set_status(detector_name(tag));
         return std::nullopt;
@@ -301,7 +298,8 @@ std::optional<MapPoint> CheckBoxMouseMove(EditorView& view, int tag, ControlRect
     return moved;
 }
 
-std::optional<MapPoint> CheckBoxMouseUp(EditorView& view, int tag, ControlRect box, int x, int y) {
+std::optional<MapPoint> CheckBoxMouseUp(MapModel& map_model, MapEditor& map_editor,
+                                        EditorView& view, int tag, ControlRect box, int x, int y) {
     if (map_editor.dragged_box == 0 || map_editor.dragged_box != tag) return std::nullopt;
     map_model.unsaved = true;
     const MapPoint moved{box.left + x - map_editor.box_grab.x, box.top + y - map_editor.box_grab.y};
@@ -313,7 +311,8 @@ std::optional<MapPoint> CheckBoxMouseUp(EditorView& view, int tag, ControlRect b
     return placed;
 }
 
-void DiscMouseDown(EditorView& view, int stream, ControlRect disc, int x, int y) {
+void DiscMouseDown(MapEditor& map_editor, EditorView& view, int stream, ControlRect disc, int x,
+                   int y) {
     if (!map_editor.edit_mode) return;
     map_editor.edit_stream = 0;
     map_editor.disc_grab = {x, y};
@@ -321,8 +320,9 @@ void DiscMouseDown(EditorView& view, int stream, ControlRect disc, int x, int y)
 }
 
 // Ctrl is the window's business: it moves the boxes along by the disc's displacement.
-std::optional<MapPoint> DiscMouseMove(EditorView& view, int stream, ControlRect disc, int x, int y,
-                                      bool left_held, bool /*ctrl_held*/) {
+std::optional<MapPoint> DiscMouseMove(MapModel& map_model, MapEditor& map_editor, EditorView& view,
+                                      int stream, ControlRect disc, int x, int y, bool left_held,
+                                      bool /*ctrl_held*/) {
     if (map_editor.dragged_box != 0) return std::nullopt;
     // Discs stay where they are while editing is off, so a run cannot shift them.
     if (!left_held || !map_editor.edit_mode) {
@@ -336,7 +336,8 @@ std::optional<MapPoint> DiscMouseMove(EditorView& view, int stream, ControlRect 
     return moved;
 }
 
-std::optional<MapPoint> DiscMouseUp(EditorView& view, int stream, ControlRect disc, int, int) {
+std::optional<MapPoint> DiscMouseUp(MapModel& map_model, MapEditor& map_editor, EditorView& view,
+                                    int stream, ControlRect disc, int, int) {
     if (map_editor.dragged_box != 0) return std::nullopt;
     const MapPoint placed{clamp_to_picture(disc.left, disc.width, map_model.picture_width),
                           clamp_to_picture(disc.top, disc.height, map_model.picture_height)};

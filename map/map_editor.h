@@ -29,6 +29,8 @@ class EditorView {
     virtual void add_light_disc(int stream, MapPoint centre) = 0;
     // The main window's Pause button is enabled.
     virtual bool simulation_running() const = 0;
+    // An error of editing, for the message pane.
+    virtual void report_error(const char* where, const char* text) = 0;
 };
 
 struct MapEditor {
@@ -48,25 +50,23 @@ struct MapEditor {
     MapPoint disc_grab{};  // mouse position inside the disc when it was grabbed
 };
 
-extern MapEditor map_editor;
-
-void reset_map_editor();
-
 // A per-stream entry of "Add traffic light polygon" (disc false) or "... disc" (disc true).
-void AddPolygonOrDiscClick(EditorView& view, int stream, bool disc);
+void AddPolygonOrDiscClick(MapModel& map_model, MapEditor& map_editor, EditorView& view, int stream,
+                           bool disc);
 
 // Mouse events on the picture, in picture pixels.
-void ImageMapMouseDown(EditorView& view, MouseButton button, int x, int y);
-void ImageMapMouseMove(EditorView& view, int x, int y);
-void ImageMapMouseUp(EditorView& view, int x, int y);
+void ImageMapMouseDown(MapModel& map_model, MapEditor& map_editor, EditorView& view,
+                       MouseButton button, int x, int y);
+void ImageMapMouseMove(MapModel& map_model, MapEditor& map_editor, EditorView& view, int x, int y);
+void ImageMapMouseUp(MapModel& map_model, MapEditor& map_editor, EditorView& view, int x, int y);
 
-void ItemDeletePolygonClick(EditorView& view);
+void ItemDeletePolygonClick(MapModel& map_model, MapEditor& map_editor, EditorView& view);
 // "Delete polygon" and "Finish polygon" of the picture's popup menu are enabled.
-bool polygon_selected();
+bool polygon_selected(MapModel& map_model, MapEditor& map_editor);
 
 // Switching off ends a polygon edit or box drag and repaints. Unchecking the boxes at time 0
 // and enabling the Edit menu are the window's part.
-void SetEditMode(EditorView& view, bool on);
+void SetEditMode(MapEditor& map_editor, EditorView& view, bool on);
 
 // A detector box or light disc as placed on the picture.
 struct ControlRect {
@@ -75,18 +75,24 @@ struct ControlRect {
 
 // Mouse events on a detector box (tag = stream x 10 + sub-number) or a light disc (tag =
 // stream), with x, y relative to the control. A returned point is the control's new left/top.
-void CheckBoxMouseDown(EditorView& view, int tag, ControlRect box, int x, int y);
-std::optional<MapPoint> CheckBoxMouseMove(EditorView& view, int tag, ControlRect box, int x, int y);
-std::optional<MapPoint> CheckBoxMouseUp(EditorView& view, int tag, ControlRect box, int x, int y);
+void CheckBoxMouseDown(MapEditor& map_editor, EditorView& view, int tag, ControlRect box, int x,
+                       int y);
+std::optional<MapPoint> CheckBoxMouseMove(MapEditor& map_editor, EditorView& view, int tag,
+                                          ControlRect box, int x, int y);
+std::optional<MapPoint> CheckBoxMouseUp(MapModel& map_model, MapEditor& map_editor,
+                                        EditorView& view, int tag, ControlRect box, int x, int y);
 
-void DiscMouseDown(EditorView& view, int stream, ControlRect disc, int x, int y);
+void DiscMouseDown(MapEditor& map_editor, EditorView& view, int stream, ControlRect disc, int x,
+                   int y);
 // With Ctrl held the window moves the stream's detector boxes by the same displacement as the
 // disc (new position minus old).
-std::optional<MapPoint> DiscMouseMove(EditorView& view, int stream, ControlRect disc, int x, int y,
-                                      bool left_held, bool ctrl_held);
+std::optional<MapPoint> DiscMouseMove(MapModel& map_model, MapEditor& map_editor, EditorView& view,
+                                      int stream, ControlRect disc, int x, int y, bool left_held,
+                                      bool ctrl_held);
 // For the left or middle button; the right button opens the disc's popup menu in the window
 // (not while a box is dragged).
-std::optional<MapPoint> DiscMouseUp(EditorView& view, int stream, ControlRect disc, int x, int y);
+std::optional<MapPoint> DiscMouseUp(MapModel& map_model, MapEditor& map_editor, EditorView& view,
+                                    int stream, ControlRect disc, int x, int y);
 
 // Crossing count: a point on the column of a vertex, or exactly on an edge, is outside; edge
 // heights are interpolated in single precision.

@@ -2,12 +2,6 @@
 
 namespace ruvalda {
 
-MapModel map_model;
-
-void reset_map_model() {
-    map_model = MapModel{};
-}
-
 std::int32_t clamp_to_picture(std::int32_t v, std::int32_t w, std::int32_t size) {
     if (v < 0) return 0;
     if (static_cast<std::int64_t>(v) + w < size) return v;

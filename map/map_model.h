@@ -45,10 +45,6 @@ struct MapModel {
     MapModel() { colour.fill('R'); }
 };
 
-extern MapModel map_model;
-
-void reset_map_model();
-
 // A coordinate v of an object of extent w kept inside a picture of extent `size`: 0 when
 // negative, v when v + w fits, else size - w.
 std::int32_t clamp_to_picture(std::int32_t v, std::int32_t w, std::int32_t size);

@@ -61,10 +61,6 @@ void select_block(SequenceDisplay& sequence_display, SequenceModel& sequence_mod
 
 }  // namespace
 
-void reset_sequence_display(SequenceDisplay& sequence_display) {
-    sequence_display = SequenceDisplay{};
-}
-
 bool DrawSequence(StreamGlyphs& stream_glyphs, SequenceDisplay& sequence_display,
                   SequenceModel& sequence_model, EngineState& engine, int image_map_height) {
     BuildStreamGlyphs(stream_glyphs);

@@ -56,9 +56,6 @@ struct SequenceDisplay {
     std::function<void()> changed;
 };
 
-// Back to program start: no pictures, no labels, no callback.
-void reset_sequence_display(SequenceDisplay& sequence_display);
-
 // Builds the glyph table and the block pictures from the sequence model; image_map_height is
 // the height of the map picture, which places the labels of new streams. False when the model
 // has no blocks: the previous pictures then stay.

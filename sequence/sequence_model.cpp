@@ -51,10 +51,6 @@ bool read_group(const char* line, int count, int* entries) {
 
 }  // namespace
 
-void reset_sequence_model(SequenceModel& sequence_model) {
-    sequence_model = SequenceModel{};
-}
-
 void ReadSequenceSection(SequenceModel& sequence_model, EngineState& engine, std::FILE* file,
                          int* line_number) {
     SectionReader r{engine, file, line_number, {}};

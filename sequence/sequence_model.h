@@ -20,8 +20,6 @@ struct SequenceModel {
     int current_block = -1;
 };
 
-void reset_sequence_model(SequenceModel& sequence_model);
-
 // The loader's sequence handler: reads the section from the open control file, counting the
 // lines it reads in *line_number; sets it to -1 when the rest of the file is not to be read.
 void ReadSequenceSection(SequenceModel& sequence_model, EngineState& engine, std::FILE* file,

@@ -12,7 +12,6 @@
 #include "app/dialog_host.h"
 #include "app/identification.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "traceset/trace_set.h"
 
 namespace ruvalda {
@@ -27,8 +26,9 @@ std::string local_path(const QString& name) {
 
 }  // namespace
 
-TFormSelectFormula::TFormSelectFormula(QWidget* main_window)
-    : QDialog(main_window), main_window_(main_window) {
+TFormSelectFormula::TFormSelectFormula(EngineState& engine, AppState& app_state,
+                                       QWidget* main_window)
+    : QDialog(main_window), engine(engine), app_state(app_state), main_window_(main_window) {
     setObjectName("TFormSelectFormula");
     setWindowTitle("Select formula");
 
@@ -83,7 +83,8 @@ void TFormSelectFormula::FormShow() {
     setting_->setEnabled(false);
     setting_->setCurrentIndex(-1);
     variables_->clear();
-    for (const std::string& item : trace_items()) variables_->addItem(QString::fromLatin1(item));
+    for (const std::string& item : trace_items(engine))
+        variables_->addItem(QString::fromLatin1(item));
     const int count = variables_->count();
     close_->setEnabled(count > 0);
     if (count > 0) {
@@ -167,7 +168,7 @@ void TFormSelectFormula::BitBtnLoadClick() {
     }
     // The setting box is left as it is: the new bits show at the next selection or showing.
     for (const TraceSetLine& line : parse_trace_set(text)) {
-        if (apply_trace_setting(line)) continue;
+        if (apply_trace_setting(engine, line)) continue;
         show_message(
             QMessageBox::NoIcon, "Error",
             QString("Bad setting \"%1\"(%2) (\"%3\"")

@@ -5,15 +5,21 @@
 #include <QDialog>
 #include <QString>
 
+#include "app/app_state.h"
+#include "engine/eval.h"
+
 class QComboBox;
 class QPushButton;
 
 namespace ruvalda {
 
 class TFormSelectFormula : public QDialog {
+    EngineState& engine;  // whose variables the dialog sets
+    AppState& app_state;
+
   public:
     // Centred on main_window whenever it is shown.
-    explicit TFormSelectFormula(QWidget* main_window);
+    TFormSelectFormula(EngineState& engine, AppState& app_state, QWidget* main_window);
 
     // The variable whose setting was changed last; reselected at the next showing.
     QString rememberedVariable;

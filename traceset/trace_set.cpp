@@ -16,7 +16,6 @@
 #include <string>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 
 namespace ruvalda {
@@ -25,7 +24,7 @@ std::string trace_item_name(std::string_view item) {
     return std::string(item.substr(0, item.find('<')));
 }
 
-std::vector<std::string> trace_items() {
+std::vector<std::string> trace_items(EngineState& engine) {
     std::vector<std::string> items;
     RVDumpVars(
         engine,
@@ -140,7 +139,7 @@ std::vector<TraceSetLine> parse_trace_set(std::string_view text) {
     return lines;
 }
 
-bool apply_trace_setting(const TraceSetLine& line) {
+bool apply_trace_setting(EngineState& engine, const TraceSetLine& line) {
     if (!line.ok) return false;
     RVSetVariableTrace(engine, line.name.c_str(), line.value);
     return true;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/eval.h"
+
 namespace ruvalda {
 
 // The bits of a trace value; anything else in a value from a file is ignored.
@@ -23,7 +25,7 @@ constexpr std::size_t TRACE_VALUE_TEXT_LENGTH = 999;
 std::string trace_item_name(std::string_view item);
 
 // The dump lines of the loaded program, in the list's order (see trace_item_less).
-std::vector<std::string> trace_items();
+std::vector<std::string> trace_items(EngineState& engine);
 
 // The list's alphabetical order: letters without regard to case, digits before letters, and
 // every other character before digits, so a name comes before its longer relatives (A<...>
@@ -63,7 +65,7 @@ std::vector<TraceSetLine> parse_trace_set(std::string_view text);
 // Sets the variable's trace bits from a line that parsed; the engine writes its message for a
 // name that no rule assigns. A name is taken up to a NUL byte in it, as the engine reads
 // names. False, and nothing changed, for a line that did not parse.
-bool apply_trace_setting(const TraceSetLine& line);
+bool apply_trace_setting(EngineState& engine, const TraceSetLine& line);
 
 // The file name offered for a control file: its extension replaced by ".rts"; empty for none.
 std::string trace_set_file_for(const std::string& control_file);

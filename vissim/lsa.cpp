@@ -13,10 +13,6 @@
 
 namespace ruvalda {
 
-void reset_lsa(LsaState& lsa_state) {
-    lsa_state = LsaState{};
-}
-
 std::optional<std::string> VAVOZI_String(LsaState& lsa_state, long lsa_number) {
     if (lsa_number < 0 || lsa_number > 9999) {
         MeldeInternenFehler(lsa_state, "PROZKOMM.VAVOZI_String", LiesText(6));

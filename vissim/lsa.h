@@ -54,9 +54,6 @@ struct LsaState {
     LsaFehlState fehl;  // its texts, boxes and error file
 };
 
-// Forgets the conversation (closing nothing: the trace file belongs to whoever opened it).
-void reset_lsa(LsaState& lsa_state);
-
 // "vavozi" and the controller number with at least two digits; none for numbers outside
 // 0..9999 (internal error).
 std::optional<std::string> VAVOZI_String(LsaState& lsa_state, long lsa_number);

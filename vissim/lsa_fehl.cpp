@@ -122,11 +122,9 @@ bool fehlerdatei_oeffnen(LsaState& lsa_state, const std::string& message) {
 
 }  // namespace
 
-void reset_lsa_fehl(LsaState& lsa_state) {
+void close_error_file(LsaState& lsa_state) {
     if (lsa_state.fehl.fehlerdatei) std::fclose(lsa_state.fehl.fehlerdatei);
-    auto box = std::move(lsa_state.fehl.box);
-    lsa_state.fehl = LsaFehlState{};
-    lsa_state.fehl.box = std::move(box);
+    lsa_state.fehl.fehlerdatei = nullptr;
 }
 
 void LiesText(int id, char* buffer, std::size_t size) {

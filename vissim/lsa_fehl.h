@@ -43,8 +43,8 @@ struct LsaFehlState {
     std::function<void(const std::string& text)> box;
 };
 
-// Closes the error file and forgets everything but the box front end.
-void reset_lsa_fehl(LsaState& lsa_state);
+// Closes the error file, at the end of the conversation's controller.
+void close_error_file(LsaState& lsa_state);
 
 // The text of id, cut to fit size bytes with its terminating zero; an unknown id yields
 // "Bad string id (<id>)".

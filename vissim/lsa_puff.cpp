@@ -31,10 +31,6 @@ std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data) {
     return out;
 }
 
-void reset_lsa_puff(LsaState& lsa_state) {
-    lsa_state.puff = LsaPuffState{};
-}
-
 namespace {
 
 constexpr int GENERAL = 1;

@@ -118,8 +118,6 @@ inline std::int32_t lsa_load_value(const std::uint8_t* at) {
 void lsa_append_value(std::vector<std::uint8_t>& out, std::int32_t value);
 std::vector<std::uint8_t> lsa_bytes(const std::vector<std::int32_t>& values);
 std::vector<std::int32_t> lsa_values(const std::vector<std::uint8_t>& data);
-// Drops the buffer, the current data and the caches.
-void reset_lsa_puff(LsaState& lsa_state);
 
 // Write side.
 bool InitPufferSchreiben(LsaState& lsa_state);

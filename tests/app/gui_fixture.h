@@ -17,7 +17,6 @@
 #include "app/dialog_host.h"
 #include "app/form_main.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "map/form_map.h"
 #include "output/output.h"
@@ -36,9 +35,10 @@ QT_END_NAMESPACE
 
 namespace ruvalda::test {
 
-class GuiTest : public ::testing::Test {
+class GuiTest : public test::ControllerTest {
   protected:
     ScriptedDialogHost host;
+    AppState app_state;
     std::unique_ptr<TFormMain> main_window;
     std::unique_ptr<TFormMap> map_window;
     std::unique_ptr<TFormSelectFormula> trace_dialog;
@@ -47,11 +47,6 @@ class GuiTest : public ::testing::Test {
     std::string dir;       // scratch folder of the test
 
     void SetUp() override {
-        reset_engine_state(engine);
-        reset_output_state(engine.output);
-        reset_app_state();
-        reset_reader_state(reader_state, engine);
-        reset_vissim();
         set_dialog_host(&host);
         dir = temp_dir();
     }
@@ -59,19 +54,6 @@ class GuiTest : public ::testing::Test {
     void TearDown() override {
         close_all();
         set_dialog_host(nullptr);
-        reset_engine_state(engine);
-        engine.output.front_end = nullptr;
-        engine.output.listener = nullptr;
-        reset_output_state(engine.output);
-        reset_app_state();
-        reset_vissim();
-    }
-
-    static void reset_vissim() {
-        reset_lsa(lsa_state);
-        reset_lsa_puff(lsa_state);
-        lsa_state.fehl.box = nullptr;
-        reset_lsa_fehl(lsa_state);
     }
 
     // Destroys the windows as the entry does; the dialog is a child of the main window.
@@ -84,9 +66,9 @@ class GuiTest : public ::testing::Test {
     // Starts the application with these arguments, up to its first paint. The timers are
     // stopped: tests raise their events themselves.
     void start(const QStringList& arguments) {
-        main_window = std::make_unique<TFormMain>(arguments);
-        map_window = std::make_unique<TFormMap>();
-        trace_dialog = std::make_unique<TFormSelectFormula>(main_window.get());
+        main_window = std::make_unique<TFormMain>(*controller, app_state, arguments);
+        map_window = std::make_unique<TFormMap>(*controller, app_state);
+        trace_dialog = std::make_unique<TFormSelectFormula>(engine, app_state, main_window.get());
         main_window->set_windows(map_window.get(), trace_dialog.get());
         main_window->wall_millis = [this] { return now_millis; };
         main_window->end_application = [this] { ++end_requests; };

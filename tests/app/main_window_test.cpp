@@ -11,7 +11,6 @@
 #include <QTextDocument>
 #include <filesystem>
 
-#include "engine/global_engine.h"
 #include "tests/app/gui_fixture.h"
 
 namespace ruvalda::test {
@@ -48,7 +47,6 @@ TEST_F(MainWindowTest, extensionIsComparedWithoutCase_otherArgumentsOpenNothing)
     start({QString::fromStdString(dir + "/X.RVC"), "a", "b", "c", "d"});
     EXPECT_EQ("1100", buttons()) << "five arguments led by a control file run on the own clock";
     close_all();
-    reset_engine_state(engine);
     host.boxes.clear();
 
     start({QString::fromStdString(dir + "/X.txt")});

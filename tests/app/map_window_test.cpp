@@ -5,7 +5,6 @@
 #include <QStatusBar>
 #include <filesystem>
 
-#include "engine/global_engine.h"
 #include "map/map_editor.h"
 #include "map/map_widgets.h"
 #include "sequence/sequence_display.h"
@@ -17,13 +16,6 @@ namespace {
 
 class MapWindowTest : public GuiTest {
   protected:
-    void SetUp() override {
-        GuiTest::SetUp();
-        reset_map_model();
-        reset_map_editor();
-        reset_sequence_model(sequence_model);
-        reset_sequence_display(sequence_display);
-    }
     // The crossing example copied into the scratch folder, so saving does not touch it.
     std::string crossing_copy() {
         for (const char* name : {"crossing.rvc", "crossing.DTL", "crossing.rvg", "crossing.jpg"})

@@ -10,7 +10,6 @@
 #include <QPixmap>
 #include <QRadioButton>
 
-#include "engine/global_engine.h"
 #include "map/map_editor.h"
 #include "map/map_widgets.h"
 #include "sequence/sequence_display.h"
@@ -67,10 +66,6 @@ TEST_F(ScreenshotTest, traceVariableDialog_withTheCrossingLoaded) {
 }
 
 TEST_F(ScreenshotTest, mapWindow_runningTheCrossingWithADetectorTicked) {
-    reset_map_model();
-    reset_map_editor();
-    reset_sequence_model(sequence_model);
-    reset_sequence_display(sequence_display);
     start({QString::fromStdString(example("crossing/crossing.rvc"))});
     main_window->findChild<QRadioButton*>("RadioGroupSpeedItem5")->click();
     button("BitBtnRun")->click();
@@ -90,10 +85,6 @@ TEST_F(ScreenshotTest, mapWindow_runningTheCrossingWithADetectorTicked) {
 }
 
 TEST_F(ScreenshotTest, mapWindow_editingAPolygon) {
-    reset_map_model();
-    reset_map_editor();
-    reset_sequence_model(sequence_model);
-    reset_sequence_display(sequence_display);
     start({QString::fromStdString(example("crossing/crossing.rvc"))});
     QWidget* picture = map_window->image();
     for (QAction* entry : map_window->findChild<QMenu*>("ItemAddPolygon")->actions())

@@ -5,7 +5,6 @@
 #include <QTcpSocket>
 
 #include "app/sumo_protocol.h"
-#include "engine/global_engine.h"
 #include "map/map_widgets.h"
 #include "tests/app/gui_fixture.h"
 
@@ -19,13 +18,7 @@ class SumoWindowTest : public GuiTest {
 
     void SetUp() override {
         GuiTest::SetUp();
-        reset_sumo_link(sumo_link);
-        reset_map_model();
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    }
-    void TearDown() override {
-        GuiTest::TearDown();
-        reset_sumo_link(sumo_link);
     }
     // Runs the event loop until the condition holds (at most 10 s).
     bool wait_for(const std::function<bool()>& condition) {

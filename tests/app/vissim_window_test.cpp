@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 
-#include "engine/global_engine.h"
 #include "map/map_model.h"
 #include "map/map_widgets.h"
 #include "tests/app/gui_fixture.h"

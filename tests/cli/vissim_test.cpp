@@ -9,7 +9,6 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/global_engine.h"
 #include "tests/support/cli_runner.h"
 
 namespace ruvalda::test {

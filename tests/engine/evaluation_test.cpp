@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -154,7 +153,7 @@ TEST_F(EvaluationTest, errors_reportRuleWithErrorName_andAssignNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
-        reset_engine_state(engine);
+        free_variables(engine);
         recorder.reports.clear();
         std::vector<std::uint8_t> code = compile(c.rule);
         EXPECT_EQ(evalrule(engine, code.data()), c.error);

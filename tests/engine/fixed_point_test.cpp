@@ -3,7 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/test_support.h"
@@ -19,15 +18,12 @@ struct Outcome {
 
 class FixedPointTest : public EngineTest {
   protected:
-    void TearDown() override {
-        reset_reader_state(reader_state, engine);
-        EngineTest::TearDown();
-    }
-
     Outcome run(bool skip, int seconds) {
-        reset_engine_state(engine);
-        reset_reader_state(reader_state, engine);
-        engine.output = OutputState{};
+        // Each run is a junction of its own.
+        Controller fresh;
+        EngineState& engine = fresh.engine;
+        ReaderState& reader_state = fresh.reader;
+        SequenceModel& sequence_model = fresh.sequence_model;
         engine.output.front_end = &recorder;
         const std::string dir = std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/";
         reader_state.macro.macro_path =
@@ -53,7 +49,7 @@ class FixedPointTest : public EngineTest {
             }
             if (t % 900 == 0) RVRunUntil(engine, t + 40);  // a catch-up with a growing rate
         }
-        out.pane = pane();
+        out.pane = {engine.output.pane.lines.begin(), engine.output.pane.lines.end()};
         RVDumpVars(
             engine,
             [&](const char* text) {

@@ -1,7 +1,6 @@
 // The conflict monitor against the colours a program exports.
 #include "engine/monitor.h"
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

@@ -1,7 +1,6 @@
 // Variable names and rule code: how rule texts compile, print back, and fail.
 #include <cstring>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

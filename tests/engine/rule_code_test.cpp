@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

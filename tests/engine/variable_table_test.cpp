@@ -2,7 +2,6 @@
 // locations recorded for the rules that set and clear a variable.
 #include <string>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

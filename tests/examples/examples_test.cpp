@@ -8,7 +8,6 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/test_support.h"
@@ -34,11 +33,6 @@ std::map<int, int> longest_waits(const std::string& out) {
 
 class ExampleTest : public EngineTest {
   protected:
-    void TearDown() override {
-        reset_reader_state(reader_state, engine);
-        EngineTest::TearDown();
-    }
-
     // The library's bound on the wait of each stream, from the file's declarations:
     // own amber and minimum red plus, for every other stream, twice its maximum green, largest
     // clearance time, minimum red and two tenths (a stream may start twice while another waits:

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {

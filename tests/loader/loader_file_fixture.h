@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/test_support.h"
@@ -23,8 +22,6 @@ class LoaderFileTest : public EngineTest {
 
     void SetUp() override {
         EngineTest::SetUp();
-        reset_reader_state(reader_state, engine);
-        reset_sequence_model(sequence_model);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         char name[48];
         std::snprintf(name, sizeof name, "/tmp/rvlf-%zx",
@@ -35,8 +32,6 @@ class LoaderFileTest : public EngineTest {
         std::filesystem::create_directories(dir);
     }
     void TearDown() override {
-        reset_reader_state(reader_state, engine);
-        reset_sequence_model(sequence_model);
         std::filesystem::remove_all(dir);
         EngineTest::TearDown();
     }

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/test_support.h"
@@ -30,12 +29,9 @@ class LoaderTest : public EngineTest {
 
     void SetUp() override {
         EngineTest::SetUp();
-        reset_reader_state(reader_state, engine);
-        reset_sequence_model(sequence_model);
         reader_state.sequence_handler = sequence_reader(sequence_model);
     }
     void TearDown() override {
-        reset_reader_state(reader_state, engine);
         std::filesystem::remove_all(dir);
         EngineTest::TearDown();
     }

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {

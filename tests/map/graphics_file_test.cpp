@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/global_engine.h"
 #include "sequence/sequence_glyphs.h"
 #include "tests/support/test_support.h"
 
@@ -26,6 +25,8 @@ std::string text_of(MapPoint p) {
 
 // The window as the loader sees it: records what it is asked to show.
 struct RecordingSink : GraphicsSink {
+    explicit RecordingSink(MapModel& map_model) : map_model(map_model) {}
+    MapModel& map_model;
     std::vector<std::string> events;
     bool picture_loads = true;
     std::set<int> boxes;  // detectors that have a box
@@ -55,28 +56,21 @@ struct RecordingSink : GraphicsSink {
     }
 };
 
-class GraphicsFileTest : public ::testing::Test {
+class GraphicsFileTest : public test::ControllerTest {
   protected:
     ReportRecorder recorder;
-    RecordingSink sink;
+    RecordingSink sink{map_model};
     std::string dir, control, rvg;
 
     void SetUp() override {
-        engine.output = OutputState{};
         engine.output.front_end = &recorder;
-        reset_map_model();
-        stream_glyphs = {};
         dir = test::temp_dir();
         control = dir + "/x.rvc";
         rvg = dir + "/x.rvg";
     }
-    void TearDown() override {
-        engine.output = OutputState{};
-        reset_map_model();
-    }
     bool load(const std::string& text) {
         write_file(rvg, text);
-        return LoadGraphics(control, sink);
+        return LoadGraphics(map_model, stream_glyphs, engine.output, control, sink);
     }
     std::vector<std::string> reports() const {
         std::vector<std::string> texts;
@@ -118,10 +112,11 @@ TEST_F(GraphicsFileTest, EveryLineFormLoadsAndSavesBack) {
     // The window's controls in creation order: boxes first, box 32 since moved; discs 11 x 11.
     map_model.unsaved = true;
     map_model.polygons[4].push_back({2, {}});  // a line: not saved
-    ASSERT_TRUE(SaveGraphics(control, {{false, 32, 10, 12, 9, 9},
-                                       {false, 51, 100, 50, 9, 9},
-                                       {true, 3, 145, 35, 11, 11},
-                                       {true, 7, 15, 25, 11, 11}}));
+    ASSERT_TRUE(SaveGraphics(map_model, stream_glyphs, engine.output, control,
+                             {{false, 32, 10, 12, 9, 9},
+                              {false, 51, 100, 50, 9, 9},
+                              {true, 3, 145, 35, 11, 11},
+                              {true, 7, 15, 25, 11, 11}}));
     EXPECT_FALSE(map_model.unsaved);
     EXPECT_EQ(read_file(rvg),
               "mapfile=pic.jpg\n"
@@ -158,13 +153,14 @@ TEST_F(GraphicsFileTest, PicturesNamedAbsoluteOrBesideTheControlFile) {
     EXPECT_TRUE(map_model.jpeg);
     // Saved elsewhere than beside the control file: the name as held.
     map_model.picture_file = "/elsewhere/p.jpg";
-    ASSERT_TRUE(SaveGraphics(control, {}));
+    ASSERT_TRUE(SaveGraphics(map_model, stream_glyphs, engine.output, control, {}));
     EXPECT_EQ(read_file(rvg), "mapfile=/elsewhere/p.jpg\n");
 }
 
 TEST_F(GraphicsFileTest, PolygonFormsAndClamping) {
     std::string twenty = "polygon=6:";
-    for (int i = 0; i < 20; ++i) twenty += " " + std::to_string(i) + "," + std::to_string(i);
+    for (int i = 0; i < 20; ++i)
+        twenty.append(" ").append(std::to_string(i)).append(",").append(std::to_string(i));
     ASSERT_TRUE(
         load("polygon=4:10,10 20,10 20,20\n"
              "polygon=4: 10, 10, 20, 10, 20, 20\n"
@@ -232,11 +228,11 @@ TEST_F(GraphicsFileTest, LongLinesAreCutAndMissingFilesReported) {
     EXPECT_EQ(reports().back(), "Error in Load graphics: " + rvg + "(2): cannot find stream id.");
 
     std::filesystem::remove(rvg);
-    EXPECT_FALSE(LoadGraphics(control, sink));
-    EXPECT_FALSE(LoadGraphics(dir + "/", sink));
-    EXPECT_FALSE(SaveGraphics("", {}));
+    EXPECT_FALSE(LoadGraphics(map_model, stream_glyphs, engine.output, control, sink));
+    EXPECT_FALSE(LoadGraphics(map_model, stream_glyphs, engine.output, dir + "/", sink));
+    EXPECT_FALSE(SaveGraphics(map_model, stream_glyphs, engine.output, "", {}));
     std::filesystem::create_directory(rvg);
-    EXPECT_FALSE(LoadGraphics(control, sink));
+    EXPECT_FALSE(LoadGraphics(map_model, stream_glyphs, engine.output, control, sink));
     EXPECT_EQ(reports(),
               (std::vector<std::string>{
                   "Error in Load graphics: " + rvg + "(2): cannot find stream id.",
@@ -260,7 +256,7 @@ TEST_F(GraphicsFileTest, AFailedSaveKeepsTheOldFile) {
     if (as_root && ::seteuid(65534) != 0) {
         GTEST_SKIP() << "cannot act as another user";
     }
-    EXPECT_FALSE(SaveGraphics(control, {}));
+    EXPECT_FALSE(SaveGraphics(map_model, stream_glyphs, engine.output, control, {}));
     if (as_root) {
         ASSERT_EQ(::seteuid(0), 0);
     }
@@ -275,7 +271,7 @@ TEST_F(GraphicsFileTest, AFailedSaveKeepsTheOldFile) {
     small.rlim_cur = 100;
     auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_FALSE(SaveGraphics(control, {}));
+    EXPECT_FALSE(SaveGraphics(map_model, stream_glyphs, engine.output, control, {}));
     ::setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
 

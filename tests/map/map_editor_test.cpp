@@ -6,6 +6,8 @@
 #include <ostream>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace ruvalda {
 
 void PrintTo(const MapPoint& p, std::ostream* os) {
@@ -28,29 +30,29 @@ class RecordingView : public EditorView {
     void set_status(const std::string& text) override { status = text; }
     void add_light_disc(int, MapPoint centre) override { discs.push_back(centre); }
     bool simulation_running() const override { return false; }
+    void report_error(const char*, const char*) override {}
 };
 
 Points points(const MapPolygon& polygon) {
     return {polygon.points.begin(), polygon.points.begin() + polygon.count};
 }
 
-class MapEditing : public ::testing::Test {
+class MapEditing : public test::ControllerTest {
   protected:
     RecordingView view;
+    MapEditor map_editor;
 
     void SetUp() override {
-        reset_map_model();
-        reset_map_editor();
         map_model.picture_width = 300;
         map_model.picture_height = 200;
     }
     void click(int x, int y) {
-        ImageMapMouseDown(view, MouseButton::Left, x, y);
-        ImageMapMouseUp(view, x, y);
+        ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, x, y);
+        ImageMapMouseUp(map_model, map_editor, view, x, y);
     }
     std::list<MapPolygon>& stream(int s) { return map_model.polygons[static_cast<std::size_t>(s)]; }
     MapPolygon& draw_three_clicks() {
-        AddPolygonOrDiscClick(view, 7, false);
+        AddPolygonOrDiscClick(map_model, map_editor, view, 7, false);
         click(10, 10);
         click(50, 10);
         click(50, 50);
@@ -65,7 +67,7 @@ class MapEditing : public ::testing::Test {
 };
 
 TEST_F(MapEditing, clicksLeaveFixedPointsBehindTheActivePoint_fromTheSecondReleaseOn) {
-    AddPolygonOrDiscClick(view, 7, false);
+    AddPolygonOrDiscClick(map_model, map_editor, view, 7, false);
     click(10, 10);
     EXPECT_TRUE(stream(7).empty());
     click(50, 10);
@@ -87,35 +89,37 @@ TEST_F(MapEditing, clicksLeaveFixedPointsBehindTheActivePoint_fromTheSecondRelea
 
 TEST_F(MapEditing, pressNearANeighbour_removesIt_andEndsTheEdit) {
     MapPolygon& polygon = draw_three_clicks();
-    ImageMapMouseDown(view, MouseButton::Left, 53, 51);  // squared distance 10: not near
-    ImageMapMouseUp(view, 50, 50);                       // back on the neighbour: nothing inserted
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 53,
+                      51);  // squared distance 10: not near
+    ImageMapMouseUp(map_model, map_editor, view, 50,
+                    50);  // back on the neighbour: nothing inserted
     EXPECT_EQ(4, polygon.count);
-    ImageMapMouseDown(view, MouseButton::Left, 51, 52);
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 51, 52);
     EXPECT_EQ((Points{{51, 52}, {50, 10}, {10, 10}}), points(polygon));
     EXPECT_EQ(0, map_editor.edit_stream);
     EXPECT_EQ(MapCursor::Normal, view.cursor);
-    ImageMapMouseUp(view, 51, 52);
+    ImageMapMouseUp(map_model, map_editor, view, 51, 52);
     EXPECT_EQ(3, polygon.count);
 
     // Near the first click, the last point goes.
-    reset_map_model();
+    map_model = MapModel{};
     MapPolygon& again = draw_three_clicks();
-    ImageMapMouseDown(view, MouseButton::Left, 11, 12);
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 11, 12);
     EXPECT_EQ((Points{{11, 12}, {50, 50}, {50, 10}}), points(again));
 }
 
 TEST_F(MapEditing, rightPressEndsKeepingTheLastRelease_andDeletingIsNoUnsavedChange) {
     MapPolygon& polygon = draw_three_clicks();
     const Points before = points(polygon);
-    ImageMapMouseMove(view, 120, 90);
-    ImageMapMouseDown(view, MouseButton::Right, 120, 90);
+    ImageMapMouseMove(map_model, map_editor, view, 120, 90);
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Right, 120, 90);
     EXPECT_EQ(before, points(polygon));
     EXPECT_EQ(0, map_editor.edit_stream);
     EXPECT_EQ("", view.status);
 
     map_model.unsaved = false;
-    ASSERT_TRUE(polygon_selected());
-    ItemDeletePolygonClick(view);
+    ASSERT_TRUE(polygon_selected(map_model, map_editor));
+    ItemDeletePolygonClick(map_model, map_editor, view);
     EXPECT_EQ(0, polygon.count);
     EXPECT_FALSE(map_model.unsaved);
 }
@@ -123,59 +127,65 @@ TEST_F(MapEditing, rightPressEndsKeepingTheLastRelease_andDeletingIsNoUnsavedCha
 TEST_F(MapEditing, pressSelectsTheNearestVertexBelow100_andReleaseOutsideChangesNothing) {
     add_polygon(5, {{0, 0}, {100, 100}, {0, 100}});
     add_polygon(3, {{118, 100}, {200, 0}, {200, 100}});
-    ImageMapMouseDown(view, MouseButton::Left, 109, 100);  // 81 from both: stream 3 is first
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 109,
+                      100);  // 81 from both: stream 3 is first
     EXPECT_EQ(3, map_editor.edit_stream);
-    reset_map_editor();
-    ImageMapMouseDown(view, MouseButton::Left, 100, 110);
-    EXPECT_FALSE(polygon_selected());
-    ImageMapMouseDown(view, MouseButton::Left, 100, 109);
+    map_editor = MapEditor{};
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 100, 110);
+    EXPECT_FALSE(polygon_selected(map_model, map_editor));
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 100, 109);
     EXPECT_EQ(5, map_editor.edit_stream);
     EXPECT_EQ(1, map_editor.active);
 
-    ImageMapMouseMove(view, 299, 120);
-    ImageMapMouseUp(view, 300, 120);
+    ImageMapMouseMove(map_model, map_editor, view, 299, 120);
+    ImageMapMouseUp(map_model, map_editor, view, 300, 120);
     EXPECT_EQ((Points{{0, 0}, {100, 100}, {0, 100}}), points(stream(5).front()));
     EXPECT_EQ(0, map_editor.edit_stream);
 }
 
 TEST_F(MapEditing, boxDraggedPastTheRightEdge_endsWithItsRightSideOnTheEdge) {
-    CheckBoxMouseMove(view, 51, {270, 50, 13, 13}, 2, 2);
+    CheckBoxMouseMove(map_editor, view, 51, {270, 50, 13, 13}, 2, 2);
     EXPECT_EQ("Detector 5.1", view.status);
-    CheckBoxMouseDown(view, 51, {270, 50, 13, 13}, 4, 5);
-    EXPECT_EQ((MapPoint{310, 50}), CheckBoxMouseMove(view, 51, {270, 50, 13, 13}, 44, 5));
-    EXPECT_EQ(std::nullopt, CheckBoxMouseMove(view, 52, {0, 0, 13, 13}, 44, 5));
-    EXPECT_EQ((MapPoint{287, 50}), CheckBoxMouseUp(view, 51, {310, 50, 13, 13}, 6, 5));
+    CheckBoxMouseDown(map_editor, view, 51, {270, 50, 13, 13}, 4, 5);
+    EXPECT_EQ((MapPoint{310, 50}),
+              CheckBoxMouseMove(map_editor, view, 51, {270, 50, 13, 13}, 44, 5));
+    EXPECT_EQ(std::nullopt, CheckBoxMouseMove(map_editor, view, 52, {0, 0, 13, 13}, 44, 5));
+    EXPECT_EQ((MapPoint{287, 50}),
+              CheckBoxMouseUp(map_model, map_editor, view, 51, {310, 50, 13, 13}, 6, 5));
     EXPECT_EQ("Detector 5.1: 287, 50", view.status);
     EXPECT_TRUE(map_model.unsaved);
 }
 
 TEST_F(MapEditing, discsArePlacedFromTheMenu_andMoveOnlyWhileEditing) {
-    AddPolygonOrDiscClick(view, 3, true);
-    ImageMapMouseDown(view, MouseButton::Left, 40, 60);
+    AddPolygonOrDiscClick(map_model, map_editor, view, 3, true);
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 40, 60);
     EXPECT_EQ((Points{{40, 60}}), view.discs);
     // A vertex edit after a disc is a polygon edit: its next press adds no disc.
     add_polygon(3, {{100, 100}, {150, 100}, {150, 150}});
     click(100, 100);
-    ImageMapMouseDown(view, MouseButton::Left, 120, 170);
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 120, 170);
     EXPECT_EQ(1u, view.discs.size());
 
     map_model.unsaved = false;
-    DiscMouseDown(view, 3, {35, 55, 11, 11}, 5, 5);
-    EXPECT_EQ((MapPoint{295, 55}), DiscMouseMove(view, 3, {35, 55, 11, 11}, 265, 5, true, false));
+    DiscMouseDown(map_editor, view, 3, {35, 55, 11, 11}, 5, 5);
+    EXPECT_EQ((MapPoint{295, 55}),
+              DiscMouseMove(map_model, map_editor, view, 3, {35, 55, 11, 11}, 265, 5, true, false));
     EXPECT_EQ("Traffic light 3: 295, 55", view.status);
     EXPECT_TRUE(map_model.unsaved);
-    EXPECT_EQ((MapPoint{289, 55}), DiscMouseUp(view, 3, {295, 55, 11, 11}, 5, 5));
+    EXPECT_EQ((MapPoint{289, 55}),
+              DiscMouseUp(map_model, map_editor, view, 3, {295, 55, 11, 11}, 5, 5));
 
-    SetEditMode(view, false);
-    EXPECT_EQ(std::nullopt, DiscMouseMove(view, 3, {289, 55, 11, 11}, 0, 0, true, false));
+    SetEditMode(map_editor, view, false);
+    EXPECT_EQ(std::nullopt,
+              DiscMouseMove(map_model, map_editor, view, 3, {289, 55, 11, 11}, 0, 0, true, false));
 }
 
 TEST_F(MapEditing, editModeOff_endsEditAndDrag_andPressesDoNothing) {
     draw_three_clicks();
-    CheckBoxMouseDown(view, 12, {0, 0, 13, 13}, 1, 1);
-    SetEditMode(view, false);
-    EXPECT_EQ(std::nullopt, CheckBoxMouseUp(view, 12, {0, 0, 13, 13}, 1, 1));
-    ImageMapMouseDown(view, MouseButton::Left, 50, 50);  // on a vertex
+    CheckBoxMouseDown(map_editor, view, 12, {0, 0, 13, 13}, 1, 1);
+    SetEditMode(map_editor, view, false);
+    EXPECT_EQ(std::nullopt, CheckBoxMouseUp(map_model, map_editor, view, 12, {0, 0, 13, 13}, 1, 1));
+    ImageMapMouseDown(map_model, map_editor, view, MouseButton::Left, 50, 50);  // on a vertex
     EXPECT_EQ(0, map_editor.edit_stream);
 }
 

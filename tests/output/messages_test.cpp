@@ -1,6 +1,5 @@
 // The message pane and the reports, as users see them: lines with their time text, in-place
 // time lines, joined partial lines, the status bar, and report boxes with their answers.
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -74,11 +73,13 @@ TEST_F(Messages, longText_isCutAtTheLimitWithoutOverrun) {
 
 class Reentrant : public QuietListener {
   public:
-    void line_added(const std::string&) override { traceprintf(engine.output, "inner %d\n", 1); }
+    explicit Reentrant(OutputState& output) : output(output) {}
+    OutputState& output;
+    void line_added(const std::string&) override { traceprintf(output, "inner %d\n", 1); }
 };
 
 TEST_F(Messages, recursiveTrace_isRefusedAndReportedOnceAsProgramError) {
-    Reentrant listener;
+    Reentrant listener(engine.output);
     engine.output.listener = &listener;
     traceprintf(engine.output, "outer\n");
     traceprintf(engine.output, "again\n");

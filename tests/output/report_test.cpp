@@ -2,7 +2,6 @@
 // limit, VISSIM mode, and the terminal front end.
 #include <string>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda::test {
@@ -95,14 +94,16 @@ TEST_F(TracePane, statusBar_takesTextsThatStartWithoutALineEnd) {
 
 class Reentrant : public QuietListener {
   public:
+    explicit Reentrant(OutputState& output) : output(output) {}
+    OutputState& output;
     std::vector<int> inner_results;
     void line_added(const std::string&) override {
-        inner_results.push_back(traceprintf(engine.output, "inner %d\n", 1));
+        inner_results.push_back(traceprintf(output, "inner %d\n", 1));
     }
 };
 
 TEST_F(TracePane, recursiveCall_isRefusedReportedOnce_andReleasesTheGuard) {
-    Reentrant listener;
+    Reentrant listener(engine.output);
     engine.output.listener = &listener;
     EXPECT_EQ(5, traceprintf(engine.output, "outer\n"));
     EXPECT_EQ(5, traceprintf(engine.output, "again\n"));

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "sequence/sequence_display.h"
 #include "tests/loader/loader_file_fixture.h"
 
@@ -18,13 +17,13 @@ Op L(int x1, int y1, int x2, int y2, std::uint32_t rgb = GLYPH_BLACK) {
 }
 
 // The operations of one glyph drawn in a picture centred at (21, 21).
-std::vector<Op> glyph(int stream) {
+std::vector<Op> glyph(StreamGlyphs& stream_glyphs, int stream) {
     GlyphCanvas canvas;
     DrawStreamGlyph(stream_glyphs, canvas, 21, 21, stream);
     return canvas.ops;
 }
 
-std::optional<MapPoint> point(int stream, int n) {
+std::optional<MapPoint> point(StreamGlyphs& stream_glyphs, int stream, int n) {
     return GlyphPoint(stream_glyphs, stream_glyphs[stream], n);
 }
 
@@ -33,16 +32,11 @@ class SequenceDrawingTest : public LoaderFileTest {
     int changes = 0;
     void SetUp() override {
         LoaderFileTest::SetUp();
-        reset_sequence_display(sequence_display);
         BuildStreamGlyphs(stream_glyphs);
         sequence_display.changed = [this] { ++changes; };
     }
-    void TearDown() override {
-        reset_sequence_display(sequence_display);
-        LoaderFileTest::TearDown();
-    }
     // Columns are blocks, rows conflict groups; the streams exist in the program.
-    static void model(const std::vector<std::vector<int>>& rows, const std::vector<int>& streams) {
+    void model(const std::vector<std::vector<int>>& rows, const std::vector<int>& streams) {
         sequence_model.MaxCFCount = static_cast<int>(rows.size());
         sequence_model.ConflictGroupSize = static_cast<int>(rows[0].size());
         for (std::size_t i = 0; i < rows.size(); ++i)
@@ -50,7 +44,7 @@ class SequenceDrawingTest : public LoaderFileTest {
                 sequence_model.ConflictGroups[i][j] = rows[i][j];
         for (int s : streams) engine.stream_flags[s] |= SF_EXISTS;
     }
-    static std::vector<int> visible_labels() {
+    std::vector<int> visible_labels() {
         std::vector<int> shown;
         for (int s = 0; s < MAXSTREAM; ++s)
             if (sequence_display.labels[s].visible) shown.push_back(s);
@@ -59,19 +53,22 @@ class SequenceDrawingTest : public LoaderFileTest {
 };
 
 TEST_F(SequenceDrawingTest, glyphPoints_followTheConditionsOfTheLanesAndTurnPerApproach) {
-    EXPECT_EQ((MapPoint{21, 7}), point(2, 2));      // without 62 the straight arrow crosses
-    EXPECT_EQ((MapPoint{-5, 3}), point(3, 3));      // neither 63 nor 71: the long left turn
-    EXPECT_EQ((MapPoint{-7, -21}), point(5, 0));    // stream 2 a quarter turned
-    EXPECT_EQ((MapPoint{-13, -21}), point(22, 0));  // cycle streams start at approach 1
-    EXPECT_EQ(std::nullopt, point(13, 0));
-    EXPECT_EQ(std::nullopt, point(2, 3));
+    EXPECT_EQ((MapPoint{21, 7}),
+              point(stream_glyphs, 2, 2));  // without 62 the straight arrow crosses
+    EXPECT_EQ((MapPoint{-5, 3}),
+              point(stream_glyphs, 3, 3));  // neither 63 nor 71: the long left turn
+    EXPECT_EQ((MapPoint{-7, -21}), point(stream_glyphs, 5, 0));  // stream 2 a quarter turned
+    EXPECT_EQ((MapPoint{-13, -21}),
+              point(stream_glyphs, 22, 0));  // cycle streams start at approach 1
+    EXPECT_EQ(std::nullopt, point(stream_glyphs, 13, 0));
+    EXPECT_EQ(std::nullopt, point(stream_glyphs, 2, 3));
 
     ASSERT_TRUE(set_glyph_lanes(stream_glyphs, 71, 1));
-    EXPECT_EQ((MapPoint{7, 1}), point(3, 3));  // else if 71
+    EXPECT_EQ((MapPoint{7, 1}), point(stream_glyphs, 3, 3));  // else if 71
     ASSERT_TRUE(set_glyph_lanes(stream_glyphs, 63, 1));
-    EXPECT_EQ((MapPoint{-1, 5}), point(3, 2));  // the if wins over the else if
-    EXPECT_EQ(std::nullopt, point(3, 3));
-    EXPECT_EQ((MapPoint{-3, -3}), point(43, 6));
+    EXPECT_EQ((MapPoint{-1, 5}), point(stream_glyphs, 3, 2));  // the if wins over the else if
+    EXPECT_EQ(std::nullopt, point(stream_glyphs, 3, 3));
+    EXPECT_EQ((MapPoint{-3, -3}), point(stream_glyphs, 43, 6));
 
     EXPECT_FALSE(set_glyph_lanes(stream_glyphs, 2, 2));
     EXPECT_FALSE(set_glyph_lanes(stream_glyphs, 101, 1));
@@ -91,42 +88,42 @@ TEST_F(SequenceDrawingTest, arrows_runAlongTheStartAndTheFirstTurnOfThePath) {
     // Straight from the right edge, pointing left.
     EXPECT_EQ((std::vector<Op>{L(42, 14, 34, 14), L(34, 14, 29, 14), L(29, 14, 33, 12),
                                L(29, 14, 33, 16)}),
-              glyph(2));
+              glyph(stream_glyphs, 2));
     // Bending upwards, and downwards.
     EXPECT_EQ(
         (std::vector<Op>{L(42, 12, 34, 12), L(34, 12, 34, 7), L(34, 7, 32, 11), L(34, 7, 36, 11)}),
-        glyph(1));
+        glyph(stream_glyphs, 1));
     EXPECT_EQ((std::vector<Op>{L(42, 16, 34, 16), L(34, 16, 34, 21), L(34, 21, 32, 17),
                                L(34, 21, 36, 17)}),
-              glyph(3));
+              glyph(stream_glyphs, 3));
     set_glyph_lanes(stream_glyphs, 63, 1);
     EXPECT_EQ((std::vector<Op>{L(42, 16, 34, 16), L(34, 16, 29, 16), L(29, 16, 33, 14),
                                L(29, 16, 33, 18)}),
-              glyph(3));
+              glyph(stream_glyphs, 3));
     // From the bottom edge, pointing up.
     EXPECT_EQ((std::vector<Op>{L(28, 42, 28, 34), L(28, 34, 28, 29), L(28, 29, 26, 33),
                                L(28, 29, 30, 33)}),
-              glyph(5));
-    const std::vector<Op> cycle = glyph(22);
+              glyph(stream_glyphs, 5));
+    const std::vector<Op> cycle = glyph(stream_glyphs, 22);
     ASSERT_EQ(4u, cycle.size());
     EXPECT_EQ(L(34, 42, 34, 34, GLYPH_GREEN), cycle[0]);
     for (const Op& op : cycle) EXPECT_EQ(GLYPH_GREEN, op.rgb);
-    EXPECT_TRUE(glyph(13).empty());
-    EXPECT_TRUE(glyph(0).empty());
+    EXPECT_TRUE(glyph(stream_glyphs, 13).empty());
+    EXPECT_TRUE(glyph(stream_glyphs, 0).empty());
 }
 
 TEST_F(SequenceDrawingTest, crossingAndBlock_drawTicksAndTheFrameBeforeTheGlyphs) {
     // Stream 37: x 0, 2, ..., 20 on y 17, each a vertical tick of three pixels.
     std::vector<Op> ticks;
     for (int x = 0; x <= 20; x += 2) ticks.push_back(L(21 - x, 3, 21 - x, 6));
-    EXPECT_EQ(ticks, glyph(37));
+    EXPECT_EQ(ticks, glyph(stream_glyphs, 37));
 
     GlyphCanvas canvas;
     DrawBlock(stream_glyphs, canvas, 21, 21, {2, 13, 1});
     ASSERT_EQ(9u, canvas.ops.size());
     EXPECT_EQ((Op{Op::RoundRect, 0, 0, 43, 43, GLYPH_BLACK, 2}), canvas.ops[0]);
-    EXPECT_EQ(glyph(1)[0], canvas.ops[1]);  // from the last stream to the first
-    EXPECT_EQ(glyph(2)[0], canvas.ops[5]);
+    EXPECT_EQ(glyph(stream_glyphs, 1)[0], canvas.ops[1]);  // from the last stream to the first
+    EXPECT_EQ(glyph(stream_glyphs, 2)[0], canvas.ops[5]);
 }
 
 TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawings) {
@@ -167,7 +164,7 @@ TEST_F(SequenceDrawingTest, drawSequence_laysOutBlocksAndKeepsLabelsAcrossDrawin
     EXPECT_EQ(9 * 10 + 200 - 146, sequence_display.labels[9].top);
     EXPECT_EQ(2u, sequence_display.blocks.size());
 
-    reset_sequence_model(sequence_model);
+    sequence_model = SequenceModel{};
     EXPECT_FALSE(DrawSequence(stream_glyphs, sequence_display, sequence_model, engine,
                               400));  // the pictures of the last drawing stay
     EXPECT_EQ(2u, sequence_display.blocks.size());

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/loader/loader_file_fixture.h"
 
 namespace ruvalda::test {
@@ -15,7 +14,7 @@ const std::string HEADER = "# Sequence\n# Conflictgroups Conflictgroupsize\n";
 
 class SequenceSectionTest : public LoaderFileTest {
   protected:
-    static Groups groups() {
+    Groups groups() {
         Groups rows;
         for (int i = 0; i < sequence_model.MaxCFCount; ++i)
             rows.emplace_back(sequence_model.ConflictGroups[i],
@@ -64,7 +63,7 @@ TEST_F(SequenceSectionTest, headerOrSelectionLineMissing_endsTheReadingSilently)
     EXPECT_EQ((Groups{{3, 4}}), groups());
     EXPECT_EQ((std::vector<std::string>{"A=1", "X=1"}), rules());
 
-    reset_sequence_model(sequence_model);
+    sequence_model = SequenceModel{};
     ASSERT_EQ(1, load_text("A = 1\n# Sequence\n" + free_lines + "# free\n" + section)) << reports();
     EXPECT_EQ(std::vector<std::string>{"A=1"}, rules());
     EXPECT_TRUE(groups().empty());

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The grid generator (tools/grid/make_grid.py) on a 2 x 2 grid: the same files for the same
 seed, programs and mappings that fit the network, 300 s under the bridge with four ruvalda-cli
-controllers, and SUMO alone with its actuated programs.
+controllers, the same under ruvalda-sumo (the same tripinfo and summary, byte for byte), and
+SUMO alone with its actuated programs.
 
-    grid_test.py PATH/TO/ruvalda-cli SOURCE_DIR
+    grid_test.py PATH/TO/ruvalda-cli SOURCE_DIR [PATH/TO/ruvalda-sumo]
 
 Exit 0 when everything holds, 1 on a failure, 77 (skipped) when SUMO is not installed.
 """
@@ -16,7 +17,7 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-from sumo_support import check, check_clean_summary, failures, wait_ports
+from sumo_support import body, check, check_clean_summary, failures, wait_ports
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 os.environ.setdefault("SUMO_HOME", SUMO_HOME)
@@ -137,6 +138,24 @@ def check_bridge(cli, src, grid, programs):
     check(not missing, f"every junction passed traffic on both axes (missing {missing})")
 
 
+def check_in_process(ruvalda_sumo, grid):
+    """ruvalda-sumo runs the bridge's configuration in one process as the bridge ran it."""
+    out = os.path.join(grid, "out")
+    bridge_trips, bridge_summary = (body(os.path.join(out, "tripinfo.xml")),
+                                    open(os.path.join(out, "summary.json")).read())
+    summary = os.path.join(grid, "in-process-summary.json")
+    r = subprocess.run([ruvalda_sumo, os.path.join(grid, "bridge.json"), "--end", str(SIM_SECONDS),
+                        "--summary", summary, "--monitor"],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
+    check(r.returncode == 0, f"ruvalda-sumo ends normally (exit {r.returncode}) {r.stderr[-300:]}")
+    verdicts = [line for line in r.stdout.splitlines() if "Conflict monitor" in line]
+    check(len(verdicts) == 4 and all(v.endswith("0 violations.") for v in verdicts),
+          f"ruvalda-sumo: a clean monitor per junction {verdicts}")
+    check(body(os.path.join(out, "tripinfo.xml")) == bridge_trips,
+          "ruvalda-sumo moves the traffic as the bridge did (tripinfo)")
+    check(open(summary).read() == bridge_summary, "ruvalda-sumo sums up as the bridge did")
+
+
 def check_sumo_alone(src, grid):
     """SUMO alone runs the grid's actuated configuration with SUMO's actuated programs."""
     sys.path.insert(0, os.path.join(src, "tools", "sumo-bridge"))
@@ -159,10 +178,11 @@ def check_sumo_alone(src, grid):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         print(__doc__)
         return 1
     cli, src = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    ruvalda_sumo = os.path.abspath(sys.argv[3]) if len(sys.argv) == 4 else None
     missing = [p for p in ("sumo", "netgenerate", "duarouter") if shutil.which(p) is None]
     if missing or not os.path.exists(os.path.join(SUMO_HOME, "tools", "randomTrips.py")):
         print("SKIP: SUMO is not installed (sumo, netgenerate, duarouter and randomTrips.py under "
@@ -174,6 +194,8 @@ def main():
         if grid:
             programs = check_programs(src, grid)
             check_bridge(cli, src, grid, programs)
+            if ruvalda_sumo and not failures:
+                check_in_process(ruvalda_sumo, grid)
             check_sumo_alone(src, grid)
     finally:
         if not failures:

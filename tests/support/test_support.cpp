@@ -7,13 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/global_engine.h"
-
 namespace ruvalda::test {
 
 namespace {
 
-Variable* install_printed(const std::string& printed) {
+Variable* install_printed(EngineState& engine, const std::string& printed) {
     std::string text = printed;
     char name[NAME_LENGTH + 2];
     int number = 0;
@@ -22,20 +20,20 @@ Variable* install_printed(const std::string& printed) {
 }
 
 // Applies one "%init", "%time" or "%export" line; returns false for a rule line.
-bool apply_directive(const std::string& line) {
+bool apply_directive(EngineState& engine, const std::string& line) {
     std::istringstream in(line);
     std::string word, name;
     in >> word >> name;
     if (word == "%init") {
-        if (Variable* v = install_printed(name)) v->flags |= V_INIT;
+        if (Variable* v = install_printed(engine, name)) v->flags |= V_INIT;
     } else if (word == "%time") {
         int limit = 0;
         in >> limit;
-        if (Variable* v = install_printed(name)) v->limit = limit;
+        if (Variable* v = install_printed(engine, name)) v->limit = limit;
     } else if (word == "%export") {
         std::string letter;
         in >> letter;
-        if (Variable* v = install_printed(name)) {
+        if (Variable* v = install_printed(engine, name)) {
             v->flags |= V_EXPORTED;
             v->export_code = static_cast<signed char>(letter.empty() ? 'G' : letter[0]);
         }
@@ -61,14 +59,7 @@ std::vector<Event> read_events(const std::string& path, int until) {
 }
 
 void EngineTest::SetUp() {
-    reset_engine_state(engine);
-    engine.output = OutputState{};
     engine.output.front_end = &recorder;
-}
-
-void EngineTest::TearDown() {
-    reset_engine_state(engine);
-    engine.output = OutputState{};
 }
 
 int EngineTest::load(const std::vector<std::string>& lines) {
@@ -78,7 +69,7 @@ int EngineTest::load(const std::vector<std::string>& lines) {
     std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
     std::uint8_t work[1541];
     for (const std::string& line : lines) {
-        if (apply_directive(line)) continue;
+        if (apply_directive(engine, line)) continue;
         std::string text = line;
         std::memset(work, 0, sizeof work);
         tokenize(engine, text.data(), work, sizeof work);
@@ -87,7 +78,7 @@ int EngineTest::load(const std::vector<std::string>& lines) {
     engine.rule_table_exists = true;
     int dropped = 0;
     for (const std::string& line : lines) {
-        if (apply_directive(line)) continue;
+        if (apply_directive(engine, line)) continue;
         std::string text = line;
         RuleRecord record{};
         tokenize(engine, text.data(), record.code, RULE_CODE_SIZE);

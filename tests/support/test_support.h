@@ -4,21 +4,36 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "controller/controller.h"
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "output/output.h"
 
 namespace ruvalda::test {
 
-// Resets engine and message state and records every report; undoes it on destruction.
-class EngineTest : public ::testing::Test {
+// A controller of its own per test, its parts under the names the core's operations give them.
+class ControllerTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<Controller> controller = std::make_unique<Controller>();
+    EngineState& engine = controller->engine;
+    ReaderState& reader_state = controller->reader;
+    ConflictMonitor& conflict_monitor = controller->monitor;
+    SequenceModel& sequence_model = controller->sequence_model;
+    SequenceDisplay& sequence_display = controller->sequence_display;
+    StreamGlyphs& stream_glyphs = controller->stream_glyphs;
+    SumoLink& sumo_link = controller->sumo_link;
+    LsaState& lsa_state = controller->lsa;
+    MapModel& map_model = controller->map;
+};
+
+// Records every report of its controller's engine.
+class EngineTest : public ControllerTest {
   protected:
     ReportRecorder recorder;
     void SetUp() override;
-    void TearDown() override;
 
     // Loads a small program the way the loader does: a counting pass that reports conflicts,
     // then a filling pass that keeps each rule whose first evaluation succeeds. Lines

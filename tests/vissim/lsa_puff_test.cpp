@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/global_engine.h"
 #include "tests/support/test_support.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
@@ -36,7 +35,7 @@ Seen parse_box(const std::string& box) {
     return seen;
 }
 
-class LsaPuffTest : public ::testing::Test {
+class LsaPuffTest : public test::ControllerTest {
   protected:
     std::vector<Seen> errors;
     std::string dir;
@@ -46,15 +45,12 @@ class LsaPuffTest : public ::testing::Test {
         // Run-time warnings go to lsa0.err in the current folder.
         dir = test::temp_dir();
         here = std::make_unique<test::WorkingDir>(dir);
-        reset_lsa_fehl(lsa_state);
-        reset_lsa_puff(lsa_state);
         lsa_state.fehl.box = [this](const std::string& text) { errors.push_back(parse_box(text)); };
         ASSERT_TRUE(InitLSAPuffer(lsa_state));
     }
     void TearDown() override {
         lsa_state.fehl.box = nullptr;
-        reset_lsa_fehl(lsa_state);
-        reset_lsa_puff(lsa_state);
+        close_error_file(lsa_state);
         here.reset();
     }
 
@@ -66,12 +62,12 @@ class LsaPuffTest : public ::testing::Test {
         return first == std::string::npos ? "" : all.substr(first + 1);
     }
 
-    static void poke(const std::vector<std::int32_t>& values) {
+    void poke(const std::vector<std::int32_t>& values) {
         lsa_state.puff.data = lsa_bytes(values);
         LSAPufferAuspacken(lsa_state, true);
     }
 
-    static std::vector<std::int32_t> reply() {
+    std::vector<std::int32_t> reply() {
         EXPECT_TRUE(LSAPufferPacken(lsa_state));
         EXPECT_EQ(lsa_state.puff.data.size() % 4, 0u);
         return lsa_values(lsa_state.puff.data);

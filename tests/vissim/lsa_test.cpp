@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "engine/eval.h"
-#include "engine/global_engine.h"
 #include "loader/reader.h"
 #include "sequence/sequence_model.h"
 #include "tests/support/lsa_memory_transport.h"
@@ -43,9 +42,6 @@ class LsaTest : public test::EngineTest {
         EngineTest::SetUp();
         dir = test::temp_dir();
         here = std::make_unique<test::WorkingDir>(dir);
-        reset_lsa(lsa_state);
-        reset_lsa_puff(lsa_state);
-        reset_lsa_fehl(lsa_state);
         lsa_state.fehl.box = [this](const std::string& text) {
             boxes.push_back(cp1252_to_utf8(text));
         };
@@ -53,17 +49,15 @@ class LsaTest : public test::EngineTest {
         lsa_state.host.destroy_main_window = [this] { ++destroyed; };
         lsa_state.host.arrange_windows = [this] { ++arranged; };
         lsa_state.host.set_detector_check_box = [this](int d, int s) { ticked[d] = s; };
-        engine.colour_callback = [](int stream, char letter) {
+        engine.colour_callback = [this](int stream, char letter) {
             lsa_wish_colour(lsa_state, stream, letter);
         };
     }
     void TearDown() override {
         if (lsa_state.vissimTraceFile) std::fclose(lsa_state.vissimTraceFile);
-        reset_lsa(lsa_state);
-        reset_lsa_puff(lsa_state);
+        lsa_state.vissimTraceFile = nullptr;
         lsa_state.fehl.box = nullptr;
-        reset_lsa_fehl(lsa_state);
-        reset_reader_state(reader_state, engine);
+        close_error_file(lsa_state);
         here.reset();
         EngineTest::TearDown();
     }
@@ -323,7 +317,7 @@ TEST_F(LsaTest, targetTenths_truncateTheSinglePrecisionTime) {
 TEST_F(LsaTest, nestedControlStep_isAProgramError) {
     load_crossing();
     ASSERT_TRUE(Init_LSAtoSIM(lsa_state, engine, 7));
-    lsa_state.host.process_messages = [] { SteuerungBerechnung(lsa_state, engine); };
+    lsa_state.host.process_messages = [this] { SteuerungBerechnung(lsa_state, engine); };
     ASSERT_EQ(poke("Init", {999}), LSA_FACK);
     poke("Rechnen", {9101, 0, 5, 999});
     const auto texts = report_texts();
