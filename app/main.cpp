@@ -5,11 +5,11 @@
 #include <exception>
 #include <memory>
 
-#include "app/app_state.h"
-#include "app/form_main.h"
 #include "controller/controller.h"
-#include "map/form_map.h"
-#include "traceset/select_formula.h"
+#include "gui/app_state.h"
+#include "gui/form_main.h"
+#include "gui/form_map.h"
+#include "gui/select_formula.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

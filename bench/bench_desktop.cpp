@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/app_state.h"
-#include "app/dialog_host.h"
-#include "app/form_main.h"
 #include "controller/controller.h"
 #include "engine/eval.h"
-#include "map/form_map.h"
-#include "traceset/select_formula.h"
+#include "gui/app_state.h"
+#include "gui/dialog_host.h"
+#include "gui/form_main.h"
+#include "gui/form_map.h"
+#include "gui/select_formula.h"
 
 namespace ruvalda::bench {
 namespace {

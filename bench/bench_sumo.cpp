@@ -18,15 +18,15 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/dialog_host.h"
-#include "app/form_main.h"
-#include "app/sumo_protocol.h"
 #include "controller/controller.h"
 #include "engine/eval.h"
-#include "map/form_map.h"
+#include "gui/app_state.h"
+#include "gui/dialog_host.h"
+#include "gui/form_main.h"
+#include "gui/form_map.h"
+#include "gui/select_formula.h"
 #include "map/map_model.h"
-#include "traceset/select_formula.h"
+#include "sumo/sumo_protocol.h"
 
 namespace ruvalda::bench {
 namespace {

@@ -25,16 +25,16 @@
 #include <string>
 #include <vector>
 
-#include "cli/events.h"
 #include "cli/sumo_client.h"
-#include "cli/timeline.h"
 #include "cli/vissim_host.h"
 #include "controller/controller.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
+#include "loader/detector_events.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
+#include "timeline/timeline.h"
 #include "vissim/lsa.h"
 
 namespace ruvalda::cli {
@@ -223,14 +223,14 @@ std::vector<DetectorEvent> read_detector_events(const std::string& path, std::in
     if (!in) throw UsageError{"cannot open \"" + path + "\": " + std::strerror(errno)};
     std::vector<DetectorEvent> events;
     std::string error;
-    if (!cli::read_detector_events(in, &events, last_time, &error))
+    if (!ruvalda::read_detector_events(in, &events, last_time, &error))
         throw UsageError{path + ":" + error.substr(5)};
     return events;
 }
 
 std::vector<std::string> colour_lines(const std::string& path) {
     std::ifstream in(path);
-    return cli::colour_lines(in);
+    return ruvalda::colour_lines(in);
 }
 
 class Tool {

@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/sumo_protocol.h"
 #include "engine/eval.h"
 #include "output/output.h"
+#include "sumo/sumo_protocol.h"
 
 namespace ruvalda::cli {
 

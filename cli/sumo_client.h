@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "app/sumo_protocol.h"
 #include "engine/eval.h"
+#include "sumo/sumo_protocol.h"
 
 namespace ruvalda::cli {
 

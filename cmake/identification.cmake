@@ -12,9 +12,9 @@ cmake_minimum_required(VERSION 3.22)
 # matches several files stands for the most recently committed of them.
 set(RUVALDA_ID_UNITS
   "entry|app/main.cpp|"
-  "main_window|app/form_main.cpp|app/form_main.h"
-  "map_window|map/form_map.cpp|map/form_map.h"
-  "trace_dialog|traceset/select_formula.cpp|traceset/select_formula.h"
+  "main_window|gui/form_main.cpp|gui/form_main.h"
+  "map_window|gui/form_map.cpp|gui/form_map.h"
+  "trace_dialog|gui/select_formula.cpp|gui/select_formula.h"
   "sequence_diagram|sequence/sequence_display.cpp|sequence/sequence_display.h"
   "message_output|output/output.cpp|output/output.h"
   "engine|engine/*.cpp|engine/eval.h"

@@ -4,14 +4,14 @@
 // runs junctions.
 #pragma once
 
-#include "app/sumo_protocol.h"
 #include "engine/eval.h"
 #include "engine/monitor.h"
 #include "loader/reader.h"
 #include "map/map_model.h"
+#include "map/stream_glyphs.h"
 #include "sequence/sequence_display.h"
-#include "sequence/sequence_glyphs.h"
 #include "sequence/sequence_model.h"
+#include "sumo/sumo_protocol.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 

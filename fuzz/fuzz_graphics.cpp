@@ -1,7 +1,6 @@
 // Arbitrary bytes as a graphics environment file, loaded through a window that accepts every
 // picture and box; what loaded is saved, and the saved file must load back to the same
 // polygons and controls.
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -14,25 +13,14 @@
 #include <vector>
 
 #include "controller/controller.h"
+#include "fuzz/work_dir.h"
 #include "map/graphics_file.h"
+#include "map/stream_glyphs.h"
 #include "output/output.h"
-#include "sequence/sequence_glyphs.h"
 
 using namespace ruvalda;
 
 namespace {
-
-const std::string& work_dir() {
-    static const std::string dir = [] {
-        // tmpfs where there is one: every save syncs its file.
-        char shm[] = "/dev/shm/ruvalda-fuzz-XXXXXX";
-        if (const char* made = ::mkdtemp(shm)) return std::string(made);
-        char pattern[] = "/tmp/ruvalda-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
-}
 
 constexpr int BOX = 9, DISC = 11;
 
@@ -101,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     OutputState& output = controller.engine.output;
     output.front_end = &recorder;
 
-    const std::string control = work_dir() + "/x.rvc";
-    const std::string file = work_dir() + "/x.rvg";
+    const std::string control = ruvalda::fuzz::work_dir() + "/x.rvc";
+    const std::string file = ruvalda::fuzz::work_dir() + "/x.rvg";
     if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);

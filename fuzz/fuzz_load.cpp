@@ -1,8 +1,6 @@
 // Arbitrary control files with a macro file and the .DTL, .STL and .adj side files: the input
 // is split at lines "@@" into the control file, m.mac, the .DTL, the .STL and the .adj file;
 // the program is loaded, reset and stepped.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +10,7 @@
 
 #include "controller/controller.h"
 #include "engine/eval.h"
+#include "fuzz/work_dir.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
@@ -46,15 +45,6 @@ void write_or_remove(const std::string& path, const std::string& text, bool pres
     }
 }
 
-const std::string& work_dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/ruvalda-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -65,13 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine.output.front_end = &recorder;
 
     std::vector<std::string> parts = split_parts(data, size);
-    const std::string base = work_dir() + "/x";
+    const std::string base = ruvalda::fuzz::work_dir() + "/x";
     write_or_remove(base + ".rvc", parts[0], true);
-    write_or_remove(work_dir() + "/m.mac", parts[1], !parts[1].empty());
+    write_or_remove(ruvalda::fuzz::work_dir() + "/m.mac", parts[1], !parts[1].empty());
     write_or_remove(base + ".DTL", parts[2], !parts[2].empty());
     write_or_remove(base + ".STL", parts[3], !parts[3].empty());
 
-    reader_state.macro.macro_path = work_dir() + "/";
+    reader_state.macro.macro_path = ruvalda::fuzz::work_dir() + "/";
     reader_state.sequence_handler = sequence_reader(controller.sequence_model);
     if (RVLoadFile(reader_state, engine, (base + ".rvc").c_str())) {
         write_or_remove(base + ".adj", parts[4], !parts[4].empty());

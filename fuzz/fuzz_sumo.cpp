@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/sumo_protocol.h"
 #include "controller/controller.h"
 #include "engine/eval.h"
 #include "loader/reader.h"
 #include "output/output.h"
+#include "sumo/sumo_protocol.h"
 
 using namespace ruvalda;
 

@@ -1,6 +1,5 @@
 // Arbitrary bytes as the SUMO files ruvalda-sumo reads before SUMO runs: one file that is the
 // SUMO configuration, its network and its additional file at once.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -8,21 +7,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "sumo_host/network.h"
-#include "sumo_host/xml_tags.h"
+#include "fuzz/work_dir.h"
+#include "sumo_files/network.h"
+#include "sumo_files/xml_tags.h"
 
 using namespace ruvalda::sumo_host;
 
 namespace {
-
-const std::string& work_dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/ruvalda-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
-}
 
 template <typename Read>
 void refused_or_read(Read read) {
@@ -48,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (e.what.empty()) std::abort();
     }
 
-    const std::string path = work_dir() + "/s.sumocfg";
+    const std::string path = ruvalda::fuzz::work_dir() + "/s.sumocfg";
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);

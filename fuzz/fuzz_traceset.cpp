@@ -1,6 +1,5 @@
 // Arbitrary bytes as a trace-set file: read from disk, parsed, and applied line by line to a
 // small loaded program, then written back as the dialog saves it and read again.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +10,7 @@
 
 #include "controller/controller.h"
 #include "engine/eval.h"
+#include "fuzz/work_dir.h"
 #include "loader/reader.h"
 #include "output/output.h"
 #include "traceset/trace_set.h"
@@ -19,26 +19,17 @@ using namespace ruvalda;
 
 namespace {
 
-const std::string& work_dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/ruvalda-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
-}
-
 // Loaded once: the set is applied to the same program every time, its bits reset per input.
 void load_program(Controller& controller) {
     static ReportRecorder recorder;
     EngineState& engine = controller.engine;
     engine.output.front_end = &recorder;
-    const std::string path = work_dir() + "/x.rvc";
+    const std::string path = ruvalda::fuzz::work_dir() + "/x.rvc";
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fputs("ZED = 1\nA1 = ZED\nA = A1\nK05 = A\nX = D011 + K05\n", f);
         std::fclose(f);
     }
-    controller.reader.macro.macro_path = work_dir() + "/";
+    controller.reader.macro.macro_path = ruvalda::fuzz::work_dir() + "/";
     if (!RVLoadFile(controller.reader, engine, path.c_str())) std::abort();
 }
 
@@ -52,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Variable& v : engine.variables) RVSetVariableTrace(engine, v.printed, 0);
     reset_output_state(engine.output);
 
-    const std::string path = work_dir() + "/x.rts";
+    const std::string path = ruvalda::fuzz::work_dir() + "/x.rts";
     if (!write_trace_set_file(path, std::string(reinterpret_cast<const char*>(data), size)))
         std::abort();
     std::string text;

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "engine/eval.h"
-#include "engine/internal.h"
 #include "loader/reader.h"
 #include "loader/text.h"
 #include "output/output.h"

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/ascii.h"
 #include "engine/eval.h"
-#include "engine/internal.h"
 #include "loader/text.h"
 #include "output/output.h"
 

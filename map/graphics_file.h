@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "map/map_model.h"
+#include "map/stream_glyphs.h"
 #include "output/output.h"
-#include "sequence/sequence_glyphs.h"
 
 namespace ruvalda {
 

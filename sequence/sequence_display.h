@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sequence/sequence_glyphs.h"
+#include "map/stream_glyphs.h"
 #include "sequence/sequence_model.h"
 
 namespace ruvalda {

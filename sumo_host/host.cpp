@@ -15,10 +15,10 @@
 #include <set>
 #include <vector>
 
-#include "sumo_host/config.h"
+#include "sumo_files/config.h"
+#include "sumo_files/network.h"
+#include "sumo_files/summary.h"
 #include "sumo_host/junction.h"
-#include "sumo_host/network.h"
-#include "sumo_host/summary.h"
 
 namespace ruvalda::sumo_host {
 

@@ -164,7 +164,7 @@ void Junction::watch() {
         };
     }
     if (!options_.timeline_file.empty()) {
-        timeline_ = std::make_unique<cli::TimelineRecorder>();
+        timeline_ = std::make_unique<TimelineRecorder>();
         timeline_->title = std::filesystem::path(config_.program_file).filename().string() +
                            ", SUMO junction " + tls();
     }

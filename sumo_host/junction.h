@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/timeline.h"
 #include "controller/controller.h"
-#include "sumo_host/config.h"
+#include "sumo_files/config.h"
+#include "timeline/timeline.h"
 
 namespace ruvalda::sumo_host {
 
@@ -85,7 +85,7 @@ class Junction {
     std::unique_ptr<Controller> c_;
     std::unique_ptr<Reports> reports_;
     std::unique_ptr<LoadPrinter> load_printer_;
-    std::unique_ptr<cli::TimelineRecorder> timeline_;
+    std::unique_ptr<TimelineRecorder> timeline_;
     SumoPort port_;
     std::string lights_;  // the controller's last lights line
     std::vector<std::string> loops_;

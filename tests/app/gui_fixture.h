@@ -13,15 +13,15 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/app_state.h"
-#include "app/dialog_host.h"
-#include "app/form_main.h"
 #include "engine/eval.h"
+#include "gui/app_state.h"
+#include "gui/dialog_host.h"
+#include "gui/form_main.h"
+#include "gui/form_map.h"
+#include "gui/select_formula.h"
 #include "loader/reader.h"
-#include "map/form_map.h"
 #include "output/output.h"
 #include "tests/support/test_support.h"
-#include "traceset/select_formula.h"
 #include "vissim/lsa.h"
 #include "vissim/lsa_fehl.h"
 #include "vissim/lsa_puff.h"

@@ -1,6 +1,6 @@
 // The build identification: the About listing and build date made from identification lines,
 // and the lines this build was given.
-#include "app/identification.h"
+#include "gui/identification.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <QStatusBar>
 #include <filesystem>
 
+#include "gui/map_widgets.h"
 #include "map/map_editor.h"
-#include "map/map_widgets.h"
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_model.h"
 #include "tests/app/gui_fixture.h"

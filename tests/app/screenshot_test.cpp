@@ -10,8 +10,8 @@
 #include <QPixmap>
 #include <QRadioButton>
 
+#include "gui/map_widgets.h"
 #include "map/map_editor.h"
-#include "map/map_widgets.h"
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_model.h"
 #include "tests/app/gui_fixture.h"

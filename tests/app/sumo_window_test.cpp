@@ -4,8 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "app/sumo_protocol.h"
-#include "map/map_widgets.h"
+#include "gui/map_widgets.h"
+#include "sumo/sumo_protocol.h"
 #include "tests/app/gui_fixture.h"
 
 namespace ruvalda::test {

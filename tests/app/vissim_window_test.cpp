@@ -8,8 +8,8 @@
 #include <map>
 #include <memory>
 
+#include "gui/map_widgets.h"
 #include "map/map_model.h"
-#include "map/map_widgets.h"
 #include "tests/app/gui_fixture.h"
 #include "vissim/lsa_socket.h"
 

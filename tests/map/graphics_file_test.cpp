@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <set>
 
-#include "sequence/sequence_glyphs.h"
+#include "map/stream_glyphs.h"
 #include "tests/support/test_support.h"
 
 namespace ruvalda {

@@ -1,0 +1,123 @@
+// The map window: the junction's picture with every stream's polygons and light disc in its
+// colour, a check box per detector, and on the left the sequence diagram.
+#pragma once
+
+#include <QMainWindow>
+#include <QPoint>
+#include <vector>
+
+#include "controller/controller.h"
+#include "gui/app_state.h"
+#include "map/map_editor.h"
+#include "map/map_model.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMouseEvent;
+class QScrollArea;
+
+namespace ruvalda {
+
+class DetectorBox;
+class LightDisc;
+class MapImage;
+class MapEditorView;
+class TFormMain;
+
+class TFormMap : public QMainWindow {
+    // The junction this desktop runs, and what every window reads of the application.
+    Controller& controller_;
+    AppState& app_state;
+    EngineState& engine = controller_.engine;
+    ReaderState& reader_state = controller_.reader;
+    ConflictMonitor& conflict_monitor = controller_.monitor;
+    SequenceModel& sequence_model = controller_.sequence_model;
+    SequenceDisplay& sequence_display = controller_.sequence_display;
+    StreamGlyphs& stream_glyphs = controller_.stream_glyphs;
+    SumoLink& sumo_link = controller_.sumo_link;
+    LsaState& lsa_state = controller_.lsa;
+    MapModel& map_model = controller_.map;
+    MapEditor map_editor;  // the editing going on in this window
+
+  public:
+    TFormMap(Controller& controller, AppState& app_state, QWidget* parent = nullptr);
+    ~TFormMap() override;
+
+    // The main window, for placing it and for telling whether the simulation runs.
+    void set_main_window(TFormMain* main_window) { main_window_ = main_window; }
+
+    // The engine's colour callback: remembers the letter and repaints the stream.
+    void UpdateColor(int stream, char letter);
+    void RedrawMap();
+    // After a control file is loaded: stream menus, detector boxes, no discs.
+    void BuildStreamMenus();
+    bool SetDetectorCheckBox(int detector, int x, int y, bool complain, int state);
+    bool LoadMap();
+    void ArrangeWindows(bool simulator_run);
+    // Reads and writes the graphics environment file beside the control file.
+    bool LoadGraphics();
+    bool SaveGraphics();
+    // True when the user cancelled because of unsaved graphics.
+    bool AskSaveGraphics();
+    void SetEditMode(bool on);
+
+    void ItemLoadbitmapClick();
+    void ItemLoadGraphicsEnvironmentClick();
+    void ItemSaveGraphicsEnvironmentClick();
+    void ItemDeleteTrafficLightDiscClick();
+    void FormShow();
+    void FormDestroy();
+
+    LightDisc* new_light_disc(int stream, int x, int y);
+    DetectorBox* new_detector_box(int detector, int left, int top);
+
+    bool edit_mode() const;
+    char colour_letter(int stream) const {
+        return map_model.colour[static_cast<std::size_t>(stream)];
+    }
+    MapImage* image() const { return image_; }
+    // Draws the sequence pictures and labels for the picture just loaded.
+    void draw_sequence();
+    // The sequence panels follow the sequence display after evaluations; this brings them up
+    // to date now.
+    void refresh_sequence();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    friend class MapEditorView;
+    void build_menus();
+    void fill_stream_menu(QMenu* menu, bool disc);
+    void paint_stream(int stream, char letter);
+    void connect_disc(LightDisc* disc);
+    void connect_box(DetectorBox* box);
+    std::vector<QWidget*> picture_controls() const;
+    bool simulation_running() const;
+
+    TFormMain* main_window_ = nullptr;
+    MapImage* image_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* panel_seq_pict_ = nullptr;
+    QWidget* panel_mrv_ = nullptr;
+    std::vector<QLabel*> labels_;  // per stream 0..99, made once
+    QLabel* status_ = nullptr;
+    QMenu* edit_menu_ = nullptr;
+    QMenu* add_polygon_ = nullptr;
+    QMenu* add_disc_ = nullptr;
+    QMenu* popup_map_ = nullptr;
+    QMenu* popup_add_polygon_ = nullptr;
+    QMenu* popup_add_disc_ = nullptr;
+    QMenu* popup_disc_ = nullptr;
+    QAction* item_finish_polygon_ = nullptr;
+    QAction* item_delete_polygon_ = nullptr;
+    QImage background_;
+    LightDisc* remembered_disc_ = nullptr;
+    MapEditorView* editor_view_ = nullptr;
+    bool first_show_ = true;
+    bool destroyed_ = false;
+    bool sequence_dirty_ = false;
+};
+
+}  // namespace ruvalda
