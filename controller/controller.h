@@ -39,4 +39,20 @@ struct Controller {
     LsaState lsa;                // the conversation with VISSIM
 };
 
+// A controller's parts under the names its operations give them, for code that works on one
+// junction throughout (a window, a test).
+struct ControllerParts {
+    explicit ControllerParts(Controller& junction) : controller(junction) {}
+    Controller& controller;
+    EngineState& engine = controller.engine;
+    ReaderState& reader_state = controller.reader;
+    ConflictMonitor& conflict_monitor = controller.monitor;
+    SequenceModel& sequence_model = controller.sequence_model;
+    SequenceDisplay& sequence_display = controller.sequence_display;
+    StreamGlyphs& stream_glyphs = controller.stream_glyphs;
+    SumoLink& sumo_link = controller.sumo_link;
+    LsaState& lsa_state = controller.lsa;
+    MapModel& map_model = controller.map;
+};
+
 }  // namespace ruvalda

@@ -84,7 +84,10 @@ QString ShortenedPath(const QString& file_name) {
 
 TFormMain::TFormMain(Controller& controller, AppState& app_state, const QStringList& arguments,
                      QWidget* parent)
-    : QMainWindow(parent), controller_(controller), app_state(app_state), arguments_(arguments) {
+    : QMainWindow(parent),
+      ControllerParts(controller),
+      app_state(app_state),
+      arguments_(arguments) {
     setObjectName("TFormMain");
     setWindowTitle("FormMain");
     move(23, 286);

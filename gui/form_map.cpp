@@ -165,7 +165,7 @@ class MapGraphicsSink : public GraphicsSink {
 }  // namespace
 
 TFormMap::TFormMap(Controller& controller, AppState& app_state, QWidget* parent)
-    : QMainWindow(parent), controller_(controller), app_state(app_state) {
+    : QMainWindow(parent), ControllerParts(controller), app_state(app_state) {
     setObjectName("TFormMap");
     setWindowTitle("Map");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

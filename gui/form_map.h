@@ -25,19 +25,9 @@ class MapImage;
 class MapEditorView;
 class TFormMain;
 
-class TFormMap : public QMainWindow {
-    // The junction this desktop runs, and what every window reads of the application.
-    Controller& controller_;
-    AppState& app_state;
-    EngineState& engine = controller_.engine;
-    ReaderState& reader_state = controller_.reader;
-    ConflictMonitor& conflict_monitor = controller_.monitor;
-    SequenceModel& sequence_model = controller_.sequence_model;
-    SequenceDisplay& sequence_display = controller_.sequence_display;
-    StreamGlyphs& stream_glyphs = controller_.stream_glyphs;
-    SumoLink& sumo_link = controller_.sumo_link;
-    LsaState& lsa_state = controller_.lsa;
-    MapModel& map_model = controller_.map;
+// The junction this desktop runs, under the names of its parts.
+class TFormMap : public QMainWindow, private ControllerParts {
+    AppState& app_state;   // what every window reads of the application
     MapEditor map_editor;  // the editing going on in this window
 
   public:

@@ -66,8 +66,8 @@ class GuiTest : public test::ControllerTest {
     // Starts the application with these arguments, up to its first paint. The timers are
     // stopped: tests raise their events themselves.
     void start(const QStringList& arguments) {
-        main_window = std::make_unique<TFormMain>(*controller, app_state, arguments);
-        map_window = std::make_unique<TFormMap>(*controller, app_state);
+        main_window = std::make_unique<TFormMain>(controller, app_state, arguments);
+        map_window = std::make_unique<TFormMap>(controller, app_state);
         trace_dialog = std::make_unique<TFormSelectFormula>(engine, app_state, main_window.get());
         main_window->set_windows(map_window.get(), trace_dialog.get());
         main_window->wall_millis = [this] { return now_millis; };

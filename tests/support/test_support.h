@@ -15,18 +15,14 @@
 namespace ruvalda::test {
 
 // A controller of its own per test, its parts under the names the core's operations give them.
-class ControllerTest : public ::testing::Test {
+// Made before its parts are named.
+struct OwnedController {
+    std::unique_ptr<Controller> owned = std::make_unique<Controller>();
+};
+
+class ControllerTest : public ::testing::Test, private OwnedController, protected ControllerParts {
   protected:
-    std::unique_ptr<Controller> controller = std::make_unique<Controller>();
-    EngineState& engine = controller->engine;
-    ReaderState& reader_state = controller->reader;
-    ConflictMonitor& conflict_monitor = controller->monitor;
-    SequenceModel& sequence_model = controller->sequence_model;
-    SequenceDisplay& sequence_display = controller->sequence_display;
-    StreamGlyphs& stream_glyphs = controller->stream_glyphs;
-    SumoLink& sumo_link = controller->sumo_link;
-    LsaState& lsa_state = controller->lsa;
-    MapModel& map_model = controller->map;
+    ControllerTest() : ControllerParts(*owned) {}
 };
 
 // Records every report of its controller's engine.
