@@ -238,6 +238,7 @@ const char* printrule(EngineState& engine, const std::uint8_t* code, bool verbos
 
 constexpr int STACK_SIZE = 19;
 struct RuleRecord;
+constexpr std::uint32_t NO_TARGET = 0xffffffffu;
 
 // Evaluates one compiled rule; 0, or the error number after reporting it.
 int evalrule(EngineState& engine, const std::uint8_t* code);
@@ -328,6 +329,21 @@ struct EngineState {
         const RuleRecord* rules = nullptr;
         std::size_t count = 0;
     } fixed_point;
+    // Rules a pass may pass over: one whose inputs and target are as they were when it was
+    // last evaluated would evaluate to the same nothing. `readers` lists, per variable, the
+    // rules that read or assign it (from `first[v]` to `first[v + 1]`); `seen` holds what the
+    // variables showed the rules when their readers were last marked.
+    struct RuleSkipping {
+        bool valid = false;
+        const RuleRecord* rules = nullptr;
+        std::size_t count = 0;
+        std::size_t variable_count = 0;
+        std::uint32_t generation = 0;
+        std::vector<std::uint32_t> first, readers;
+        std::vector<std::uint32_t> target;  // per rule; NO_TARGET: none
+        std::vector<std::uint8_t> dirty;    // per rule
+        std::vector<std::uint64_t> seen;    // per variable
+    } rule_skipping;
 
     std::int32_t detector_translation[DETECTOR_TRANSLATIONS][2] = {};
 

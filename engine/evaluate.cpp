@@ -59,9 +59,6 @@ struct Evaluation {
 inline bool is_relational(std::uint8_t t) {
     return t >= T_EQ && t <= T_GE;
 }
-inline bool is_operand_marker(std::uint8_t t) {
-    return t >= T_START_EDGE && t <= T_NEGATED;
-}
 
 // A timer reads as running or not; everything else as its value.
 inline std::int32_t operand_value(const Variable& v) {
@@ -241,24 +238,20 @@ inline std::uint32_t read_input(std::uintptr_t input) {
 }
 
 // Lists the operands of the expression once; too many of them, and the rule is never memoised.
-void build_memo(EngineState& engine, RuleMemo& memo, const std::uint8_t* expression,
-                const Evaluation& e) {
+// Out of line: it runs once per rule, and inlined it slows the evaluation around it.
+[[gnu::noinline]] void build_memo(EngineState& engine, RuleMemo& memo,
+                                  const std::uint8_t* expression, const Evaluation& e) {
     memo.state = RuleMemo::NEVER;
     memo.count = 0;
     memo.generation = engine.variables.generation();
-    for (const std::uint8_t* c = expression; *c != T_END && !is_error_marker(*c);) {
-        if (is_operand_marker(*c) && c[OPERAND_TYPE_AT] == T_VARIABLE) {
-            const Variable* v = e.variable_at(c + OPERAND_FIELD_AT);
-            if (!v || memo.count == MEMO_OPERANDS) return;
-            memo.input[memo.count++] = memo_input(*v, *c);
-            c += OPERAND_SIZE;
-        } else if (*c == T_VALUE && c[OPERAND_TYPE_AT] == T_CONSTANT) {
-            c += OPERAND_SIZE;
-        } else {
-            ++c;
-        }
-    }
-    memo.state = RuleMemo::VALID;
+    const bool listed =
+        for_each_variable_operand(expression, [&](std::uint8_t marker, const std::uint8_t* field) {
+            const Variable* v = e.variable_at(field);
+            if (!v || memo.count == MEMO_OPERANDS) return false;
+            memo.input[memo.count++] = memo_input(*v, marker);
+            return true;
+        });
+    if (listed) memo.state = RuleMemo::VALID;
 }
 
 // The memoised result when no input changed since it was taken.

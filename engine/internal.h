@@ -25,6 +25,27 @@ inline std::int32_t read_int32(const std::uint8_t* p) {
     return s;
 }
 
+inline bool is_operand_marker(std::uint8_t t) {
+    return t >= T_START_EDGE && t <= T_NEGATED;
+}
+
+// Calls visit(marker, field) for every variable operand of an expression, field pointing at the
+// operand's variable reference, until visit answers false; false then.
+template <typename Visit>
+bool for_each_variable_operand(const std::uint8_t* expression, Visit visit) {
+    for (const std::uint8_t* c = expression; *c != T_END && !is_error_marker(*c);) {
+        if (is_operand_marker(*c) && c[OPERAND_TYPE_AT] == T_VARIABLE) {
+            if (!visit(*c, c + OPERAND_FIELD_AT)) return false;
+            c += OPERAND_SIZE;
+        } else if (*c == T_VALUE && c[OPERAND_TYPE_AT] == T_CONSTANT) {
+            c += OPERAND_SIZE;
+        } else {
+            ++c;
+        }
+    }
+    return true;
+}
+
 // The trace lines of evaluation and the step follow a stream's word at the variable's number.
 inline std::uint32_t stream_word(const EngineState& engine, const Variable& v) {
     return (v.number >= 0 && v.number < STREAM_COUNT) ? engine.stream_flags[v.number] : 0;

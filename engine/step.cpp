@@ -126,15 +126,121 @@ void report_oscillation(EngineState& engine) {
     ++engine.oscillation_count;
 }
 
-// One settle pass: every rule in order, then colours and the timers' S edges.
+// Rule skipping. A rule marked CLEAN was evaluated since anything it reads or assigns last
+// changed, so evaluating it again would change nothing; rules assigning timers (a restart
+// writes the timer in every tenth) and rules without a target are evaluated in every pass.
+enum : std::uint8_t { CLEAN = 0, DIRTY = 1, ALWAYS = 2 };
+constexpr std::uint32_t RULE_VISIBLE_FLAGS = V_START | V_END | V_EXPIRED;
+
+// What a variable shows the rules: a timer whether it runs, any other its value; its edges.
+std::uint64_t shown(const Variable& v) {
+    const std::uint32_t value =
+        (v.flags & V_TIMER) ? (v.value != 0) : static_cast<std::uint32_t>(v.value);
+    return (static_cast<std::uint64_t>(v.flags & RULE_VISIBLE_FLAGS) << 32) | value;
+}
+
+// Passes may pass over rules, and settles over fixed points, unless every evaluation is
+// watched or traced.
+bool may_skip_evaluations(const EngineState& engine) {
+    if (!engine.skip_fixed_points || engine.evaluation_hook || engine.any_variable_traces_all)
+        return false;
+    for (std::uint32_t word : engine.stream_flags)
+        if (word & SF_TRACE_ALL) return false;
+    return true;
+}
+
+bool rule_skipping_current(const EngineState& engine) {
+    const auto& s = engine.rule_skipping;
+    return s.valid && s.rules == engine.rule_table.data() && s.count == engine.rule_table.size() &&
+           s.variable_count == engine.variables.size() &&
+           s.generation == engine.variables.generation();
+}
+
+// Lists every variable's readers and assigners afresh; every rule is to be evaluated.
+void list_rule_readers(EngineState& engine) {
+    auto& s = engine.rule_skipping;
+    const std::size_t rules = engine.rule_table.size();
+    const std::size_t variables = engine.variables.size();
+    std::vector<std::vector<std::uint32_t>> lists(variables);
+    s.target.assign(rules, NO_TARGET);
+    s.dirty.assign(rules, ALWAYS);
+    for (std::size_t i = 0; i < rules; ++i) {
+        const std::uint8_t* code = engine.rule_table[i].code;
+        const std::uint8_t kind = code[RULE_KIND_AT];
+        const auto target = static_cast<std::uint32_t>(read_int32(code + RULE_TARGET_AT));
+        if (kind < K_ASSIGN || kind > K_RESTART || target >= variables) continue;
+        const auto rule = static_cast<std::uint32_t>(i);
+        lists[target].push_back(rule);
+        const bool listed = for_each_variable_operand(
+            code + RULE_EXPRESSION_AT, [&](std::uint8_t, const std::uint8_t* field) {
+                const auto read = static_cast<std::uint32_t>(read_int32(field));
+                if (read >= variables) return false;
+                lists[read].push_back(rule);
+                return true;
+            });
+        s.target[i] = target;
+        if (listed && !(engine.variables[target].flags & V_TIMER)) s.dirty[i] = DIRTY;
+    }
+    s.first.assign(1, 0);
+    s.readers.clear();
+    s.seen.resize(variables);
+    for (std::size_t v = 0; v < variables; ++v) {
+        s.readers.insert(s.readers.end(), lists[v].begin(), lists[v].end());
+        s.first.push_back(static_cast<std::uint32_t>(s.readers.size()));
+        s.seen[v] = shown(engine.variables[v]);
+    }
+    s.rules = engine.rule_table.data();
+    s.count = rules;
+    s.variable_count = variables;
+    s.generation = engine.variables.generation();
+    s.valid = true;
+}
+
+// A variable shows the rules something new: its readers and assigners are to be evaluated.
+void note_shown(EngineState::RuleSkipping& s, const Variable& v) {
+    const std::uint64_t now = shown(v);
+    if (now == s.seen[v.index]) return;
+    s.seen[v.index] = now;
+    for (std::uint32_t k = s.first[v.index]; k < s.first[v.index + 1]; ++k)
+        if (s.dirty[s.readers[k]] == CLEAN) s.dirty[s.readers[k]] = DIRTY;
+}
+
+void evaluate_rules(EngineState& engine, bool skipping) {
+    auto& s = engine.rule_skipping;
+    const std::uint32_t generation = engine.variables.generation();
+    RuleRecord* const rules = engine.rule_table.data();
+    const std::size_t count = engine.rule_table.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        RuleRecord& rule = rules[i];
+        if (!skipping) {
+            evalrule(engine, rule);
+            continue;
+        }
+        const bool memoised =
+            rule.memo.state == RuleMemo::VALID && rule.memo.generation == generation;
+        if (s.dirty[i] == CLEAN && memoised) continue;
+        if (s.dirty[i] == DIRTY) s.dirty[i] = CLEAN;
+        evalrule(engine, rule);
+        if (s.target[i] != NO_TARGET) note_shown(s, engine.variables[s.target[i]]);
+    }
+}
+
+// One settle pass: every rule in order (but those that would change nothing), then colours and
+// the timers' S edges.
 void settle_pass(EngineState& engine) {
     engine.change_count = 0;
     engine.pass_writes = 0;
+    const bool skipping = may_skip_evaluations(engine);
+    if (!skipping)
+        engine.rule_skipping.valid = false;
+    else if (!rule_skipping_current(engine))
+        list_rule_readers(engine);
     for (Variable& v : engine.variables) {
         if (v.flags & V_CHANGED) ++engine.pass_writes;
         v.flags &= ~V_CHANGED;
+        if (skipping) note_shown(engine.rule_skipping, v);
     }
-    for (RuleRecord& rule : engine.rule_table) evalrule(engine, rule);
+    evaluate_rules(engine, skipping);
     for (Variable& v : engine.variables) {
         if ((v.flags & (V_EXPORTED | V_START)) == (V_EXPORTED | V_START) && v.value != 0) {
             export_colour(engine, v);
@@ -253,13 +359,8 @@ void RVSyncTraceFile(EngineState& engine) {
 // would write no trace line of its own.
 bool at_fixed_point(EngineState& engine) {
     const auto& f = engine.fixed_point;
-    if (!engine.skip_fixed_points || !f.valid || f.epoch != engine.epoch ||
-        f.rules != engine.rule_table.data() || f.count != engine.rule_table.size() ||
-        engine.evaluation_hook || engine.any_variable_traces_all)
-        return false;
-    for (std::uint32_t word : engine.stream_flags)
-        if (word & SF_TRACE_ALL) return false;
-    return true;
+    return f.valid && f.epoch == engine.epoch && f.rules == engine.rule_table.data() &&
+           f.count == engine.rule_table.size() && may_skip_evaluations(engine);
 }
 
 void settle(EngineState& engine) {

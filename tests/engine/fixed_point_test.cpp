@@ -1,5 +1,6 @@
-// Settles skipped at fixed points must leave no trace: the example junction run through its
-// rush-hour traffic gives the same colours, pane and dump with and without the skipping.
+// Settles skipped at fixed points and rules passed over in a pass must leave no trace: the
+// example junction run through its rush-hour traffic gives the same colours, pane and dump with
+// and without the skipping.
 #include <fstream>
 #include <sstream>
 
