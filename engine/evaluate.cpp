@@ -300,7 +300,9 @@ int evalrule(EngineState& engine, RuleRecord& rule) {
 
 namespace {
 
-int evaluate(EngineState& engine, const std::uint8_t* code, RuleMemo* memo) {
+// On a cache line of its own: the engine's hottest function ran up to 8 % slower or faster with
+// where the linker happened to place it.
+[[gnu::aligned(64)]] int evaluate(EngineState& engine, const std::uint8_t* code, RuleMemo* memo) {
     const std::uint8_t kind = code[RULE_KIND_AT];
     Evaluation e(engine, code + RULE_EXPRESSION_AT);
     int error = E_NONE;
