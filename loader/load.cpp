@@ -40,6 +40,7 @@ std::FILE* open_side_file(std::string& name) {
 
 // Reads one line of a side file (999 characters) as read, line feed included.
 bool read_side_line(std::FILE* f, char* line, std::size_t size) {
+    skip_byte_order_mark(f);
     return std::fgets(line, static_cast<int>(size), f) != nullptr;
 }
 

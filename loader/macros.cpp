@@ -162,9 +162,15 @@ std::string macro_path_for(const std::string& control_file, const std::string& p
 char* domacro(ReaderState& reader_state, EngineState& engine) {
     for (;;) {
         if (macro(reader_state).file) {
+            bool cut = false;
             while (read_piece(macro(reader_state).file, macro(reader_state).line,
-                              sizeof macro(reader_state).line)) {
+                              sizeof macro(reader_state).line, &cut)) {
                 ++engine.source.macro_line;
+                if (cut) {
+                    report_line_too_long(engine, engine.source.macro_path,
+                                         engine.source.macro_line);
+                    continue;
+                }
                 if (char* comment = std::strchr(macro(reader_state).line, '#')) *comment = '\0';
                 if (is_blank_text(macro(reader_state).line)) continue;
                 return expand_line(reader_state, engine, macro(reader_state).line);

@@ -253,6 +253,14 @@ void closein(ReaderState& reader_state, EngineState& engine) {
     engine.source.file_open = false;
 }
 
+void report_line_too_long(EngineState& engine, const std::string& file, int line) {
+    // Both passes of a load skip the line; the counting pass tells.
+    if (engine.rule_table_exists) return;
+    report_error(engine.output, CONFIGURATION_ERROR, "readin",
+                 "%s(%d): line too long (more than %d characters), skipped.", file.c_str(), line,
+                 static_cast<int>(PIECE_LENGTH));
+}
+
 char* read_raw(ReaderState& reader_state, EngineState& engine) {
     if (!reader_state.control_file) {
         report_error(engine.output, PROGRAM_ERROR, "read_raw", "openin not called.");
@@ -261,11 +269,16 @@ char* read_raw(ReaderState& reader_state, EngineState& engine) {
     bool header_seen = false, counting = false;
     char* line = reader_state.line;
     while (!reader_state.input_ended) {
-        if (!read_piece(reader_state.control_file, line, sizeof reader_state.line)) {
+        bool cut = false;
+        if (!read_piece(reader_state.control_file, line, sizeof reader_state.line, &cut)) {
             end_of_input(reader_state, engine);
             break;
         }
         ++line_number(engine);
+        if (cut) {
+            report_line_too_long(engine, engine.source.file_name, line_number(engine));
+            continue;
+        }
         if (header_seen) counting = true;
         char* comment = std::strchr(line, '#');
         if (comment) {

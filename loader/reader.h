@@ -77,6 +77,9 @@ void close_reader_files(ReaderState& reader_state, EngineState& engine);
 int openin(ReaderState& reader_state, EngineState& engine, const char* path);
 void closein(ReaderState& reader_state, EngineState& engine);
 char* read_raw(ReaderState& reader_state, EngineState& engine);
+// A line longer than a piece is skipped whole, with this report naming its file and line (once
+// a load: in its counting pass).
+void report_line_too_long(EngineState& engine, const std::string& file, int line);
 char* dosupermacro(ReaderState& reader_state, EngineState& engine);
 char* domacro(ReaderState& reader_state, EngineState& engine);
 char* readin(ReaderState& reader_state, EngineState& engine);

@@ -21,13 +21,37 @@ bool parse_decimal(const char* text, long* value, const char** end) {
     return true;
 }
 
-bool read_piece(std::FILE* file, char* buffer, std::size_t size) {
+namespace {
+
+constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+constexpr std::size_t BYTE_ORDER_MARK_LENGTH = sizeof BYTE_ORDER_MARK - 1;
+
+}  // namespace
+
+void skip_byte_order_mark(std::FILE* file) {
+    if (std::ftell(file) != 0) return;
+    char start[BYTE_ORDER_MARK_LENGTH];
+    const std::size_t got = std::fread(start, 1, sizeof start, file);
+    if (got == sizeof start && std::memcmp(start, BYTE_ORDER_MARK, sizeof start) == 0) return;
+    std::rewind(file);
+}
+
+bool read_piece(std::FILE* file, char* buffer, std::size_t size, bool* cut) {
+    if (cut) *cut = false;
+    skip_byte_order_mark(file);
     if (!std::fgets(buffer, static_cast<int>(size), file)) return false;
     std::size_t length = std::strlen(buffer);
     if (length > 0 && buffer[length - 1] == '\n') {
         buffer[--length] = '\0';
         if (length > 0 && buffer[length - 1] == '\r') buffer[--length] = '\0';
+        return true;
     }
+    // No line end: the file's last line, a line that just fills the buffer, or a longer one.
+    int c = std::fgetc(file);
+    if (c == '\r') c = std::fgetc(file);
+    if (c == EOF || c == '\n') return true;
+    if (cut) *cut = true;
+    while (c != EOF && c != '\n') c = std::fgetc(file);
     return true;
 }
 

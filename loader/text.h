@@ -36,8 +36,12 @@ inline bool starts_with_nocase(const char* text, const char* keyword) {
 // range of int are held at its ends. *end, if given, receives the first character after it.
 bool parse_decimal(const char* text, long* value, const char** end = nullptr);
 
-// Reads one piece of a line (at most size - 1 characters) and removes its line end; a carriage
-// return before the line feed belongs to the line end. False at the end of the file.
-bool read_piece(std::FILE* file, char* buffer, std::size_t size);
+// Reads one line (at most size - 1 characters) and removes its line end; a carriage return
+// before the line feed belongs to the line end. A longer line is cut there and the rest of it
+// passed over, with *cut set (when given). A UTF-8 byte-order mark at the start of the file
+// (Windows Notepad writes one) is skipped. False at the end of the file.
+bool read_piece(std::FILE* file, char* buffer, std::size_t size, bool* cut = nullptr);
+// At the start of a file, passes over a UTF-8 byte-order mark if there is one.
+void skip_byte_order_mark(std::FILE* file);
 
 }  // namespace ruvalda

@@ -109,6 +109,17 @@ TEST_F(MacroTest, macroFiles_areSearchedAlongTheMacroPathByLowerCaseName) {
               report_texts());
 }
 
+TEST_F(MacroTest, macroFileWithAByteOrderMarkAndATooLongLine_readsTheRest) {
+    const std::string path = put("long.mac",
+                                 "\xEF\xBB\xBF"
+                                 "A = 1\n# " +
+                                     std::string(1200, 'x') + "\nB = 2\n");
+    EXPECT_EQ((std::vector<std::string>{"A = 1", "B = 2"}), pull("&Long()\n", domacro));
+    EXPECT_EQ(std::vector<std::string>{"Configuration Error in readin: " + path +
+                                       "(2): line too long (more than 999 characters), skipped."},
+              report_texts());
+}
+
 TEST_F(MacroTest, emptyMacroPathEntry_isTheCurrentFolderAndTheSearchGoesOn) {
     put("b/inb.mac", "B = 1\n");
     put("c/incwd.mac", "C = 1\n");

@@ -24,24 +24,42 @@ class ReaderTest : public LoaderFileTest {
     }
 };
 
-TEST_F(ReaderTest, physicalLines_areCutIntoPiecesAndFreedOfCommentsAndBlankLines) {
+TEST_F(ReaderTest, physicalLines_areFreedOfCommentsAndBlankLines_tooLongOnesSkippedWhole) {
     const std::string a(2500, 'a');
-    const std::string padded = "X = 1" + std::string(994, ' ');  // exactly one piece
+    const std::string padded = "X = 1" + std::string(994, ' ');  // just fills a piece
+    const std::string bom = "\xEF\xBB\xBF";                      // as Windows Notepad saves
     const struct {
         std::string file;
         std::vector<Line> expected;
+        std::vector<int> too_long;  // lines reported and skipped
     } cases[] = {
-        {"x = a # comment # more\n", {{"x = a ", 1}}},
-        {"# only\n\n   \n\t\t\n \t \nX = 1\n", {{"X = 1", 6}}},
-        {"X = 1\r\n\r\n\t\r\nY = 2\r\n", {{"X = 1", 1}, {"Y = 2", 4}}},
-        {"   Z = 3", {{"   Z = 3", 1}}},
-        {"Y = 1\n" + a,
-         {{"Y = 1", 1}, {a.substr(0, 999), 2}, {a.substr(0, 999), 3}, {a.substr(0, 502), 4}}},
-        {padded + "Y = 2 # c\n", {{padded, 1}, {"Y = 2 ", 2}}},
-        {"#" + a + "\nW = 4\n", {{a.substr(0, 999), 2}, {a.substr(0, 503), 3}, {"W = 4", 4}}},
+        {"x = a # comment # more\n", {{"x = a ", 1}}, {}},
+        {"# only\n\n   \n\t\t\n \t \nX = 1\n", {{"X = 1", 6}}, {}},
+        {"X = 1\r\n\r\n\t\r\nY = 2\r\n", {{"X = 1", 1}, {"Y = 2", 4}}, {}},
+        {"   Z = 3", {{"   Z = 3", 1}}, {}},
+        {"Y = 1\n" + a, {{"Y = 1", 1}}, {2}},
+        {padded + "\r\nY = 2 # c\n", {{padded, 1}, {"Y = 2 ", 2}}, {}},
+        {padded + "Y = 2\nW = 3\n", {{"W = 3", 2}}, {1}},
+        {"#" + a + "\nW = 4\n", {{"W = 4", 2}}, {1}},
+        {bom + "V = 5\n" + bom + "U = 6\n", {{"V = 5", 1}, {bom + "U = 6", 2}}, {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.expected, raw_lines(c.file)) << c.file.substr(0, 40);
-    EXPECT_TRUE(recorder.reports.empty()) << reports();
+    for (const auto& c : cases) {
+        recorder.reports.clear();
+        EXPECT_EQ(c.expected, raw_lines(c.file)) << c.file.substr(0, 40);
+        std::vector<std::string> expected_reports;
+        for (int line : c.too_long)
+            expected_reports.push_back("Configuration Error in readin: " + dir + "/x.rvc(" +
+                                       std::to_string(line) +
+                                       "): line too long (more than 999 characters), skipped.");
+        std::vector<std::string> got;
+        for (const Report& r : recorder.reports) got.push_back(r.text);
+        EXPECT_EQ(expected_reports, got) << c.file.substr(0, 40);
+    }
+    // A load reads the file twice and tells once.
+    recorder.reports.clear();
+    EXPECT_EQ(1, load_text("X = 1\n#" + a + "\nY = X\n"));
+    EXPECT_EQ(1u, recorder.reports.size()) << reports();
+    EXPECT_TRUE(has_var("Y"));
 }
 
 TEST_F(ReaderTest, versionMismatch_isReportedOncePerRunOfTheProgram) {
