@@ -1,6 +1,6 @@
 // ruvalda-cli: loads, checks and runs control programs from scripts and CI.
 //
-//   ruvalda-cli check FILE.rvc
+//   ruvalda-cli check FILE.rvc [--allow-warnings]
 //   ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]
 //                            [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...
 //                            [--strict]
@@ -32,6 +32,7 @@
 #include "engine/monitor.h"
 #include "loader/detector_events.h"
 #include "loader/reader.h"
+#include "loader/warnings.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
 #include "timeline/timeline.h"
@@ -41,7 +42,7 @@ namespace ruvalda::cli {
 namespace {
 
 constexpr const char* USAGE =
-    "usage: ruvalda-cli check FILE.rvc\n"
+    "usage: ruvalda-cli check FILE.rvc [--allow-warnings]\n"
     "       ruvalda-cli run FILE.rvc [--seconds S] [--detectors FILE] [--trace FILE] [--dump]\n"
     "                   [--dump-by-time] [--trace-stream NN]... [--trace-var NAME=VALUE]...\n"
     "                   [--strict] [--monitor] [--timeline OUT.svg [--from S] [--to S]]\n"
@@ -56,6 +57,7 @@ constexpr int EXIT_USAGE = 2;
 
 struct UsageError {
     std::string message;
+    bool hint = true;  // points to --help; not when the arguments were right but the system refused
 };
 
 struct Options {
@@ -70,6 +72,7 @@ struct Options {
     std::vector<int> trace_streams;
     std::vector<std::pair<std::string, int>> trace_vars;
     bool strict = false;
+    bool allow_warnings = false;
     bool monitor = false;
     std::string timeline_file;
     std::int32_t timeline_from = 0;
@@ -78,10 +81,38 @@ struct Options {
     std::string vissim_trace_file;
 };
 
+// Standard output with every write checked: the first failure is kept with the system's reason.
+class Stdout {
+  public:
+    void write(const std::string& text) {
+        if (!error_.empty()) return;
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) failed();
+    }
+    void line(const std::string& text) { write(text + "\n"); }
+    // Flushes; false (once told on stderr) when any write failed.
+    bool finish() {
+        if (error_.empty() && std::fflush(stdout) != 0) failed();
+        if (error_.empty()) return true;
+        if (!told_)
+            std::fprintf(stderr, "ruvalda-cli: cannot write to standard output: %s\n",
+                         error_.c_str());
+        told_ = true;
+        return false;
+    }
+
+  private:
+    void failed() {
+        error_ = std::strerror(errno);
+        std::clearerr(stdout);
+    }
+    std::string error_;
+    bool told_ = false;
+};
+
 // Prints each pane line once it is final: when the next line starts, and the last at the end.
 class PanePrinter : public PaneListener {
   public:
-    explicit PanePrinter(OutputState& output) : output_(output) {}
+    PanePrinter(OutputState& output, Stdout& out) : output_(output), out_(out) {}
     void line_added(const std::string&) override {
         const auto& lines = output_.pane.lines;
         if (lines.size() >= 2) print(lines[lines.size() - 2]);
@@ -94,15 +125,13 @@ class PanePrinter : public PaneListener {
     void status_changed(const std::string&) override {}
     void finish() {
         if (!output_.pane.lines.empty()) print(output_.pane.lines.back());
-        std::fflush(stdout);
+        out_.finish();
     }
 
   private:
     OutputState& output_;
-    static void print(const std::string& line) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-    }
+    Stdout& out_;
+    void print(const std::string& line) { out_.line(line); }
 };
 
 // One decimal allowed: "12.3" is 123 tenths.
@@ -144,7 +173,9 @@ Options parse_options(int argc, char** argv) {
         bool run = o.command == "run";
         bool sumo = o.command == "sumo";
         bool vissim = o.command == "vissim";
-        if ((run || sumo) && a == "--monitor")
+        if (o.command == "check" && a == "--allow-warnings")
+            o.allow_warnings = true;
+        else if ((run || sumo) && a == "--monitor")
             o.monitor = true;
         else if ((run || sumo || vissim) && a == "--trace")
             o.trace_file = value();
@@ -176,8 +207,14 @@ Options parse_options(int argc, char** argv) {
             std::size_t eq = setting.find('=');
             if (eq == std::string::npos || eq == 0)
                 throw UsageError{"--trace-var takes NAME=VALUE, as in SG01=6"};
-            o.trace_vars.emplace_back(setting.substr(0, eq),
-                                      parse_int(setting.substr(eq + 1), "--trace-var"));
+            const int flags = parse_int(setting.substr(eq + 1), "--trace-var");
+            // The trace bits: 2 traces the variable's changes, 4 every evaluation, 6 both.
+            if (flags != 2 && flags != 4 && flags != 6)
+                throw UsageError{
+                    "--trace-var takes the value 2 (changes), 4 (every evaluation) "
+                    "or 6 (both), not " +
+                    std::to_string(flags)};
+            o.trace_vars.emplace_back(setting.substr(0, eq), flags);
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError{"unknown option \"" + a + "\" for " + o.command};
         } else {
@@ -228,6 +265,25 @@ std::vector<DetectorEvent> read_detector_events(const std::string& path, std::in
     return events;
 }
 
+// An output file that cannot be written is refused before anything is loaded or run, so that a
+// long run cannot end without its trace. A file that was not there before is not left behind.
+void require_writable(const std::string& path, const char* option) {
+    if (path.empty()) return;
+    std::error_code ignored;
+    const bool existed = std::filesystem::exists(path, ignored);
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (!f)
+        throw UsageError{"cannot write the " + std::string(option) + " file \"" + path +
+                             "\": " + std::strerror(errno),
+                         false};
+    std::fclose(f);
+    if (!existed) std::remove(path.c_str());
+}
+
+std::string counted(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 std::vector<std::string> colour_lines(const std::string& path) {
     std::ifstream in(path);
     return ruvalda::colour_lines(in);
@@ -265,14 +321,80 @@ class Tool {
         if (!o_.detectors_file.empty())
             events = read_detector_events(o_.detectors_file, &last_time);
         if (o_.command == "replay") o_.tenths = last_time;
+        if (o_.command != "replay") require_writable(o_.trace_file, "--trace");
+        require_writable(o_.timeline_file, "--timeline");
+        require_writable(o_.vissim_trace_file, "--vissim-trace");
 
-        if (!load()) return EXIT_FAILED;
-        if (o_.command == "sumo") return run_sumo();
-        if (o_.command == "vissim") return run_vissim();
-        if (o_.command == "check") {
-            int ok = RVInitialize(engine);
-            return (ok && engine.output.reports_made == 0 && !ended()) ? EXIT_OK : EXIT_FAILED;
+        if (o_.command == "check") return check();
+        if (!load()) return verdict(EXIT_FAILED);
+        require_program_detectors(events);
+        require_traced_variables();
+        if (o_.command == "sumo" || o_.command == "vissim") print_warnings();
+        if (o_.command == "sumo") return verdict(run_sumo());
+        if (o_.command == "vissim") return verdict(run_vissim());
+        return verdict(run_steps(events));
+    }
+
+  private:
+    // The Part's checks at the reset, then the warnings, then a line that counts them.
+    int check() {
+        const bool loaded = load();
+        const bool consistent = loaded && RVInitialize(engine) && !ended();
+        const std::size_t warnings = loaded ? print_warnings() : 0;
+        printer_.finish();
+        erase_messages(engine.output);
+        out_.line(o_.control_file + ": " + counted(engine.output.reports_made, "report") + ", " +
+                  counted(warnings, "warning"));
+        const bool failed =
+            !consistent || engine.output.reports_made != 0 || (warnings != 0 && !o_.allow_warnings);
+        return out_.finish() && !failed ? EXIT_OK : EXIT_FAILED;
+    }
+
+    std::size_t print_warnings() {
+        const std::vector<Warning> warnings =
+            program_warnings(reader_state, engine, o_.control_file);
+        for (const Warning& w : warnings) std::fprintf(stderr, "%s\n", warning_line(w).c_str());
+        return warnings.size();
+    }
+
+    // A detector file is written for one program: a detector the program does not have is a
+    // mistake in the file, not an input to pass over.
+    void require_program_detectors(const std::vector<DetectorEvent>& events) {
+        for (const DetectorEvent& e : events)
+            if (!program_detector(engine, e.detector))
+                throw UsageError{o_.detectors_file + ":" + std::to_string(e.line) +
+                                     ": no detector " + detector_printed_name(e.detector) + " in " +
+                                     o_.control_file,
+                                 false};
+    }
+
+    void require_traced_variables() {
+        for (const auto& [name, flags] : o_.trace_vars)
+            if (RVGetVariableTrace(engine, name.c_str()) == 0)
+                throw UsageError{"--trace-var " + name + ": no rule of " + o_.control_file +
+                                 " assigns a variable of that name"};
+    }
+
+    // The run went on to its end, so traces are whole; it still failed when anything was
+    // reported or any settle ended oscillating, or a write failed.
+    int verdict(int result) {
+        const std::size_t reports = engine.output.reports_made;
+        const std::int32_t oscillating = engine.oscillating_settles;
+        printer_.finish();
+        erase_messages(engine.output);
+        if (reports != 0 || oscillating != 0) {
+            std::string what = counted(reports, "report");
+            if (oscillating != 0)
+                what +=
+                    ", oscillating in " + counted(static_cast<std::size_t>(oscillating), "step");
+            std::fprintf(stderr, "ruvalda-cli: %s: %s\n", o_.control_file.c_str(), what.c_str());
+            result = EXIT_FAILED;
         }
+        if (!out_.finish()) result = EXIT_FAILED;
+        return result;
+    }
+
+    int run_steps(const std::vector<DetectorEvent>& events) {
         if (!o_.trace_file.empty()) {
             engine.trace_file_name = o_.trace_file;
             RVRunUntil(engine, RVGetTime(engine));
@@ -287,6 +409,7 @@ class Tool {
             RVSetVariableTrace(engine, name.c_str(), value);
         RVInitialize(engine);
         if (ended()) return EXIT_FAILED;
+        if (o_.command == "run") print_warnings();
 
         std::size_t next = 0;
         auto apply_events = [&]() {
@@ -312,10 +435,14 @@ class Tool {
         if (o_.dump || o_.dump_by_time) {
             printer_.finish();
             erase_messages(engine.output);
-            RVDumpVars(
-                engine, [](const char* text) { return std::printf("%s\n", text) >= 0; },
+            const bool dumped = RVDumpVars(
+                engine,
+                [this](const char* text) {
+                    out_.line(text);
+                    return true;
+                },
                 o_.dump_by_time);
-            std::fflush(stdout);
+            if (!dumped) return EXIT_FAILED;
         }
         if (o_.command == "replay") return compare_replay();
         if (o_.monitor) {
@@ -326,7 +453,6 @@ class Tool {
         return EXIT_OK;
     }
 
-  private:
     // Shows "S of T s" on a terminal's stderr, at most every half second.
     class Progress {
       public:
@@ -396,6 +522,8 @@ class Tool {
             RVRunUntil(engine, RVGetTime(engine));
         }
         const bool monitor_blind = o_.monitor && !start_monitor();
+        for (const Warning& w : coupling_warnings(engine, o_.control_file))
+            std::fprintf(stderr, "%s\n", warning_line(w).c_str());
         SumoClientObserver observer;
         if (!o_.timeline_file.empty()) {
             start_timeline(o_.replay_file);
@@ -406,6 +534,9 @@ class Tool {
         }
         int result = run_sumo_client(controller_->sumo_link, engine, o_.replay_file, observer);
         close_trace();
+        if (const std::uint64_t lines = controller_->sumo_link.untranslated_detector_lines)
+            std::fprintf(stderr, "ruvalda-cli: %s\n",
+                         untranslated_lines_note(lines, o_.control_file).c_str());
         if (!o_.timeline_file.empty() && !write_timeline()) result = EXIT_FAILED;
         if (o_.monitor) {
             printer_.finish();
@@ -446,8 +577,7 @@ class Tool {
     // monitor saw a violation.
     bool print_monitor_summary() {
         for (const std::string& line : monitor_verdict(conflict_monitor, RVGetTime(engine)))
-            std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+            out_.line(line);
         return conflict_monitor.violations == 0;
     }
 
@@ -476,7 +606,8 @@ class Tool {
     Options o_;
     TimelineRecorder timeline_;
     ConsoleFrontEnd front_end_;
-    PanePrinter printer_{engine.output};
+    Stdout out_;
+    PanePrinter printer_{engine.output, out_};
 };
 
 }  // namespace
@@ -493,7 +624,9 @@ int main(int argc, char** argv) {
         Tool tool(std::move(options));
         return tool.run();
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "ruvalda-cli: %s (see ruvalda-cli --help)\n", e.message.c_str());
+        std::fprintf(stderr,
+                     e.hint ? "ruvalda-cli: %s (see ruvalda-cli --help)\n" : "ruvalda-cli: %s\n",
+                     e.message.c_str());
         return EXIT_USAGE;
     }
 }

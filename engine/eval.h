@@ -228,6 +228,11 @@ constexpr int TOKENIZE_ASSIGNMENT = 7;
 // fit is left as an empty error record.
 int tokenize(EngineState& engine, char* text, std::uint8_t* code, std::size_t capacity,
              std::size_t* needed = nullptr);
+// Calls visit for the variables a compiled rule names: its target (assigned true), then every
+// variable it reads, in the order of the text.
+using RuleVariableVisit = std::function<void(const Variable& variable, bool assigned)>;
+void for_each_rule_variable(EngineState& engine, const std::uint8_t* code,
+                            const RuleVariableVisit& visit);
 // The text of code (a whole rule or the expression part) in one shared buffer, valid until the
 // next call; printing stops at `stop` when given.
 const char* printrule(EngineState& engine, const std::uint8_t* code, bool verbose,
@@ -290,6 +295,7 @@ struct EngineState {
     std::int32_t rate = 1;
     std::int32_t change_count = 0;
     std::int32_t oscillation_count = 0;
+    std::int32_t oscillating_settles = 0;  // since the last reset: a run that oscillated failed
 
     ColourCallback colour_callback;
     EvaluationHook evaluation_hook;
@@ -301,8 +307,10 @@ struct EngineState {
     std::string open_trace_name;  // remembered with the open file; empty: none
     std::FILE* trace_file = nullptr;
     bool trace_file_dirty = false;  // written since the last flush
+    std::string trace_file_error;   // the system's reason of the first failed write; empty: none
 
     std::string adjust_file_name;
+    std::string adjust_file_kept;  // an adjust file that could not be removed: not taken again
     // Where the system can tell when a file appears, the adjust file is looked for only then,
     // instead of being opened in every settle.
     struct AdjustWatch {

@@ -53,10 +53,8 @@ void SetDetectorState(EngineState& engine, int detector, int state) {
         v->flags |= V_END;
         v->modify_time = engine.current_time;
     }
-    if ((v->flags & (V_START | V_END)) && engine.trace_file) {
-        std::fprintf(engine.trace_file, "%6d\t%s\t%d\n", engine.current_time, v->printed, v->value);
-        engine.trace_file_dirty = true;
-    }
+    if (v->flags & (V_START | V_END))
+        write_trace_line(engine, "%6d\t%s\t%d\n", engine.current_time, v->printed, v->value);
     // The program reacts at once, not at the next step.
     settle(engine);
     flush_trace_file(engine);

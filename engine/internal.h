@@ -14,6 +14,11 @@ Variable* find_by_printed_name(EngineState& engine, const char* printed);
 // Flushes the engine trace file if anything was written since the last flush, so readers see
 // whole steps without a write call per line.
 void flush_trace_file(EngineState& engine);
+// Writes to the trace file when one is open. The first failed write, flush or close is
+// reported once, with the file and the system's reason, and ends the file.
+void write_trace_line(EngineState& engine, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+void close_trace_file(EngineState& engine);
 
 // Little-endian 4-byte fields of the rule code; memcpy keeps unaligned reads defined.
 inline std::int32_t read_int32(const std::uint8_t* p) {

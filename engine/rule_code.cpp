@@ -423,4 +423,21 @@ const char* printrule(EngineState& engine, const std::uint8_t* code, bool verbos
     return pr.out;
 }
 
+void for_each_rule_variable(EngineState& engine, const std::uint8_t* code,
+                            const RuleVariableVisit& visit) {
+    const std::uint8_t kind = code[RULE_KIND_AT];
+    if (kind < K_ASSIGN || kind > K_RESTART) return;  // an error record names nothing
+    const auto in_table = [&](std::int32_t reference) {
+        return reference >= 0 && static_cast<std::size_t>(reference) < engine.variables.size();
+    };
+    const std::int32_t target = read_int32(code + RULE_TARGET_AT);
+    if (in_table(target)) visit(engine.variables[static_cast<std::size_t>(target)], true);
+    for_each_variable_operand(
+        code + RULE_EXPRESSION_AT, [&](std::uint8_t, const std::uint8_t* field) {
+            const std::int32_t read = read_int32(field);
+            if (in_table(read)) visit(engine.variables[static_cast<std::size_t>(read)], false);
+            return true;
+        });
+}
+
 }  // namespace ruvalda

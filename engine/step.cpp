@@ -1,6 +1,7 @@
 // Time step: reset, the settle loop, timers, colours, the engine trace file and the adjust file.
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 
@@ -29,9 +30,9 @@ void set_time_text(EngineState& engine) {
 void sync_trace_file(EngineState& engine) {
     const std::string& wanted = engine.trace_file_name;
     if (wanted == engine.open_trace_name) return;
-    if (engine.trace_file) std::fclose(engine.trace_file);
-    engine.trace_file = nullptr;
+    close_trace_file(engine);
     engine.open_trace_name = wanted;
+    engine.trace_file_error.clear();
     if (wanted.empty()) return;
     engine.trace_file = std::fopen(wanted.c_str(), "w");
     if (!engine.trace_file)
@@ -103,14 +104,22 @@ bool adjust_file_may_exist(EngineState& engine) {
 #endif
 }
 
+// An adjust file is applied once and removed; one that cannot be removed would be applied again
+// at every settle, so it is told once and left alone from then on.
 void take_adjust_file(EngineState& engine) {
-    if (engine.adjust_file_name.empty() || !adjust_file_may_exist(engine)) return;
-    std::FILE* f = std::fopen(engine.adjust_file_name.c_str(), "r");
+    const std::string& name = engine.adjust_file_name;
+    if (name.empty() || name == engine.adjust_file_kept || !adjust_file_may_exist(engine)) return;
+    std::FILE* f = std::fopen(name.c_str(), "r");
     if (!f) return;
+    skip_byte_order_mark(f);
     char line[10000];
     while (std::fgets(line, sizeof line, f)) apply_adjust_line(engine, line);
     std::fclose(f);
-    std::remove(engine.adjust_file_name.c_str());
+    if (std::remove(name.c_str()) == 0) return;
+    engine.adjust_file_kept = name;
+    report_error(engine.output, ERROR, "settle",
+                 "Cannot remove adjust file %s: %s. It is not applied again.", name.c_str(),
+                 std::strerror(errno));
 }
 
 void report_oscillation(EngineState& engine) {
@@ -124,6 +133,7 @@ void report_oscillation(EngineState& engine) {
     }
     traceprintf(engine.output, "%soscillating ", list.c_str());
     ++engine.oscillation_count;
+    ++engine.oscillating_settles;
 }
 
 // Rule skipping. A rule marked CLEAN was evaluated since anything it reads or assigns last
@@ -263,10 +273,43 @@ void trace_initial_values(EngineState& engine) {
 }  // namespace
 
 void close_engine_files(EngineState& engine) {
-    if (engine.trace_file) std::fclose(engine.trace_file);
-    engine.trace_file = nullptr;
+    close_trace_file(engine);
     engine.open_trace_name.clear();
     close_adjust_watch(engine);
+}
+
+void trace_file_failed(EngineState& engine) {
+    const int error = errno;
+    if (engine.trace_file) std::fclose(engine.trace_file);
+    engine.trace_file = nullptr;
+    engine.trace_file_dirty = false;
+    if (!engine.trace_file_error.empty()) return;
+    engine.trace_file_error = std::strerror(error);
+    report_error(engine.output, ERROR, "RVRunUntil", "Error writing trace file %s: %s.",
+                 engine.open_trace_name.c_str(), engine.trace_file_error.c_str());
+}
+
+void write_trace_line(EngineState& engine, const char* format, ...) {
+    if (!engine.trace_file) return;
+    va_list args;
+    va_start(args, format);
+    const int written = std::vfprintf(engine.trace_file, format, args);
+    va_end(args);
+    if (written < 0) {
+        trace_file_failed(engine);
+        return;
+    }
+    engine.trace_file_dirty = true;
+}
+
+void close_trace_file(EngineState& engine) {
+    if (!engine.trace_file) return;
+    flush_trace_file(engine);
+    if (engine.trace_file && std::fclose(engine.trace_file) != 0) {
+        engine.trace_file = nullptr;
+        trace_file_failed(engine);
+    }
+    engine.trace_file = nullptr;
 }
 
 std::int32_t RVGetTime(EngineState& engine) {
@@ -281,22 +324,21 @@ const char* RVGetTimeText(EngineState& engine) {
 
 void export_colour(EngineState& engine, const Variable& v) {
     char colour = static_cast<char>(v.export_code);
-    if (engine.trace_file) {
-        std::fprintf(engine.trace_file, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
-        engine.trace_file_dirty = true;
-    }
+    write_trace_line(engine, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
     if (monitoring(engine)) monitor_colour(*engine.monitor, engine, v.number, colour);
     if (engine.colour_callback) engine.colour_callback(v.number, colour);
 }
 
 void flush_trace_file(EngineState& engine) {
-    if (engine.trace_file && engine.trace_file_dirty) std::fflush(engine.trace_file);
+    if (engine.trace_file && engine.trace_file_dirty && std::fflush(engine.trace_file) != 0)
+        trace_file_failed(engine);
     engine.trace_file_dirty = false;
 }
 
 int RVInitialize(EngineState& engine) {
     ++engine.epoch;
     engine.current_time = 0;
+    engine.oscillating_settles = 0;
     set_time_text(engine);
     if (monitoring(engine)) monitor_reset(*engine.monitor);
     for (Variable& v : engine.variables) {

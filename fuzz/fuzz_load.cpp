@@ -1,6 +1,6 @@
 // Arbitrary control files with a macro file and the .DTL, .STL and .adj side files: the input
 // is split at lines "@@" into the control file, m.mac, the .DTL, the .STL and the .adj file;
-// the program is loaded, reset and stepped.
+// the program is loaded, its warnings are made, and it is reset and stepped.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include "engine/eval.h"
 #include "fuzz/work_dir.h"
 #include "loader/reader.h"
+#include "loader/warnings.h"
 #include "output/output.h"
 #include "sequence/sequence_model.h"
 
@@ -64,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader_state.macro.macro_path = ruvalda::fuzz::work_dir() + "/";
     reader_state.sequence_handler = sequence_reader(controller.sequence_model);
     if (RVLoadFile(reader_state, engine, (base + ".rvc").c_str())) {
+        for (const Warning& w : program_warnings(reader_state, engine, base + ".rvc"))
+            if (warning_line(w).find('\n') != std::string::npos) std::abort();  // one line each
         write_or_remove(base + ".adj", parts[4], !parts[4].empty());
         RVInitialize(engine);
         RVRunUntil(engine, 5);

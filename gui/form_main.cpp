@@ -27,6 +27,7 @@
 #include "gui/select_formula.h"
 #include "gui/window_position.h"
 #include "loader/reader.h"
+#include "loader/warnings.h"
 #include "sequence/sequence_display.h"
 #include "sequence/sequence_model.h"
 #include "sumo/sumo_protocol.h"
@@ -409,6 +410,8 @@ bool TFormMain::OpenRuvalda() {
         return false;
     }
     setWindowTitle(baseCaption + " " + ShortenedPath(name));
+    for (const Warning& w : program_warnings(reader_state, engine, local_path(name)))
+        traceprintf(engine.output, "%s\n", warning_line(w).c_str());
     save_trace_file_ = with_extension(name, ".txt");
     if (map_) map_->BuildStreamMenus();
     BuildTraceStreamMenu();

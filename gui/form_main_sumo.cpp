@@ -7,6 +7,7 @@
 #include "gui/app_state.h"
 #include "gui/form_main.h"
 #include "gui/form_map.h"
+#include "loader/warnings.h"
 #include "output/output.h"
 #include "sumo/sumo_protocol.h"
 
@@ -55,6 +56,9 @@ void TFormMain::sumo_connected() {
     traceprintf(engine.output, "Connected to %s:%d\n",
                 tcp_client_->peerName().toLocal8Bit().constData(), tcp_client_->peerPort());
     sumo_link.connect_phase.clear();
+    for (const Warning& w :
+         coupling_warnings(engine, app_state.control_file_name.toLocal8Bit().toStdString()))
+        traceprintf(engine.output, "%s\n", warning_line(w).c_str());
     RVInitialize(engine);
     timer_tcp_read_->start();
     SendLightsToSumo();
@@ -97,6 +101,11 @@ void TFormMain::IdTCPClientDisconnected() {
         sumo_link.connect_phase.clear();
         report_error(engine.output, SIMULATOR_ERROR, "connect phase", "%s", phase.c_str());
     }
+    if (const std::uint64_t lines = sumo_link.untranslated_detector_lines)
+        traceprintf(
+            engine.output, "%s\n",
+            untranslated_lines_note(lines, app_state.control_file_name.toLocal8Bit().toStdString())
+                .c_str());
     end_now();
 }
 

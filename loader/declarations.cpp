@@ -34,6 +34,8 @@ void opening_line(ReaderState& reader_state, EngineState& engine, const char* li
     std::memset(t.detector_defined, 0, sizeof t.detector_defined);
     t.generation_counter = 0;
     t.n = 0;
+    t.mat_line = engine.source.line;
+    t.generated_from = 0;
     const char* c = skip_blanks(after_keyword);
     while (*c >= '0' && *c <= '9') {
         long stream = 0;
@@ -94,6 +96,7 @@ void conflict_line(ReaderState& reader_state, EngineState& engine, const char* l
         return;
     }
     tables(reader_state).conflicts_defined[s] = true;
+    tables(reader_state).conflict_line[s] = engine.source.line;
     read_row(reader_state, engine, line, after, tables(reader_state).conflict[s]);
 }
 
@@ -109,6 +112,8 @@ void row_line(ReaderState& reader_state, EngineState& engine, const char* line, 
         return;
     }
     defined = true;
+    (timer ? tables(reader_state).timer_line : tables(reader_state).detector_line)[k] =
+        engine.source.line;
     read_row(reader_state, engine, line, p + 2,
              timer ? tables(reader_state).timer_rows[k] : tables(reader_state).detector_rows[k]);
 }
@@ -170,6 +175,7 @@ bool declaration_line(ReaderState& reader_state, EngineState& engine, char* line
                          "Re-definition of IG ignored.");
         } else {
             t.ig_defined = true;
+            t.ig_line = engine.source.line;
             read_row(reader_state, engine, line, p + 2, t.ig);
         }
         return true;
@@ -217,6 +223,7 @@ char* generate(ReaderState& reader_state, EngineState& engine) {
         const int tt = t.generation_counter / (n + 1), c = t.generation_counter % (n + 1);
         ++t.generation_counter;
         if (c == n) {
+            t.generated_from = t.mat_line;
             std::string text = "&Stream (";
             char piece[32];
             std::snprintf(piece, sizeof piece, "%02d, %d ", t.streams[tt], t.ig[tt]);
@@ -235,6 +242,7 @@ char* generate(ReaderState& reader_state, EngineState& engine) {
                 next = t.streams[d];
                 break;
             }
+        t.generated_from = t.conflict_line[c];
         return generated(reader_state, "&Conflict (%02d, %02d, %02d, %d)", t.streams[c],
                          t.streams[tt], next, t.conflict[c][tt]);
     }
@@ -242,10 +250,13 @@ char* generate(ReaderState& reader_state, EngineState& engine) {
         const int j = t.generation_counter - n * (n + 1), k = j % 9, q = j / 9;
         ++t.generation_counter;
         if (q < n) {
-            if (t.detector_defined[k] && t.detector_rows[k][q] >= 0)
+            if (t.detector_defined[k] && t.detector_rows[k][q] >= 0) {
+                t.generated_from = t.detector_line[k];
                 return generated(reader_state, "&%s (%02d, %d, %d)", "Detector", t.streams[q],
                                  k + 1, t.detector_rows[k][q]);
+            }
         } else if (t.timer_defined[k] && t.timer_rows[k][q - n] >= 0) {
+            t.generated_from = t.timer_line[k];
             return generated(reader_state, "&%s (%02d, %d, %d)", "Timer", t.streams[q - n], k + 1,
                              t.timer_rows[k][q - n]);
         }

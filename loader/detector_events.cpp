@@ -55,7 +55,8 @@ bool read_detector_events(std::istream& in, std::vector<DetectorEvent>* events,
                      ": not a detector line (time, tab, detector, tab, 0 or 1): \"" + line + "\"";
             return false;
         }
-        events->push_back({static_cast<std::int32_t>(time), detector, static_cast<int>(state)});
+        events->push_back(
+            {static_cast<std::int32_t>(time), detector, static_cast<int>(state), number});
     }
     return true;
 }

@@ -12,6 +12,7 @@ struct DetectorEvent {
     std::int32_t time;  // tenths
     int detector;       // stream * 10 + digit
     int state;          // 0 or 1
+    int line = 0;       // in the file it was read from
 };
 
 // Reads the detector lines (time in tenths, tab, detector such as D051, tab, 0 or 1); blank

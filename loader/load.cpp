@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/eval.h"
+#include "loader/internal.h"
 #include "loader/reader.h"
 #include "loader/text.h"
 #include "output/output.h"
@@ -20,35 +21,6 @@ constexpr std::size_t DUMP_NAME_LENGTH = 9999;
 std::string cut(std::string text, std::size_t length) {
     if (text.size() > length) text.resize(length);
     return text;
-}
-
-// Opens a side file by its name, or by the same name with a lower-case extension.
-std::FILE* open_side_file(std::string& name) {
-    if (std::FILE* f = std::fopen(name.c_str(), "rb")) return f;
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return nullptr;
-    std::string lower = name;
-    for (std::size_t i = dot; i < lower.size(); ++i)
-        if (lower[i] >= 'A' && lower[i] <= 'Z') lower[i] = static_cast<char>(lower[i] - 'A' + 'a');
-    if (lower == name) return nullptr;
-    if (std::FILE* f = std::fopen(lower.c_str(), "rb")) {
-        name = lower;
-        return f;
-    }
-    return nullptr;
-}
-
-// Reads one line of a side file (999 characters) as read, line feed included.
-bool read_side_line(std::FILE* f, char* line, std::size_t size) {
-    skip_byte_order_mark(f);
-    return std::fgets(line, static_cast<int>(size), f) != nullptr;
-}
-
-bool two_numbers(const char* line, long* first, long* second) {
-    const char* c = skip_blanks(line);
-    if (!parse_decimal(c, first, &c)) return false;
-    c = skip_blanks(c);
-    return parse_decimal(c, second);
 }
 
 int fail_side_file(EngineState& engine, std::FILE* f, const char* format, const std::string& name,
@@ -67,13 +39,9 @@ int read_detector_translation(EngineState& engine, std::string name) {
         long simulator = 0, detector = 0;
         if (!two_numbers(line, &simulator, &detector))
             return fail_side_file(engine, f, "%s(%d): bad format (\"%s\").", name, number, line);
-        char digit[2] = {static_cast<char>('0' + (detector % 10 + 10) % 10), '\0'};
-        const char detector_name[3] = {'D', digit[0], '\0'};
-        if (detector < 0 || detector > 999 ||
-            !find_variable(engine, detector_name, static_cast<int>(detector / 10))) {
-            std::string printed = std::string("D") + digit;
+        if (!program_detector(engine, detector)) {
             traceprintf(engine.output, "%s(%d): no detector %s (\"%s\").\n", name.c_str(), number,
-                        printed.c_str(), line);
+                        detector_printed_name(detector).c_str(), without_line_end(line).c_str());
             continue;
         }
         for (int i = 0; i < used; ++i)
@@ -132,6 +100,7 @@ bool count_rules(ReaderState& reader_state, EngineState& engine, const char* pat
         std::memset(work, 0, sizeof work);
         std::size_t needed = 0;
         tokenize(engine, text, work, sizeof work, &needed);
+        note_rule_names(reader_state, engine, work);
         if (needed > RULE_CODE_SIZE) {
             closein(reader_state, engine);
             close_dump(reader_state);
@@ -178,6 +147,55 @@ bool fill_rules(ReaderState& reader_state, EngineState& engine, int count) {
 
 }  // namespace
 
+// Opens a side file by its name, or by the same name with a lower-case extension.
+std::FILE* open_side_file(std::string& name) {
+    if (std::FILE* f = std::fopen(name.c_str(), "rb")) return f;
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return nullptr;
+    std::string lower = name;
+    for (std::size_t i = dot; i < lower.size(); ++i)
+        if (lower[i] >= 'A' && lower[i] <= 'Z') lower[i] = static_cast<char>(lower[i] - 'A' + 'a');
+    if (lower == name) return nullptr;
+    if (std::FILE* f = std::fopen(lower.c_str(), "rb")) {
+        name = lower;
+        return f;
+    }
+    return nullptr;
+}
+
+// Reads one line of a side file (999 characters) as read, line feed included.
+bool read_side_line(std::FILE* f, char* line, std::size_t size) {
+    skip_byte_order_mark(f);
+    return std::fgets(line, static_cast<int>(size), f) != nullptr;
+}
+
+bool two_numbers(const char* line, long* first, long* second, const char** end) {
+    const char* c = skip_blanks(line);
+    if (!parse_decimal(c, first, &c)) return false;
+    c = skip_blanks(c);
+    return parse_decimal(c, second, end);
+}
+
+Variable* program_detector(EngineState& engine, long detector) {
+    if (detector < 0 || detector > MAX_PROGRAM_DETECTOR) return nullptr;
+    const char name[3] = {'D', static_cast<char>('0' + detector % 10), '\0'};
+    Variable* v = find_variable(engine, name, static_cast<int>(detector / 10));
+    return v && (v->flags & V_DETECTOR) ? v : nullptr;
+}
+
+std::string detector_printed_name(long detector) {
+    if (detector < 0 || detector > MAX_PROGRAM_DETECTOR) return std::to_string(detector);
+    char printed[8];
+    std::snprintf(printed, sizeof printed, "D%02ld%ld", detector / 10, detector % 10);
+    return printed;
+}
+
+std::string without_line_end(const char* line) {
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
 std::string side_file_name(const std::string& path, const char* extension) {
     // Only a dot in the file's own name starts its extension, never one in a folder's name.
     std::size_t dot = path.rfind('.');
@@ -199,6 +217,7 @@ int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path)
         dtl_name = side_file_name(path, ".DTL");
         stl_name = side_file_name(path, ".STL");
         engine.rule_table_exists = false;
+        reader_state.name_sources.clear();
         free_variables(engine);
         traceprintf(engine.output, "Ruvalda initializing...\n");
         engine.rule_table.clear();

@@ -132,7 +132,7 @@ Directive directive_of(const char* text, std::size_t* keyword_length) {
 
 enum class DirectiveResult { NOT_A_DIRECTIVE, DONE, OUT_OF_MEMORY, BAD_NAME };
 
-DirectiveResult apply_directive(EngineState& engine, char* text) {
+DirectiveResult apply_directive(ReaderState& reader_state, EngineState& engine, char* text) {
     std::size_t length = 0;
     Directive d = directive_of(text, &length);
     if (d == Directive::NONE) return DirectiveResult::NOT_A_DIRECTIVE;
@@ -151,9 +151,12 @@ DirectiveResult apply_directive(EngineState& engine, char* text) {
             v->flags |= V_INIT;
             break;
         case Directive::TIME:
-            if (v->flags & V_TIMER)
+            if (v->flags & V_TIMER) {
                 v->limit = static_cast<std::int32_t>(n);
-            else
+                SourceLine& limit = reader_state.name_sources[v->printed].limit;
+                if (!engine.rule_table_exists && limit.line == 0)
+                    limit = reading_place(reader_state, engine);
+            } else
                 report_error(engine.output, CONFIGURATION_ERROR, "readin",
                              "Error: cannot initialize a non-timer: %s.", name_start);
             break;
@@ -332,7 +335,7 @@ char* readin(ReaderState& reader_state, EngineState& engine) {
                 }
                 continue;
             }
-            DirectiveResult result = apply_directive(engine, p);
+            DirectiveResult result = apply_directive(reader_state, engine, p);
             if (result == DirectiveResult::OUT_OF_MEMORY) return nullptr;
             if (result != DirectiveResult::NOT_A_DIRECTIVE) {
                 text = nullptr;
@@ -342,6 +345,26 @@ char* readin(ReaderState& reader_state, EngineState& engine) {
             return text;
         }
     }
+}
+
+SourceLine reading_place(const ReaderState& reader_state, const EngineState& engine) {
+    const SourcePosition& s = engine.source;
+    if (s.file_open) return {s.file_name, s.line};
+    const int declaration = reader_state.declarations.generated_from;
+    if (s.macro_open && declaration > 0) return {s.file_name, declaration};
+    if (s.macro_open) return {s.macro_path, s.macro_line};
+    return {s.file_name, s.line};
+}
+
+void note_rule_names(ReaderState& reader_state, EngineState& engine, const std::uint8_t* code) {
+    const SourceLine place = reading_place(reader_state, engine);
+    const bool own = engine.source.file_open && !engine.source.macro_open;
+    for_each_rule_variable(engine, code, [&](const Variable& v, bool assigned) {
+        NameSources& sources = reader_state.name_sources[v.printed];
+        SourceLine& first = assigned ? sources.assigned : sources.read;
+        if (first.line == 0) first = place;
+        if (!assigned && own && sources.own_read.line == 0) sources.own_read = place;
+    });
 }
 
 }  // namespace ruvalda

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "engine/eval.h"
@@ -46,6 +47,15 @@ struct DeclarationTables {
     bool detector_defined[9] = {};
     int state = 0;  // 0 before "%mat", 1 inside the block, 2 after "%rules"
     int generation_counter = 0;
+    // Control-file lines of the block, for the warnings: the "%mat" line, each stream's
+    // conflict line, IG, the timer and detector rows; 0: not given. `generated_from` is the
+    // line of the declaration the last generated call came from.
+    int mat_line = 0;
+    int conflict_line[MAX_LISTED_STREAMS] = {};
+    int ig_line = 0;
+    int timer_line[9] = {};
+    int detector_line[9] = {};
+    int generated_from = 0;
     char output[TEXT_LENGTH + 1] = {};
 };
 
@@ -55,6 +65,22 @@ struct MacroState {
     char args[MACRO_SLOTS + 1][MACRO_ARGUMENT_LENGTH + 2] = {};  // slots 1..10 are used
     char expansion[TEXT_LENGTH + 1] = {};
     char line[PIECE_LENGTH + 1] = {};
+};
+
+// A place in a control or macro file.
+struct SourceLine {
+    std::string file;
+    int line = 0;  // 0: none
+};
+
+// Where the counting pass of a load met a name (by its printed name), for the warnings after
+// the load. A rule or directive in a macro expansion is placed at the control-file line that
+// called the macro, or at the declaration it was generated from.
+struct NameSources {
+    SourceLine own_read;  // first read in a rule written in the control file itself
+    SourceLine read;      // first read anywhere
+    SourceLine assigned;  // first rule assigning it
+    SourceLine limit;     // first "%time" naming it
 };
 
 struct ReaderState {
@@ -69,6 +95,7 @@ struct ReaderState {
     MacroState macro;
     DeclarationTables declarations;
     int stream_translation[LAST_STREAM] = {};
+    std::map<std::string, NameSources> name_sources;
 };
 
 // Closes the files being read and the expression dump, at the end of the reader's controller.
@@ -93,6 +120,18 @@ std::string side_file_name(const std::string& path, const char* extension);
 std::string dump_file_name(const std::string& path);
 
 int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path);
+
+// A program detector is written as stream * 10 + digit: streams 00 to 99.
+constexpr long MAX_PROGRAM_DETECTOR = 999;
+// The detector variable a program detector number names; none when the program has none.
+Variable* program_detector(EngineState& engine, long detector);
+// "D021" for 21; a number outside the detectors as it is.
+std::string detector_printed_name(long detector);
+
+// Where the reader stands, as the warnings name it (see NameSources).
+SourceLine reading_place(const ReaderState& reader_state, const EngineState& engine);
+// Records where a compiled rule's target and operands were met; the counting pass calls it.
+void note_rule_names(ReaderState& reader_state, EngineState& engine, const std::uint8_t* code);
 
 // The clearance matrix of the last declaration block read, by stream number: entry [s][t] the
 // tenths from the end of the green of s to the start of the green of t, -1 where they do not

@@ -21,21 +21,6 @@ bool parse_decimal(const char* text, long* value, const char** end) {
     return true;
 }
 
-namespace {
-
-constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
-constexpr std::size_t BYTE_ORDER_MARK_LENGTH = sizeof BYTE_ORDER_MARK - 1;
-
-}  // namespace
-
-void skip_byte_order_mark(std::FILE* file) {
-    if (std::ftell(file) != 0) return;
-    char start[BYTE_ORDER_MARK_LENGTH];
-    const std::size_t got = std::fread(start, 1, sizeof start, file);
-    if (got == sizeof start && std::memcmp(start, BYTE_ORDER_MARK, sizeof start) == 0) return;
-    std::rewind(file);
-}
-
 bool read_piece(std::FILE* file, char* buffer, std::size_t size, bool* cut) {
     if (cut) *cut = false;
     skip_byte_order_mark(file);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/ascii.h"
+
 namespace ruvalda {
 
 inline char* skip_blanks(char* text) {
@@ -41,7 +43,5 @@ bool parse_decimal(const char* text, long* value, const char** end = nullptr);
 // passed over, with *cut set (when given). A UTF-8 byte-order mark at the start of the file
 // (Windows Notepad writes one) is skipped. False at the end of the file.
 bool read_piece(std::FILE* file, char* buffer, std::size_t size, bool* cut = nullptr);
-// At the start of a file, passes over a UTF-8 byte-order mark if there is one.
-void skip_byte_order_mark(std::FILE* file);
 
 }  // namespace ruvalda

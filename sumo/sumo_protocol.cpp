@@ -85,9 +85,13 @@ bool SendLightsToSumo(SumoLink& sumo_link, EngineState& engine, const SumoPort& 
     return written;
 }
 
-void sumo_detector_change(EngineState& engine, const SumoPort& port, int number, int state) {
+void sumo_detector_change(SumoLink& sumo_link, EngineState& engine, const SumoPort& port,
+                          int number, int state) {
     const int detector = RVTranslateDetector(engine, number);
-    if (detector == 0) return;  // not one of this junction's detectors
+    if (detector == 0) {  // not one of this junction's detectors
+        ++sumo_link.untranslated_detector_lines;
+        return;
+    }
     SetDetectorState(engine, detector, state);
     if (port.show_detector) port.show_detector(detector, state);
     traceprintf(engine.output, "Made detector %d -> %d %s.\n", number, detector,
@@ -125,7 +129,7 @@ SumoPass sumo_polling_pass(SumoLink& sumo_link, EngineState& engine, const SumoP
             state = 1;
         else if (line.find("free") == std::string::npos)
             return disconnect(engine, "%sSumo sent unknown ocuupancy state; disconnecting\n", "");
-        sumo_detector_change(engine, port, static_cast<int>(number), state);
+        sumo_detector_change(sumo_link, engine, port, static_cast<int>(number), state);
     }
 }
 

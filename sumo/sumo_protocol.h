@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -22,6 +23,9 @@ struct SumoLink {
     std::array<char, STREAM_COUNT> colour{};  // last colour letter per stream; 0: none yet
     std::string received;                     // bytes not yet making a whole line
     std::string connect_phase;                // "(connecting to HOST:PORT)" while connecting
+    // Detector lines for numbers the .DTL does not translate: an empty or missing .DTL leaves
+    // the program blind, which the end of the run tells.
+    std::uint64_t untranslated_detector_lines = 0;
 };
 
 void reset_sumo_link(SumoLink& sumo_link);
@@ -65,8 +69,9 @@ bool SendLightsToSumo(SumoLink& sumo_link, EngineState& engine, const SumoPort& 
 
 // The steps of the protocol without its text, for a host that runs SUMO in its own process.
 // A simulator detector (the left column of the .DTL) turned occupied (1) or free (0); a number
-// the program does not translate is passed over.
-void sumo_detector_change(EngineState& engine, const SumoPort& port, int number, int state);
+// the program does not translate is passed over, and counted.
+void sumo_detector_change(SumoLink& sumo_link, EngineState& engine, const SumoPort& port,
+                          int number, int state);
 // One step of a tenth of a second, answered with the lights line; false when writing failed.
 bool sumo_step(SumoLink& sumo_link, EngineState& engine, const SumoPort& port);
 

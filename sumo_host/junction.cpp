@@ -185,7 +185,7 @@ void Junction::attach(int links, std::vector<std::pair<int, int>> foe_pairs) {
 void Junction::hear_loop(std::size_t index, bool occupied) {
     if (loop_occupied_[index] == occupied) return;
     loop_occupied_[index] = occupied;
-    sumo_detector_change(c_->engine, port_, loop_numbers_[index], occupied ? 1 : 0);
+    sumo_detector_change(c_->sumo_link, c_->engine, port_, loop_numbers_[index], occupied ? 1 : 0);
 }
 
 void Junction::step() {

@@ -36,11 +36,13 @@ TEST_F(CliTest, checkExample_passesAndPrintsThePane) {
     Result r = run_cli({"check", EXAMPLE}, dir);
     EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ("", r.err);
-    EXPECT_EQ("Time:   0.0 Ruvalda initializing...\nTime:   0.0 Ruvalda file loaded.\n", r.out);
+    EXPECT_EQ("Time:   0.0 Ruvalda initializing...\nTime:   0.0 Ruvalda file loaded.\n" + EXAMPLE +
+                  ": 0 reports, 0 warnings\n",
+              r.out);
 }
 
 TEST_F(CliTest, checkWithSanityFindings_failsWithReportsOnStderr) {
-    Result r = run_cli({"check", program("%init R01\nR01 = X01\nY01 .= 1\n")}, dir);
+    Result r = run_cli({"check", program("%init R01\n%init X01\nR01 = X01\nY01 .= 1\n")}, dir);
     EXPECT_EQ(1, r.exit_code);
     // The message ends in a line break of its own: no second one is added.
     EXPECT_EQ("Configuration Error in check_sanity: Y01 never ends.\n", r.err);
@@ -103,12 +105,18 @@ TEST_F(CliTest, dumpAndTraceOptions_printToStdout) {
 }
 
 TEST_F(CliTest, strict_stopsAtTheFirstReport) {
-    Result lenient =
-        run_cli({"run", program("%init R01\nR01 = X01\nY01 .= 1\n"), "--seconds", "1"}, dir);
-    EXPECT_EQ(0, lenient.exit_code);
+    // Without --strict the run goes on to its end, and fails there.
+    Result lenient = run_cli(
+        {"run", program("%init R01\n%init X01\nR01 = X01\nY01 .= 1\n"), "--seconds", "1"}, dir);
+    EXPECT_EQ(1, lenient.exit_code);
+    EXPECT_EQ("Time:   1.0 ", lines_of(lenient.out).back());
+    EXPECT_EQ(
+        "Configuration Error in check_sanity: Y01 never ends.\nruvalda-cli: small.rvc: 1 report\n",
+        lenient.err);
     Result strict = run_cli({"run", "small.rvc", "--seconds", "1", "--strict"}, dir);
     EXPECT_EQ(1, strict.exit_code);
-    EXPECT_EQ("Configuration Error in check_sanity: Y01 never ends.\n", strict.err);
+    EXPECT_EQ(lenient.err, strict.err);
+    EXPECT_EQ(2u, lines_of(strict.out).size());  // loading, and no step
 }
 
 TEST_F(CliTest, usageErrors_oneLineAndExitTwo) {
@@ -150,7 +158,7 @@ TEST_F(CliTest, timeline_drawsTheRunAndRefusesAnEmptyWindow) {
         {"run", "small.rvc", "--seconds", "4", "--timeline", "w.svg", "--from", "3", "--to", "2"},
         dir);
     EXPECT_EQ(1, empty.exit_code);
-    EXPECT_EQ(0u, empty.err.find("ruvalda-cli: --timeline: ")) << empty.err;
+    EXPECT_NE(std::string::npos, empty.err.find("ruvalda-cli: --timeline: ")) << empty.err;
     EXPECT_EQ(2, run_cli({"run", "small.rvc", "--from", "3"}, dir).exit_code);
 }
 

@@ -102,6 +102,10 @@ TEST_F(SumoClientTest, lightsFirst_thenOneStepPerPass_detectorsBetweenSteps) {
         << result.out;
     EXPECT_NE(std::string::npos, result.out.find("Made detector 1012 -> 12 inactive."));
     EXPECT_EQ(std::string::npos, result.out.find("Made detector 7 ")) << "not ours: silent";
+    EXPECT_EQ("ruvalda-cli: 1 detector line from the simulator passed over: " +
+                  crossing.substr(0, crossing.size() - 4) +
+                  ".DTL maps no detector of the program to its number",
+              lines_of(result.err).back());
     EXPECT_NE(std::string::npos, result.out.find("Conflict monitor: 0 violations."));
     // The timeline of the run: the program, the address, the streams and detector 11's bar.
     const std::string svg = read_file(dir + "/sumo.svg");
@@ -110,6 +114,30 @@ TEST_F(SumoClientTest, lightsFirst_thenOneStepPerPass_detectorsBetweenSteps) {
     EXPECT_NE(std::string::npos, svg.find(">38<"));
     const std::string occupied = "#1f4e9c";  // the legend's swatch, then detector 11's mark
     EXPECT_NE(svg.rfind(occupied), svg.find(occupied)) << svg;
+}
+
+TEST_F(SumoClientTest, programWithoutDetectorFile_isToldAtTheStart) {
+    crossing = dir + "/crossing.rvc";
+    write_file(crossing,
+               read_file(std::string(RUVALDA_SOURCE_DIR) + "/examples/crossing/crossing.rvc"));
+    ScriptedServer server;
+    start(url(server.port));
+    server.accept();
+    server.line();
+    server.send("detector 1011 occupied\r\ndetector 1012 occupied\r\nstep\r\n");
+    server.line();
+    server.close();
+    finish();
+    EXPECT_EQ(0, result.exit_code) << result.err;
+    const std::vector<std::string> err = lines_of(result.err);
+    ASSERT_EQ(3u, err.size()) << result.err;
+    EXPECT_EQ(crossing + ": warning: there is no " + dir +
+                  "/crossing.DTL: the simulator's detectors cannot reach the 18 detectors the "
+                  "rules read, so no demand is seen",
+              err[1]);
+    EXPECT_EQ("ruvalda-cli: 2 detector lines from the simulator passed over: " + dir +
+                  "/crossing.DTL maps no detector of the program to their numbers",
+              err[2]);
 }
 
 TEST_F(SumoClientTest, nonsense_endsTheConnectionWithTheMessage) {

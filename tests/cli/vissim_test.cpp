@@ -144,8 +144,11 @@ TEST_F(VissimCliTest, controllerNumberOutOfRange_showsTheCouplingsReportAndFails
     const Result unwritable =
         run_cli({"vissim", "7", "3", CROSSING, "--vissim-trace", "no/such/folder/comm.txt"},
                 controller_dir);
-    EXPECT_EQ(1, unwritable.exit_code);
-    EXPECT_NE(std::string::npos, unwritable.err.find("cannot write no/such/folder/comm.txt"));
+    EXPECT_EQ(2, unwritable.exit_code);
+    EXPECT_NE(
+        std::string::npos,
+        unwritable.err.find("cannot write the --vissim-trace file \"no/such/folder/comm.txt\": "))
+        << unwritable.err;
 }
 
 TEST_F(VissimCliTest, secondControllerOnTheSameNumber_isRefused) {

@@ -117,10 +117,10 @@ TEST_F(LoadTest, detectorTranslation_mapsSimulatorDetectorsToProgramDetectors) {
     EXPECT_EQ(21, RVTranslateDetector(engine, 117));
     EXPECT_EQ(51, RVTranslateDetector(engine, 118));
     EXPECT_EQ(0, RVTranslateDetector(engine, 119));
-    // The line is quoted as read; the file may be named by either extension.
+    // The line is quoted without its line end; the file may be named by either extension.
     const std::string text = joined(pane());
-    EXPECT_TRUE(text.find(dir + "/x.DTL(3): no detector D1 (\"119 11\n\").") != std::string::npos ||
-                text.find(dir + "/x.dtl(3): no detector D1 (\"119 11\n\").") != std::string::npos)
+    EXPECT_TRUE(text.find(dir + "/x.DTL(3): no detector D011 (\"119 11\").") != std::string::npos ||
+                text.find(dir + "/x.dtl(3): no detector D011 (\"119 11\").") != std::string::npos)
         << text;
     std::filesystem::remove(dir + "/x.dtl");
     ASSERT_EQ(1, load_text("A = D021 + D051\n")) << reports();

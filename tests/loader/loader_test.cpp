@@ -230,7 +230,7 @@ TEST_F(LoaderTest, detectorTranslation_readsPairsAndStopsAtErrors) {
     EXPECT_EQ(21, RVTranslateDetector(engine, 117));
     EXPECT_EQ(51, RVTranslateDetector(engine, 118));
     EXPECT_EQ(0, RVTranslateDetector(engine, 119));
-    EXPECT_EQ("Time:   0.0 " + dir + "/x.DTL(3): no detector D1 (\"119 11", pane()[1]);
+    EXPECT_EQ("Time:   0.0 " + dir + "/x.DTL(3): no detector D011 (\"119 11\").", pane()[1]);
 
     write_file(dir + "/x.DTL", "117 21\n\n");
     EXPECT_EQ(0, load_file("A = D021\n"));
