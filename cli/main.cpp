@@ -409,7 +409,8 @@ class Tool {
             RVSetVariableTrace(engine, name.c_str(), value);
         RVInitialize(engine);
         if (ended()) return EXIT_FAILED;
-        if (o_.command == "run") print_warnings();
+        // --strict stops at the first report, and before the first step at a warning.
+        if (o_.command == "run" && print_warnings() != 0 && o_.strict) return EXIT_FAILED;
 
         std::size_t next = 0;
         auto apply_events = [&]() {
@@ -522,7 +523,8 @@ class Tool {
             RVRunUntil(engine, RVGetTime(engine));
         }
         const bool monitor_blind = o_.monitor && !start_monitor();
-        for (const Warning& w : coupling_warnings(engine, o_.control_file))
+        const std::vector<Warning> blind_to_simulator = coupling_warnings(engine, o_.control_file);
+        for (const Warning& w : blind_to_simulator)
             std::fprintf(stderr, "%s\n", warning_line(w).c_str());
         SumoClientObserver observer;
         if (!o_.timeline_file.empty()) {
@@ -534,9 +536,12 @@ class Tool {
         }
         int result = run_sumo_client(controller_->sumo_link, engine, o_.replay_file, observer);
         close_trace();
-        if (const std::uint64_t lines = controller_->sumo_link.untranslated_detector_lines)
+        if (const std::uint64_t lines = controller_->sumo_link.untranslated_detector_lines) {
             std::fprintf(stderr, "ruvalda-cli: %s\n",
                          untranslated_lines_note(lines, o_.control_file).c_str());
+            // Not one detector of the program was reachable: the run saw no demand at all.
+            if (!blind_to_simulator.empty()) result = EXIT_FAILED;
+        }
         if (!o_.timeline_file.empty() && !write_timeline()) result = EXIT_FAILED;
         if (o_.monitor) {
             printer_.finish();

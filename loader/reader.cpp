@@ -349,11 +349,11 @@ char* readin(ReaderState& reader_state, EngineState& engine) {
 
 SourceLine reading_place(const ReaderState& reader_state, const EngineState& engine) {
     const SourcePosition& s = engine.source;
-    if (s.file_open) return {s.file_name, s.line};
+    if (s.file_open) return {"", s.line};
     const int declaration = reader_state.declarations.generated_from;
-    if (s.macro_open && declaration > 0) return {s.file_name, declaration};
+    if (s.macro_open && declaration > 0) return {"", declaration};
     if (s.macro_open) return {s.macro_path, s.macro_line};
-    return {s.file_name, s.line};
+    return {"", s.line};
 }
 
 void note_rule_names(ReaderState& reader_state, EngineState& engine, const std::uint8_t* code) {

@@ -69,8 +69,8 @@ struct MacroState {
 
 // A place in a control or macro file.
 struct SourceLine {
-    std::string file;
-    int line = 0;  // 0: none
+    std::string file;  // a macro file; empty: the control file (whose kept name may be cut)
+    int line = 0;      // 0: none
 };
 
 // Where the counting pass of a load met a name (by its printed name), for the warnings after

@@ -16,15 +16,20 @@ constexpr std::uint32_t ASSIGNED = V_HAS_SET_RULE | V_HAS_CLEAR_RULE;
 
 class Warnings {
   public:
+    explicit Warnings(const std::string& control_file) : control_file_(control_file) {}
     std::vector<Warning> list;
 
     void add(const SourceLine& place, const char* format, ...)
         __attribute__((format(printf, 3, 4))) {
         va_list args;
         va_start(args, format);
-        list.push_back({place.file, place.line, format_limited(MESSAGE_LIMIT, format, args)});
+        list.push_back({place.file.empty() ? control_file_ : place.file, place.line,
+                        format_limited(MESSAGE_LIMIT, format, args)});
         va_end(args);
     }
+
+  private:
+    const std::string& control_file_;
 };
 
 const NameSources* sources_of(const ReaderState& reader_state, const Variable& v) {
@@ -56,12 +61,12 @@ void check_names(const ReaderState& reader_state, const EngineState& engine, War
 
 // A conflict given in one direction only: the monitor and the stream macros learn of it only
 // from the row that names it.
-void check_symmetry(const DeclarationTables& d, const SourceLine& file, Warnings& out) {
+void check_symmetry(const DeclarationTables& d, Warnings& out) {
     for (int s = 0; s < d.n; ++s) {
         for (int t = 0; t < d.n; ++t) {
             if (s == t || !d.conflicts_defined[s] || !d.conflicts_defined[t]) continue;
             if (d.conflict[s][t] < 0 || d.conflict[t][s] >= 0) continue;
-            out.add({file.file, d.conflict_line[t]},
+            out.add({"", d.conflict_line[t]},
                     "stream %02d conflicts with %02d (clearance %d) but the line of %02d gives "
                     "%d for %02d: give the conflict in both directions",
                     d.streams[s], d.streams[t], d.conflict[s][t], d.streams[t], d.conflict[t][s],
@@ -71,27 +76,27 @@ void check_symmetry(const DeclarationTables& d, const SourceLine& file, Warnings
 }
 
 // The values the standard library's macros give a meaning to.
-void check_row_values(const DeclarationTables& d, const SourceLine& file, Warnings& out) {
+void check_row_values(const DeclarationTables& d, Warnings& out) {
     for (int s = 0; s < d.n; ++s) {
         if (d.ig_defined && d.ig[s] < 0)
-            out.add({file.file, d.ig_line},
+            out.add({"", d.ig_line},
                     "IG gives %d for stream %02d: the minimum red is 0 or more tenths", d.ig[s],
                     d.streams[s]);
         for (int t = 0; t < d.n; ++t)
             if (d.conflicts_defined[s] && d.conflict[s][t] < -1)
-                out.add({file.file, d.conflict_line[s]},
+                out.add({"", d.conflict_line[s]},
                         "the line of %02d gives %d for %02d: a clearance time is 0 or more "
                         "tenths, or -1 for no conflict",
                         d.streams[s], d.conflict[s][t], d.streams[t]);
         for (int k = 0; k < 9; ++k) {
             const int detector = d.detector_rows[k][s], gap = d.timer_rows[k][s];
             if (d.detector_defined[k] && detector != 1 && detector != 0 && detector != -1)
-                out.add({file.file, d.detector_line[k]},
+                out.add({"", d.detector_line[k]},
                         "row D%d gives %d for stream %02d: a detector row takes 1 (demand and "
                         "extension), 0 (demand only) or -1 (no detector)",
                         k + 1, detector, d.streams[s]);
             if (d.timer_defined[k] && gap < -1)
-                out.add({file.file, d.timer_line[k]},
+                out.add({"", d.timer_line[k]},
                         "row T%d gives %d for stream %02d: a gap time is 0 or more tenths, or -1 "
                         "for none",
                         k + 1, gap, d.streams[s]);
@@ -159,12 +164,12 @@ void check_detector_file(const ReaderState& reader_state, EngineState& engine,
 
 std::vector<Warning> program_warnings(ReaderState& reader_state, EngineState& engine,
                                       const std::string& path) {
-    Warnings out;
+    Warnings out(path);
     check_names(reader_state, engine, out);
     const DeclarationTables& d = reader_state.declarations;
     if (d.state != 0) {
-        check_symmetry(d, {path, 0}, out);
-        check_row_values(d, {path, 0}, out);
+        check_symmetry(d, out);
+        check_row_values(d, out);
     }
     check_detector_file(reader_state, engine, path, out);
     return out.list;
@@ -182,8 +187,8 @@ std::vector<Warning> coupling_warnings(EngineState& engine, const std::string& p
     std::string name = side_file_name(path, ".DTL");
     std::FILE* f = open_side_file(name);
     if (f) std::fclose(f);
-    Warnings out;
-    out.add({path, 0},
+    Warnings out(path);
+    out.add({"", 0},
             "%s: the simulator's detectors cannot reach the %d detectors the rules read, so no "
             "demand is seen",
             f ? (name + " maps none of the program's detectors").c_str()

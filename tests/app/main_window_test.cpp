@@ -66,6 +66,16 @@ TEST_F(MainWindowTest, failingLoad_disablesRunAndHidesTheMap) {
     EXPECT_EQ("&Show map", item("ItemShowHideMap")->text());
 }
 
+TEST_F(MainWindowTest, loadedProgramWithAMistake_showsTheWarningInThePane) {
+    const std::string path = small_program("%init R01\nR01 = X01N\n");
+    start({QString::fromStdString(path)});
+    EXPECT_EQ("1100", buttons()) << "a warning does not stop the program";
+    const std::string warning = path + "(2): warning: X01 is read but nothing gives it a value";
+    bool shown = false;
+    for (const std::string& line : pane()) shown = shown || line.find(warning) != std::string::npos;
+    EXPECT_TRUE(shown) << ::testing::PrintToString(pane());
+}
+
 TEST_F(MainWindowTest, missingGraphicsFile_isReportedWithItsName) {
     start({QString::fromStdString(example("tjunction/tjunction.rvc"))});
     ASSERT_EQ(1u, host.boxes.size());

@@ -83,6 +83,11 @@ TEST_F(MistakesTest, mistakesInRulesAndDeclarations_warnWithFileAndLine_andFailC
     Result allowed = run_cli({"check", "x.rvc", "--allow-warnings"}, dir);
     EXPECT_EQ(0, allowed.exit_code) << allowed.err;
     EXPECT_EQ(r.err, allowed.err);
+    // run warns the same at its start; with --strict it stops there.
+    Result strict = run_cli({"run", "x.rvc", "--strict"}, dir);
+    EXPECT_EQ(1, strict.exit_code);
+    EXPECT_EQ(r.err, strict.err);
+    EXPECT_EQ(2u, lines_of(strict.out).size()) << strict.out;
 }
 
 TEST_F(MistakesTest, detectorFileMistakes_warnWithFileAndLine) {

@@ -128,7 +128,7 @@ TEST_F(SumoClientTest, programWithoutDetectorFile_isToldAtTheStart) {
     server.line();
     server.close();
     finish();
-    EXPECT_EQ(0, result.exit_code) << result.err;
+    EXPECT_EQ(1, result.exit_code) << "the run saw no demand";
     const std::vector<std::string> err = lines_of(result.err);
     ASSERT_EQ(3u, err.size()) << result.err;
     EXPECT_EQ(crossing + ": warning: there is no " + dir +
