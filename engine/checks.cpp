@@ -9,12 +9,6 @@ namespace ruvalda {
 
 namespace {
 
-struct Companion {
-    int stream;
-    int required;
-    int alternative;  // 0: none
-};
-
 // A stream that exists demands one of its companions.
 constexpr Companion COMPANIONS[] = {
     {21, 22, 0}, {23, 24, 0}, {25, 26, 0}, {27, 28, 0},  {31, 32, 0}, {33, 34, 0},
@@ -22,7 +16,7 @@ constexpr Companion COMPANIONS[] = {
     {68, 8, 0},  {69, 8, 9},  {71, 11, 0}, {72, 11, 12},
 };
 
-bool exists(EngineState& engine, int stream) {
+bool exists(const EngineState& engine, int stream) {
     return (engine.stream_flags[stream] & SF_EXISTS) != 0;
 }
 
@@ -40,10 +34,7 @@ bool red_states_defined(EngineState& engine) {
 }
 
 bool companions_present(EngineState& engine) {
-    for (const Companion& c : COMPANIONS) {
-        if (!exists(engine, c.stream) || exists(engine, c.required) ||
-            (c.alternative && exists(engine, c.alternative)))
-            continue;
+    for (const Companion& c : missing_companions(engine)) {
         if (c.alternative)
             report_error(engine.output, CONFIGURATION_ERROR, "RVCheckConsistency",
                          "Illegal combination: %02d and not %02d or %02d.", c.stream, c.required,
@@ -57,6 +48,15 @@ bool companions_present(EngineState& engine) {
 }
 
 }  // namespace
+
+std::vector<Companion> missing_companions(const EngineState& engine) {
+    std::vector<Companion> missing;
+    for (const Companion& c : COMPANIONS)
+        if (exists(engine, c.stream) && !exists(engine, c.required) &&
+            !(c.alternative && exists(engine, c.alternative)))
+            missing.push_back(c);
+    return missing;
+}
 
 int check_sanity(EngineState& engine, int asked) {
     int found = 0;

@@ -402,6 +402,15 @@ constexpr int SANITY_NO_LIMIT = 0x10;
 constexpr int SANITY_NEVER_USED = 0x20;
 constexpr int SANITY_ALL = 0x36;
 
+// A stream that may exist only together with another (or one of two others).
+struct Companion {
+    int stream;
+    int required;
+    int alternative;  // 0: none
+};
+// The companion rules the program's existing streams break, in the order of the check.
+std::vector<Companion> missing_companions(const EngineState& engine);
+
 int RVCheckConsistency(EngineState& engine);
 int check_sanity(EngineState& engine, int asked);
 

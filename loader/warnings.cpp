@@ -32,6 +32,12 @@ class Warnings {
     const std::string& control_file_;
 };
 
+std::string two_digits(int stream) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", stream);
+    return text;
+}
+
 const NameSources* sources_of(const ReaderState& reader_state, const Variable& v) {
     auto found = reader_state.name_sources.find(v.printed);
     return found == reader_state.name_sources.end() ? nullptr : &found->second;
@@ -56,6 +62,32 @@ void check_names(const ReaderState& reader_state, const EngineState& engine, War
                     "a rule assigns detector %s; a detector takes its value from the detector "
                     "input only",
                     v.printed);
+    }
+}
+
+// Where a stream that breaks a companion rule is first met, which the reset's report does not
+// say: a stream number mistyped in a rule or the "%mat" line.
+void check_companions(const ReaderState& reader_state, const EngineState& engine, Warnings& out) {
+    for (const Companion& c : missing_companions(engine)) {
+        for (const Variable& v : engine.variables) {
+            const NameSources* sources =
+                v.number == c.stream ? sources_of(reader_state, v) : nullptr;
+            if (!sources) continue;
+            const SourceLine& place = sources->assigned.line ? sources->assigned
+                                      : sources->read.line   ? sources->read
+                                                             : sources->limit;
+            if (!place.line) continue;
+            const std::string others = c.alternative
+                                           ? "neither " + two_digits(c.required) + " nor " +
+                                                 two_digits(c.alternative) + " is"
+                                           : two_digits(c.required) + " is not";
+            out.add(
+                place, "%s puts stream %02d in the program but %s: stream %02d goes only with %s",
+                v.printed, c.stream, others.c_str(), c.stream,
+                (two_digits(c.required) + (c.alternative ? " or " + two_digits(c.alternative) : ""))
+                    .c_str());
+            break;
+        }
     }
 }
 
@@ -166,6 +198,7 @@ std::vector<Warning> program_warnings(ReaderState& reader_state, EngineState& en
                                       const std::string& path) {
     Warnings out(path);
     check_names(reader_state, engine, out);
+    check_companions(reader_state, engine, out);
     const DeclarationTables& d = reader_state.declarations;
     if (d.state != 0) {
         check_symmetry(d, out);

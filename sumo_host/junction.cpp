@@ -140,6 +140,9 @@ void Junction::load() {
         throw ConfigError{who() + config_.program_file +
                           ": the program does not load (see its messages above)"};
     }
+    // The places the load met names at serve the warnings of check and the desktop; a host of
+    // hundreds of junctions does not keep them.
+    c.reader.name_sources.clear();
 }
 
 // The trace file, the conflict monitor and the timeline, set up as ruvalda-cli sets them up.

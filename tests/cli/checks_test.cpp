@@ -90,6 +90,21 @@ TEST_F(MistakesTest, mistakesInRulesAndDeclarations_warnWithFileAndLine_andFailC
     EXPECT_EQ(2u, lines_of(strict.out).size()) << strict.out;
 }
 
+TEST_F(MistakesTest, streamWithoutItsCompanion_isPlacedWhereItIsFirstMet) {
+    const std::string text = replaced(read_file(EXAMPLES + "/tjunction/tjunction.rvc"), "%rules\n",
+                                      "%rules\nMRX = G31\n");
+    write_program(text, read_file(EXAMPLES + "/tjunction/tjunction.DTL"));
+    Result r = run_cli({"check", "x.rvc"}, dir);
+    EXPECT_EQ(1, r.exit_code);
+    const std::vector<std::string> err = lines_of(r.err);
+    ASSERT_EQ(3u, err.size()) << r.err;
+    EXPECT_EQ("Configuration Error in RVCheckConsistency: Illegal combination: 31 and not 32.",
+              err[0]);
+    EXPECT_EQ(at("x.rvc", line_of(text, "MRX")) +
+                  "G31 puts stream 31 in the program but 32 is not: stream 31 goes only with 32",
+              err[2]);
+}
+
 TEST_F(MistakesTest, detectorFileMistakes_warnWithFileAndLine) {
     write_program(crossing, "");
     Result missing = run_cli({"check", "x.rvc"}, dir);
