@@ -343,11 +343,16 @@ class Tool {
         const std::size_t warnings = loaded ? print_warnings() : 0;
         printer_.finish();
         erase_messages(engine.output);
-        out_.line(o_.control_file + ": " + counted(engine.output.reports_made, "report") + ", " +
+        out_.line(o_.control_file + ": " + counted(reports_told(), "report") + ", " +
                   counted(warnings, "warning"));
         const bool failed =
-            !consistent || engine.output.reports_made != 0 || (warnings != 0 && !o_.allow_warnings);
+            !consistent || reports_told() != 0 || (warnings != 0 && !o_.allow_warnings);
         return out_.finish() && !failed ? EXIT_OK : EXIT_FAILED;
+    }
+
+    // Each report once, though a load's two passes make some twice.
+    std::size_t reports_told() const {
+        return engine.output.reports_made - engine.output.reports_repeated;
     }
 
     std::size_t print_warnings() {
@@ -378,7 +383,7 @@ class Tool {
     // The run went on to its end, so traces are whole; it still failed when anything was
     // reported or any settle ended oscillating, or a write failed.
     int verdict(int result) {
-        const std::size_t reports = engine.output.reports_made;
+        const std::size_t reports = reports_told();
         const std::int32_t oscillating = engine.oscillating_settles;
         printer_.finish();
         erase_messages(engine.output);

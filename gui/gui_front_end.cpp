@@ -23,6 +23,8 @@ bool GuiFrontEnd::show_report(const Report& report) {
         box.buttons = QMessageBox::Yes | QMessageBox::No;
     }
     const bool go_on = dialog_host().message_box(box) != QMessageBox::No;
+    // The box goes when it is answered; the pane keeps what it said.
+    traceprintf(output_, "%s\n", report.text.c_str());
     // The core records the request to end after this returns; look at it from the event loop,
     // so the operation that reported still finishes first.
     QTimer::singleShot(0, QCoreApplication::instance(), [&output = output_, end = end_application] {

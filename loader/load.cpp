@@ -92,6 +92,58 @@ void close_dump(ReaderState& reader_state) {
     reader_state.expression_dump = nullptr;
 }
 
+// Reports made while the file loads name where the reader stands, and a report of the first
+// pass is not shown again by the second.
+class LoadReports {
+  public:
+    LoadReports(ReaderState& reader_state, EngineState& engine, const char* path)
+        : output_(engine.output) {
+        reader_state.load_path = path;
+        reader_state.report_place = ReportPlace{};
+        reader_state.report_place.place = [&reader_state, &engine](const std::string& text) {
+            return report_place_text(reader_state, engine, text);
+        };
+        reader_state.untabbed_column_line = 0;
+        reader_state.column_hint_given = false;
+        output_.report_place = &reader_state.report_place;
+    }
+    ~LoadReports() {
+        output_.report_place = nullptr;
+        output_.hint.clear();
+    }
+
+  private:
+    OutputState& output_;
+};
+
+// A "%tt" line, or the marker of missing required times, in a file whose column line gave no
+// columns: the likely cause is told once, after the first report it leads to.
+bool offer_column_hint(ReaderState& reader_state, EngineState& engine, const char* text) {
+    if (reader_state.column_hint_given || reader_state.phase_timer_count != 0) return false;
+    const char* start = skip_blanks(text);
+    if (!starts_with_nocase(start, "%tt") && static_cast<unsigned char>(*start) != INCOMPLETE_MARK)
+        return false;
+    if (reader_state.untabbed_column_line > 0)
+        engine.output.hint = "Hint: the column line at " + reader_state.load_path + "(" +
+                             std::to_string(reader_state.untabbed_column_line) +
+                             ") separates its names with spaces; only tabs make columns.";
+    else
+        engine.output.hint =
+            "Hint: a %tt line takes one time per column of the line right after \"# PHASE "
+            "TIMERS IN TENTH OF SECONDS\"; that header and its column line (names separated by "
+            "tabs) must come before the declaration block.";
+    return true;
+}
+
+// Whether a report took the hint offered; a hint no report took is forgotten.
+void settle_hint(ReaderState& reader_state, EngineState& engine, bool offered) {
+    if (offered && engine.output.hint.empty()) reader_state.column_hint_given = true;
+    engine.output.hint.clear();
+}
+
+// A rule text in a report is cut to this many characters, with its length.
+constexpr std::size_t SHOWN_RULE_LENGTH = 200;
+
 // Counting pass: compiles every rule once, for the conflict reports and the size check.
 bool count_rules(ReaderState& reader_state, EngineState& engine, const char* path, int* count) {
     std::uint8_t work[WORK_RECORD_SIZE];
@@ -99,15 +151,26 @@ bool count_rules(ReaderState& reader_state, EngineState& engine, const char* pat
     while (char* text = readin(reader_state, engine)) {
         std::memset(work, 0, sizeof work);
         std::size_t needed = 0;
+        const std::string rule = text;  // tokenize changes the text
+        const bool offered = offer_column_hint(reader_state, engine, text);
         tokenize(engine, text, work, sizeof work, &needed);
+        settle_hint(reader_state, engine, offered);
         note_rule_names(reader_state, engine, work);
         if (needed > RULE_CODE_SIZE) {
+            // The last code byte stands just before the end byte.
+            const int excess = static_cast<int>(needed) - 2 - 999;
+            if (rule.size() <= SHOWN_RULE_LENGTH)
+                report_error(engine.output, CONFIGURATION_ERROR, WHERE,
+                             "Rule too large (by about %d characters): \"%s\".", excess,
+                             rule.c_str());
+            else
+                report_error(engine.output, CONFIGURATION_ERROR, WHERE,
+                             "Rule too large (by about %d characters): \"%.*s...\" (%d "
+                             "characters).",
+                             excess, static_cast<int>(SHOWN_RULE_LENGTH), rule.c_str(),
+                             static_cast<int>(rule.size()));
             closein(reader_state, engine);
             close_dump(reader_state);
-            // The last code byte stands just before the end byte.
-            report_error(engine.output, CONFIGURATION_ERROR, WHERE,
-                         "Rule too large (by about %d characters): \"%s\".",
-                         static_cast<int>(needed) - 2 - 999, text);
             return false;
         }
         ++*count;
@@ -129,10 +192,13 @@ bool fill_rules(ReaderState& reader_state, EngineState& engine, int count) {
             return false;
         }
         std::memset(work, 0, sizeof work);
+        const bool offered = offer_column_hint(reader_state, engine, text);
         tokenize(engine, text, work, RULE_CODE_SIZE);
         RuleRecord& record = engine.rule_table.emplace_back();
         std::memcpy(record.code, work, RULE_CODE_SIZE);
-        if (evalrule(engine, record.code) != 0)
+        const int error = evalrule(engine, record.code);
+        settle_hint(reader_state, engine, offered);
+        if (error != 0)
             engine.rule_table.pop_back();
         else
             ++i;
@@ -212,6 +278,7 @@ std::string dump_file_name(const std::string& path) {
 int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path) {
     std::memset(engine.stream_flags, 0, sizeof engine.stream_flags);
     std::memset(engine.detector_translation, 0, sizeof engine.detector_translation);
+    LoadReports load_reports(reader_state, engine, path);
     std::string dtl_name, stl_name;
     try {
         dtl_name = side_file_name(path, ".DTL");
@@ -253,6 +320,7 @@ int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path)
                             "Out of memory (allocating storage for %d rules).", count);
     }
     engine.rule_table_exists = true;
+    reader_state.report_place.repeating = true;
     free_variables(engine);
     if (!openin(reader_state, engine, path)) return 0;
     if (!fill_rules(reader_state, engine, count)) return 0;

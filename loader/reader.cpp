@@ -52,6 +52,9 @@ void check_version(ReaderState& reader_state, EngineState& engine, const char* c
 
 // The comment line after the phase-timer header: one column per tab-ended run longer than one.
 void count_columns(ReaderState& reader_state, EngineState& engine, const char* comment) {
+    // Names separated by spaces alone make no column: remembered for the hint.
+    if (!std::strchr(comment, '\t') && std::strchr(skip_blanks(comment + 1), ' '))
+        reader_state.untabbed_column_line = line_number(engine);
     int count = 0, run = 0;
     for (const char* c = comment; *c; ++c) {
         if (*c == '\t') {
@@ -345,6 +348,25 @@ char* readin(ReaderState& reader_state, EngineState& engine) {
             return text;
         }
     }
+}
+
+std::string report_place_text(const ReaderState& reader_state, const EngineState& engine,
+                              const std::string& text) {
+    const SourcePosition& s = engine.source;
+    const int control_line = s.file_open    ? s.line
+                             : s.macro_open ? reader_state.declarations.generated_from
+                                            : 0;
+    const std::string& file = s.macro_open ? s.macro_path : reader_state.load_path;
+    const int line = s.macro_open ? s.macro_line : control_line;
+    if (line <= 0) return "";
+    // Some texts carry their place already, as "FILE(LINE)" or as "FILE (LINE)".
+    const std::string number = std::to_string(line);
+    for (const std::string& named : {file + "(" + number + ")", file + " (" + number + ")"})
+        if (text.find(named) != std::string::npos) return "";
+    std::string place = file + "(" + number + ")";
+    if (s.macro_open && control_line > 0)
+        place += " from " + reader_state.load_path + "(" + std::to_string(control_line) + ")";
+    return " [" + place + "]";
 }
 
 SourceLine reading_place(const ReaderState& reader_state, const EngineState& engine) {

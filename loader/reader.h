@@ -96,6 +96,12 @@ struct ReaderState {
     DeclarationTables declarations;
     int stream_translation[LAST_STREAM] = {};
     std::map<std::string, NameSources> name_sources;
+    // The reports of a load: the path as given (the kept name may be cut), the place and the
+    // reports already shown, the line of a column line that has no tabs, the hints given.
+    std::string load_path;
+    ReportPlace report_place;
+    int untabbed_column_line = 0;
+    bool column_hint_given = false;
 };
 
 // Closes the files being read and the expression dump, at the end of the reader's controller.
@@ -127,6 +133,11 @@ constexpr long MAX_PROGRAM_DETECTOR = 999;
 Variable* program_detector(EngineState& engine, long detector);
 // "D021" for 21; a number outside the detectors as it is.
 std::string detector_printed_name(long detector);
+
+// " [crossing.rvc(14)]" or " [stream.mac(3) from crossing.rvc(40)]": where a report made now
+// was made; empty when the load reads no file or the report's text names the place already.
+std::string report_place_text(const ReaderState& reader_state, const EngineState& engine,
+                              const std::string& text);
 
 // Where the reader stands, as the warnings name it (see NameSources).
 SourceLine reading_place(const ReaderState& reader_state, const EngineState& engine);

@@ -58,6 +58,14 @@ void write_to_pane(OutputState& out, std::string_view text, bool ends_in_cr) {
 
 // Without a front end of its own, a report goes to the terminal (a console front end keeps
 // nothing between reports that matters here, so each report gets a fresh one).
+// The place goes after the text, before the line ends some texts carry.
+void add_place(std::string& text, const std::string& place) {
+    if (place.empty()) return;
+    std::size_t end = text.size();
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+    text.insert(end, place);
+}
+
 bool show(OutputState& out, const Report& report) {
     if (out.front_end) return out.front_end->show_report(report);
     ConsoleFrontEnd console;
@@ -91,8 +99,8 @@ std::string format_limited(std::size_t limit, const char* format, va_list args) 
 
 int vreport_error(OutputState& out, int kind, const char* where, const char* format, va_list args) {
     if (kind < PROGRAM_ERROR || kind > SIMULATOR_ERROR) kind = PROGRAM_ERROR;
-    ++out.reports_made;
-    if (kind != PROGRAM_ERROR && out.vissim_mode) return 0;
+    const std::string hint = std::move(out.hint);
+    out.hint.clear();
 
     Report report;
     report.kind = kind;
@@ -105,6 +113,18 @@ int vreport_error(OutputState& out, int kind, const char* where, const char* for
         report.text += format_limited(MESSAGE_LIMIT - report.text.size(), format, args);
     else
         report.text.resize(MESSAGE_LIMIT);
+    // Made, whether shown or not: callers tell from the count that a report was made.
+    ++out.reports_made;
+    if (ReportPlace* place = out.report_place) {
+        add_place(report.text, place->place ? place->place(report.text) : std::string());
+        // The second pass of a load makes the first pass's reports again: shown once.
+        if (!place->shown.insert(report.text).second && place->repeating) {
+            ++out.reports_repeated;
+            return 0;
+        }
+    }
+    if (!hint.empty()) report.text += "\n" + hint;
+    if (kind != PROGRAM_ERROR && out.vissim_mode) return 0;
     report.box_text = report.text;
     if (kind != PROGRAM_ERROR) report.box_text += "\r\n\r\nContinue ?";
 

@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <deque>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +60,16 @@ class FrontEnd {
     virtual bool show_report(const Report& report) = 0;
 };
 
+// While a control file loads: where the reader stands, added to every report, and the reports
+// already shown, which the load's second pass makes again and does not show twice.
+struct ReportPlace {
+    // " [crossing.rvc(14)]" for a report's text; empty: the text names its place already, or
+    // there is none.
+    std::function<std::string(const std::string& text)> place;
+    bool repeating = false;  // the second pass: reports already shown are dropped
+    std::set<std::string> shown;
+};
+
 struct MessagePane {
     std::deque<std::string> lines;
     std::string status_text;  // third panel of the status bar
@@ -83,6 +95,13 @@ struct OutputState {
     bool end_requested = false;
     // Reports made so far (shown or dropped); lets a caller tell whether a step reported.
     std::size_t reports_made = 0;
+    // Of those, the ones a load's second pass made again and were not shown a second time.
+    std::size_t reports_repeated = 0;
+    // Set by the loader for the time of a load.
+    ReportPlace* report_place = nullptr;
+    // A line shown after the next report, naming the likely cause of what it reports; the
+    // report takes it whether it is shown or not.
+    std::string hint;
 
     // What starts every new pane line: the controller's time, kept up to date by its engine.
     char time_text[TIME_TEXT_SIZE] = "Time:   0.0 ";

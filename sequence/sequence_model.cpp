@@ -33,6 +33,16 @@ struct SectionReader {
 
 // Reads one group line into `entries`; every entry after the first (and the first of a line
 // starting with "#") is read from two characters after the start of the previous one.
+bool read_group(const char* line, int count, int* entries);
+
+// How many entries a group line holds, as read_group reads them.
+int group_entries(const char* line) {
+    int entries[MAXBLOCKS + 1];
+    int count = 0;
+    while (count <= MAXBLOCKS && read_group(line, count + 1, entries)) ++count;
+    return count;
+}
+
 bool read_group(const char* line, int count, int* entries) {
     const char* p = line;
     for (int j = 0; j < count; ++j) {
@@ -91,8 +101,18 @@ void ReadSequenceSection(SequenceModel& sequence_model, EngineState& engine, std
     int entries[MAXGROUP][MAXBLOCKS] = {};
     for (int i = 0; i < groups; ++i) {
         if (i > 0 && !r.next()) return r.fail("cannot find conflict");
-        if (!read_group(r.line, static_cast<int>(size), entries[i]))
+        if (!read_group(r.line, static_cast<int>(size), entries[i])) {
+            // A group line holding as many entries as the header gives groups: the two
+            // numbers of the header were most likely written the other way round.
+            if (groups != size && group_entries(r.line) == groups)
+                engine.output.hint =
+                    "Hint: the line after \"# Conflictgroups "
+                    "Conflictgroupsize\" gives the number of groups, then their "
+                    "size; this group line holds " +
+                    std::to_string(groups) + " entries, so " + std::to_string(groups) + " and " +
+                    std::to_string(size) + " look swapped.";
             return r.fail("cannot find conflict");
+        }
         for (int j = 0; j < size; ++j) {
             if (entries[i][j] >= MAXSTREAM) {
                 report_error(engine.output, ERROR, WHERE,

@@ -85,6 +85,12 @@ TEST_F(MainWindowTest, missingGraphicsFile_isReportedWithItsName) {
         << host.boxes[0].text.toStdString();
     EXPECT_TRUE(host.boxes[0].text.contains("tjunction.rvg\" for reading: "));
     EXPECT_EQ("1100", buttons()) << "the program itself loaded";
+    // The answered box leaves its text in the pane.
+    bool kept = false;
+    for (const std::string& line : pane())
+        kept = kept || line.find("Error in Load graphics: Cannot open ruvalda graphics file") !=
+                           std::string::npos;
+    EXPECT_TRUE(kept) << ::testing::PrintToString(pane());
 }
 
 TEST(ShortenedPathTest, deepDirectoriesAreShortened) {

@@ -248,3 +248,61 @@ TEST_F(MistakesTest, byteOrderMarkAndOverlongComment_loadTheSameProgram) {
 
 }  // namespace
 }  // namespace ruvalda::test
+
+namespace ruvalda::test {
+namespace {
+
+class ReportPlaceTest : public MistakesTest {
+  protected:
+    std::vector<std::string> check_errors(const std::string& text) {
+        write_program(text, detectors);
+        Result r = run_cli({"check", "x.rvc"}, dir);
+        EXPECT_EQ(1, r.exit_code);
+        return lines_of(r.err);
+    }
+    static std::size_t count_starting(const std::vector<std::string>& lines,
+                                      const std::string& start) {
+        std::size_t n = 0;
+        for (const std::string& line : lines) n += line.compare(0, start.size(), start) == 0;
+        return n;
+    }
+};
+
+TEST_F(ReportPlaceTest, loadReports_nameFileAndLine_onceForBothPasses) {
+    const std::string text =
+        replaced(crossing, "IG   20  20  20  20  20  20  20  20  20  20  20  20  20  20  20  20",
+                 "IG   20  20  20");
+    const std::vector<std::string> err = check_errors(text);
+    EXPECT_EQ(1u, count_starting(err,
+                                 "Configuration Error in dosupermacro: Too few values in rule "
+                                 "IG   20  20  20. [x.rvc(" +
+                                     std::to_string(line_of(text, "IG ")) + ")]"))
+        << ::testing::PrintToString(err);
+}
+
+TEST_F(ReportPlaceTest, likelyCauses_followTheirFirstReportAsOneHint) {
+    const std::string columns = "#\tMINGREEN\tMAXGREEN\tAMBER\t\n";
+    const struct {
+        std::string text, hint;
+    } cases[] = {
+        {replaced(crossing, columns, ""), "Hint: a %tt line takes one time per column"},
+        {replaced(crossing, columns, "#  MINGREEN  MAXGREEN  AMBER\n"),
+         "Hint: the column line at x.rvc(" + std::to_string(line_of(crossing, "#\tMINGREEN")) +
+             ") separates its names with spaces; only tabs make columns."},
+        {replaced(crossing, "# 6 4\n", "# 4 6\n"),
+         "Hint: the line after \"# Conflictgroups Conflictgroupsize\" gives the number of "
+         "groups, then their size; this group line holds 4 entries, so 4 and 6 look swapped."},
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::string> err = check_errors(c.text);
+        EXPECT_EQ(1u, count_starting(err, c.hint)) << ::testing::PrintToString(err);
+        std::size_t at = 0;
+        while (at < err.size() && err[at].compare(0, c.hint.size(), c.hint) != 0) ++at;
+        ASSERT_GT(at, 0u);
+        ASSERT_LT(at, err.size());
+        EXPECT_NE(std::string::npos, err[at - 1].find("Error in ")) << "the hint follows a report";
+    }
+}
+
+}  // namespace
+}  // namespace ruvalda::test

@@ -47,10 +47,13 @@ TEST_F(LoadTest, ruleCodeBeyond1000Bytes_isRefusedAsTooLarge) {
             EXPECT_TRUE(recorder.reports.empty()) << reports();
             continue;
         }
+        // The rule is cut to 200 characters, with its length.
         EXPECT_EQ(std::vector<std::string>{"Configuration Error in RVLoadFile: Rule too large (by "
                                            "about " +
                                            std::to_string(c.too_large_by) + " characters): \"" +
-                                           c.rule + "\"."},
+                                           c.rule.substr(0, 200) + "...\" (" +
+                                           std::to_string(c.rule.size()) + " characters). [" + dir +
+                                           "/x.rvc(1)]"},
                   report_texts());
     }
 }

@@ -82,10 +82,10 @@ TEST_F(LoaderTest, directives_setInitLimitsShowAndExport) {
     EXPECT_EQ(44, var("G05").show_code);
     EXPECT_EQ(-56, var("G05").export_code);
     EXPECT_TRUE(var("G05").flags & V_EXPORTED);
-    // Reported in both passes of the load.
-    EXPECT_EQ(std::vector<std::string>(2,
-                                       "Configuration Error in readin: Error: cannot "
-                                       "initialize a non-timer: X 50."),
+    // Made in both passes of the load, shown once, with its place.
+    EXPECT_EQ(std::vector<std::string>{"Configuration Error in readin: Error: cannot initialize a "
+                                       "non-timer: X 50. [" +
+                                       dir + "/x.rvc(3)]"},
               report_texts());
 }
 
@@ -116,17 +116,18 @@ TEST_F(LoaderTest, macroErrors_areReportedWithTheirFileAndLine) {
     load_file("&bad(1)\n&nope(1)\n&noparen\n");
     const std::vector<std::string> reports = report_texts();
     ASSERT_GE(reports.size(), 4u);
-    EXPECT_EQ((std::vector<std::string>{
-                  "Configuration Error in domacro: " + dir +
-                      "/bad.mac(1) bad $-parameter \"0 = "
-                      "$1$\", ignored.\n",
-                  "Configuration Error in domacro: " + dir +
-                      "/bad.mac(1) bad $-parameter \"\", "
-                      "ignored.\n",
-                  "Error in domacro: Cannot open macrofile \"nope\".",
-                  "Configuration Error in domacro: Cannot find '(' in &noparen.",
-              }),
-              std::vector<std::string>(reports.begin(), reports.begin() + 4));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "Configuration Error in domacro: " + dir +
+                "/bad.mac(1) bad $-parameter \"0 = "
+                "$1$\", ignored.\n",
+            "Configuration Error in domacro: " + dir +
+                "/bad.mac(1) bad $-parameter \"\", "
+                "ignored.\n",
+            "Error in domacro: Cannot open macrofile \"nope\". [" + dir + "/x.rvc(2)]",
+            "Configuration Error in domacro: Cannot find '(' in &noparen. [" + dir + "/x.rvc(3)]",
+        }),
+        std::vector<std::string>(reports.begin(), reports.begin() + 4));
 }
 
 TEST_F(LoaderTest, declarationBlock_generatesCallsInOrder) {
@@ -145,21 +146,24 @@ TEST_F(LoaderTest, declarationBlock_generatesCallsInOrder) {
 
 TEST_F(LoaderTest, declarationMistakes_areReported) {
     EXPECT_EQ(0, load_file("%mat 2 5 x\n02 -1 3 9\n02 -1 3\n07 1 2\nIG 1\nIG 1 2\n%rules\n"));
-    // The counting pass; the filling pass reports the same again.
-    std::vector<std::string> reports = report_texts();
-    reports.resize(7);
+    // Each with the line it was made at, once: the filling pass makes the same again.
+    const std::vector<std::string> reports = report_texts();
+    ASSERT_GE(reports.size(), 7u);
+    const auto at = [&](int line) { return " [" + dir + "/x.rvc(" + std::to_string(line) + ")]"; };
     EXPECT_EQ((std::vector<std::string>{
                   "Configuration Error in dosupermacro: Bad rule: %mat 2 5 x: illegal character "
-                  "at position 9.",
-                  "Configuration Error in dosupermacro: Junk in rule 02 -1 3 9.",
+                  "at position 9." +
+                      at(1),
+                  "Configuration Error in dosupermacro: Junk in rule 02 -1 3 9." + at(2),
                   "Configuration Error in dosupermacro: Re-definition of conflicts from stream 2 "
-                  "ignored.",
-                  "Configuration Error in dosupermacro: Bad conflict: 07 1 2 (ignored).",
-                  "Configuration Error in dosupermacro: Too few values in rule IG 1.",
-                  "Configuration Error in dosupermacro: Re-definition of IG ignored.",
+                  "ignored." +
+                      at(3),
+                  "Configuration Error in dosupermacro: Bad conflict: 07 1 2 (ignored)." + at(4),
+                  "Configuration Error in dosupermacro: Too few values in rule IG 1." + at(5),
+                  "Configuration Error in dosupermacro: Re-definition of IG ignored." + at(6),
                   "Configuration Error in dosupermacro: Clearance times from 05 not specified.",
               }),
-              reports);
+              std::vector<std::string>(reports.begin(), reports.begin() + 7));
 }
 
 TEST_F(LoaderTest, overlongStreamList_isRefused) {
@@ -213,8 +217,9 @@ TEST_F(LoaderTest, longControlFileName_isCutInMessagesButStillRead) {
     reader_state.sequence_handler = nullptr;
     ASSERT_EQ(1, RVLoadFile(reader_state, engine, (deep + "/x.rvc").c_str()));
     EXPECT_EQ("Error in read_raw: " + (deep + "/x.rvc").substr(0, 100) +
-                  "(1): No handler for \"Sequence\" active.",
-              report_texts().front());
+                  "(1): No handler for \"Sequence\" active. [" + deep + "/x.rvc(1)]",
+              report_texts().front())
+        << "the place names the whole path";
 }
 
 TEST_F(LoaderTest, sideFileNames_replaceOnlyTheFilesExtension) {
