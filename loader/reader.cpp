@@ -149,6 +149,8 @@ DirectiveResult apply_directive(ReaderState& reader_state, EngineState& engine, 
                                                      : DirectiveResult::OUT_OF_MEMORY;
     }
     long n = d == Directive::INIT ? 0 : directive_number(after);
+    SourceLine& named = reader_state.name_sources[v->printed].directive;
+    if (!engine.rule_table_exists && named.line == 0) named = reading_place(reader_state, engine);
     switch (d) {
         case Directive::INIT:
             v->flags |= V_INIT;

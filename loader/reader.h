@@ -77,10 +77,11 @@ struct SourceLine {
 // the load. A rule or directive in a macro expansion is placed at the control-file line that
 // called the macro, or at the declaration it was generated from.
 struct NameSources {
-    SourceLine own_read;  // first read in a rule written in the control file itself
-    SourceLine read;      // first read anywhere
-    SourceLine assigned;  // first rule assigning it
-    SourceLine limit;     // first "%time" naming it
+    SourceLine own_read;   // first read in a rule written in the control file itself
+    SourceLine read;       // first read anywhere
+    SourceLine assigned;   // first rule assigning it
+    SourceLine limit;      // first "%time" naming it
+    SourceLine directive;  // first directive of any kind naming it
 };
 
 struct ReaderState {

@@ -69,25 +69,32 @@ void check_names(const ReaderState& reader_state, const EngineState& engine, War
 // say: a stream number mistyped in a rule or the "%mat" line.
 void check_companions(const ReaderState& reader_state, const EngineState& engine, Warnings& out) {
     for (const Companion& c : missing_companions(engine)) {
+        // The earliest line of the control file naming the stream, else any place.
+        const Variable* first = nullptr;
+        SourceLine place;
         for (const Variable& v : engine.variables) {
             const NameSources* sources =
                 v.number == c.stream ? sources_of(reader_state, v) : nullptr;
             if (!sources) continue;
-            const SourceLine& place = sources->assigned.line ? sources->assigned
-                                      : sources->read.line   ? sources->read
-                                                             : sources->limit;
-            if (!place.line) continue;
-            const std::string others = c.alternative
-                                           ? "neither " + two_digits(c.required) + " nor " +
-                                                 two_digits(c.alternative) + " is"
-                                           : two_digits(c.required) + " is not";
-            out.add(
-                place, "%s puts stream %02d in the program but %s: stream %02d goes only with %s",
-                v.printed, c.stream, others.c_str(), c.stream,
-                (two_digits(c.required) + (c.alternative ? " or " + two_digits(c.alternative) : ""))
-                    .c_str());
-            break;
+            for (const SourceLine* p :
+                 {&sources->directive, &sources->assigned, &sources->read, &sources->limit}) {
+                if (!p->line) continue;
+                const bool earlier =
+                    place.line == 0 ||
+                    (p->file.empty() && (!place.file.empty() || p->line < place.line));
+                if (!earlier) continue;
+                place = *p;
+                first = &v;
+            }
         }
+        if (!first) continue;
+        const std::string companions =
+            two_digits(c.required) + (c.alternative ? " or " + two_digits(c.alternative) : "");
+        const std::string others = c.alternative ? "neither " + two_digits(c.required) + " nor " +
+                                                       two_digits(c.alternative) + " is"
+                                                 : two_digits(c.required) + " is not";
+        out.add(place, "%s puts stream %02d in the program but %s: stream %02d goes only with %s",
+                first->printed, c.stream, others.c_str(), c.stream, companions.c_str());
     }
 }
 
