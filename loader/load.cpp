@@ -103,7 +103,8 @@ class LoadReports {
         reader_state.report_place.place = [&reader_state, &engine](const std::string& text) {
             return report_place_text(reader_state, engine, text);
         };
-        reader_state.untabbed_column_line = 0;
+        reader_state.column_line = 0;
+        reader_state.column_line_untabbed = false;
         reader_state.column_hint_given = false;
         output_.report_place = &reader_state.report_place;
     }
@@ -116,22 +117,44 @@ class LoadReports {
     OutputState& output_;
 };
 
-// A "%tt" line, or the marker of missing required times, in a file whose column line gave no
-// columns: the likely cause is told once, after the first report it leads to.
+// The numbers after "%tt" and the stream: the required times the line gives.
+int required_times_given(const char* text) {
+    const char* c = skip_blanks(text + 3);
+    int count = -1;  // the stream number is no time
+    long value = 0;
+    while (parse_decimal(c, &value, &c)) {
+        ++count;
+        c = skip_blanks(c);
+    }
+    return count;
+}
+
+// A "%tt" line, or the marker of missing required times, that does not fit the columns: the
+// likely cause is told once, after the first report it leads to.
 bool offer_column_hint(ReaderState& reader_state, EngineState& engine, const char* text) {
-    if (reader_state.column_hint_given || reader_state.phase_timer_count != 0) return false;
+    if (reader_state.column_hint_given) return false;
     const char* start = skip_blanks(text);
-    if (!starts_with_nocase(start, "%tt") && static_cast<unsigned char>(*start) != INCOMPLETE_MARK)
-        return false;
-    if (reader_state.untabbed_column_line > 0)
-        engine.output.hint = "Hint: the column line at " + reader_state.load_path + "(" +
-                             std::to_string(reader_state.untabbed_column_line) +
-                             ") separates its names with spaces; only tabs make columns.";
-    else
+    const bool required_times = starts_with_nocase(start, "%tt");
+    if (!required_times && static_cast<unsigned char>(*start) != INCOMPLETE_MARK) return false;
+    const int columns = reader_state.phase_timer_count;
+    const std::string column_line =
+        reader_state.load_path + "(" + std::to_string(reader_state.column_line) + ")";
+    if (columns == 0 && reader_state.column_line == 0)
         engine.output.hint =
             "Hint: a %tt line takes one time per column of the line right after \"# PHASE "
             "TIMERS IN TENTH OF SECONDS\"; that header and its column line (names separated by "
             "tabs) must come before the declaration block.";
+    else if (columns == 0 && reader_state.column_line_untabbed)
+        engine.output.hint = "Hint: the columns are counted from " + column_line +
+                             ", which has no tab: only tabs make columns, and the column line "
+                             "must come right before the declaration block.";
+    else if (required_times && required_times_given(start) != columns)
+        engine.output.hint =
+            "Hint: this %tt line gives " + std::to_string(required_times_given(start)) +
+            " times, but the column line at " + column_line + " names " + std::to_string(columns) +
+            " columns (a name is a column when a tab ends it).";
+    else
+        return false;
     return true;
 }
 

@@ -52,9 +52,9 @@ void check_version(ReaderState& reader_state, EngineState& engine, const char* c
 
 // The comment line after the phase-timer header: one column per tab-ended run longer than one.
 void count_columns(ReaderState& reader_state, EngineState& engine, const char* comment) {
-    // Names separated by spaces alone make no column: remembered for the hint.
-    if (!std::strchr(comment, '\t') && std::strchr(skip_blanks(comment + 1), ' '))
-        reader_state.untabbed_column_line = line_number(engine);
+    // The line the columns come from, and whether it had no tab at all, for the hints.
+    reader_state.column_line = line_number(engine);
+    reader_state.column_line_untabbed = !std::strchr(comment, '\t');
     int count = 0, run = 0;
     for (const char* c = comment; *c; ++c) {
         if (*c == '\t') {

@@ -98,10 +98,12 @@ struct ReaderState {
     int stream_translation[LAST_STREAM] = {};
     std::map<std::string, NameSources> name_sources;
     // The reports of a load: the path as given (the kept name may be cut), the place and the
-    // reports already shown, the line of a column line that has no tabs, the hints given.
+    // reports already shown; the line the required-time columns were counted from (0: none)
+    // and whether it had no tab, and whether the hint about them was given.
     std::string load_path;
     ReportPlace report_place;
-    int untabbed_column_line = 0;
+    int column_line = 0;
+    bool column_line_untabbed = false;
     bool column_hint_given = false;
 };
 

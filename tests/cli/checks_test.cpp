@@ -287,8 +287,14 @@ TEST_F(ReportPlaceTest, likelyCauses_followTheirFirstReportAsOneHint) {
     } cases[] = {
         {replaced(crossing, columns, ""), "Hint: a %tt line takes one time per column"},
         {replaced(crossing, columns, "#  MINGREEN  MAXGREEN  AMBER\n"),
-         "Hint: the column line at x.rvc(" + std::to_string(line_of(crossing, "#\tMINGREEN")) +
-             ") separates its names with spaces; only tabs make columns."},
+         "Hint: the columns are counted from x.rvc(" +
+             std::to_string(line_of(crossing, "#\tMINGREEN")) +
+             "), which has no tab: only tabs make columns, and the column line must come right "
+             "before the declaration block."},
+        {replaced(crossing, columns, "#\tMINGREEN\tMAXGREEN\tAMBER\n"),
+         "Hint: this %tt line gives 3 times, but the column line at x.rvc(" +
+             std::to_string(line_of(crossing, "#\tMINGREEN")) +
+             ") names 2 columns (a name is a column when a tab ends it)."},
         {replaced(crossing, "# 6 4\n", "# 4 6\n"),
          "Hint: the line after \"# Conflictgroups Conflictgroupsize\" gives the number of "
          "groups, then their size; this group line holds 4 entries, so 4 and 6 look swapped."},
