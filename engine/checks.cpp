@@ -1,5 +1,6 @@
 // Checks run at every reset: red states, companion streams, and the sanity of every variable.
 #include <cstring>
+#include <string>
 
 #include "engine/eval.h"
 #include "engine/internal.h"
@@ -25,6 +26,10 @@ bool red_states_defined(EngineState& engine) {
         std::uint32_t& word = engine.stream_flags[v.number];
         if (word == 0) word = SF_EXISTS;
         if (std::strcmp(v.name, "R") == 0 && v.value != 1) {
+            engine.output.hint =
+                "Hint: a stream starts red: give its red state a start value "
+                "with \"%init " +
+                std::string(v.printed) + "\".";
             report_error(engine.output, CONFIGURATION_ERROR, "RVCheckConsistency",
                          "Ill-defined stream: %02d.", v.number);
             return false;

@@ -55,6 +55,13 @@ bool read_detector_events(std::istream& in, std::vector<DetectorEvent>* events,
                      ": not a detector line (time, tab, detector, tab, 0 or 1): \"" + line + "\"";
             return false;
         }
+        // A line before an earlier time would be applied late, at the time of the line above.
+        if (!events->empty() && time < events->back().time) {
+            *error = "line " + std::to_string(number) + ": time " + std::to_string(time) +
+                     " is earlier than the detector line before it (" +
+                     std::to_string(events->back().time) + "); the lines go in time order";
+            return false;
+        }
         events->push_back(
             {static_cast<std::int32_t>(time), detector, static_cast<int>(state), number});
     }

@@ -166,6 +166,7 @@ TEST_F(MistakesTest, unwritableOutputsAndNamesThatAreNotThere_areUsageErrors) {
     write_program(SMALL, "");
     write_file(dir + "/events.txt",
                "5\tD011\t1\n# D099 is no detector of the program\n8\tD099\t1\n");
+    write_file(dir + "/backwards.txt", "5\tD011\t1\n3\tD011\t0\n");
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -178,6 +179,9 @@ TEST_F(MistakesTest, unwritableOutputsAndNamesThatAreNotThere_areUsageErrors) {
          "directory"},
         {{"run", "x.rvc", "--detectors", "events.txt"},
          "ruvalda-cli: events.txt:3: no detector D099 in x.rvc"},
+        {{"run", "x.rvc", "--detectors", "backwards.txt"},
+         "ruvalda-cli: backwards.txt:2: time 3 is earlier than the detector line before it (5); "
+         "the lines go in time order (see ruvalda-cli --help)"},
         {{"run", "x.rvc", "--trace-var", "NOSUCH=2"},
          "ruvalda-cli: --trace-var NOSUCH: no rule of x.rvc assigns a variable of that name (see "
          "ruvalda-cli --help)"},

@@ -13,6 +13,10 @@ class ChecksTest : public EngineTest {};
 using Lines = std::vector<std::string>;
 
 const std::string CONSISTENCY = "Configuration Error in RVCheckConsistency: ";
+std::string hint(const std::string& red) {
+    return "\nHint: a stream starts red: give its red state a start value with \"%init " + red +
+           "\".";
+}
 const std::string SANITY = "Configuration Error in check_sanity: ";
 
 // One plain variable per stream, set and cleared by its own rule.
@@ -31,10 +35,12 @@ TEST_F(ChecksTest, redStateNotInitialised_isIllDefinedStream_firstOneOnly) {
         std::vector<std::string> program;
         std::vector<std::string> reports;
     } cases[] = {
-        {{"R05 = D051"}, {CONSISTENCY + "Ill-defined stream: 05."}},
-        {{"R = D051"}, {CONSISTENCY + "Ill-defined stream: 00."}},
+        // each with the likely cause after it
+        {{"R05 = D051"}, {CONSISTENCY + "Ill-defined stream: 05." + hint("R05")}},
+        {{"R = D051"}, {CONSISTENCY + "Ill-defined stream: 00." + hint("R")}},
         // the first problem ends the check: no second stream, no companions, no sanity
-        {{"R21 = D211", "R06 = D061", "%init Q07"}, {CONSISTENCY + "Ill-defined stream: 21."}},
+        {{"R21 = D211", "R06 = D061", "%init Q07"},
+         {CONSISTENCY + "Ill-defined stream: 21." + hint("R21")}},
         {{"%init R05", "R05 = D051"}, {}},
     };
     for (const auto& c : cases) {

@@ -35,7 +35,8 @@ TEST_F(TimeStepTest, failedConsistencyCheck_stopsBeforeTickAndInitializerLines) 
     EXPECT_EQ(RVInitialize(engine), 0);
     EXPECT_EQ(report_texts(),
               std::vector<std::string>{
-                  "Configuration Error in RVCheckConsistency: Ill-defined stream: 05."});
+                  "Configuration Error in RVCheckConsistency: Ill-defined stream: 05.\nHint: a "
+                  "stream starts red: give its red state a start value with \"%init R05\"."});
     EXPECT_EQ(var("TA05").value, 20);
     EXPECT_TRUE(pane().empty());
 }
