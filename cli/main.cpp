@@ -7,6 +7,7 @@
 //   ruvalda-cli replay FILE.rvc TRACEFILE
 //   ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]
 //   ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]
+//   ruvalda-cli NR NR2 X FILE.rvc Y   (as VISSIM starts its controller program)
 #include <unistd.h>
 #ifdef _WIN32
 // No GDI: its ERROR macro would hide the report kind of the same name.
@@ -49,7 +50,10 @@ constexpr const char* USAGE =
     "       ruvalda-cli replay FILE.rvc TRACEFILE\n"
     "       ruvalda-cli sumo FILE.rvc sumo://HOST[:PORT] [--monitor] [--trace FILE]\n"
     "                   [--timeline OUT.svg [--from S] [--to S]]\n"
-    "       ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]\n";
+    "       ruvalda-cli vissim NR NR2 FILE.rvc [--trace FILE] [--vissim-trace FILE]\n"
+    "       ruvalda-cli NR NR2 X FILE.rvc Y        (VISSIM's start: vissim NR NR2 FILE.rvc)\n";
+
+constexpr std::size_t VISSIM_START_ARGUMENTS = 5;  // NR NR2 X FILE.rvc Y
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
@@ -155,14 +159,28 @@ int parse_int(const std::string& text, const char* what) {
     return static_cast<int>(value);
 }
 
+bool is_command(const std::string& word) {
+    return word == "check" || word == "run" || word == "replay" || word == "sumo" ||
+           word == "vissim";
+}
+
+// VISSIM starts the controller program it names with five arguments, NR NR2 X FILE.rvc Y, as
+// it starts the desktop; X and Y mean nothing to the controller. That start is the vissim
+// command.
+void take_vissim_start(std::vector<std::string>& args) {
+    const bool number = !args.empty() && !args[0].empty() &&
+                        args[0].find_first_not_of("0123456789") == std::string::npos;
+    if (args.size() == VISSIM_START_ARGUMENTS && number && !is_command(args[0]))
+        args = {"vissim", args[0], args[1], args[3]};
+}
+
 Options parse_options(int argc, char** argv) {
     Options o;
     std::vector<std::string> args(argv + 1, argv + argc);
+    take_vissim_start(args);
     if (args.empty()) throw UsageError{"missing command (check, run, replay, sumo or vissim)"};
     o.command = args[0];
-    if (o.command != "check" && o.command != "run" && o.command != "replay" &&
-        o.command != "sumo" && o.command != "vissim")
-        throw UsageError{"unknown command \"" + o.command + "\""};
+    if (!is_command(o.command)) throw UsageError{"unknown command \"" + o.command + "\""};
     std::vector<std::string> positional;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];

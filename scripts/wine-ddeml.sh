@@ -3,7 +3,8 @@
 # about 15 s):
 #   1. the DDEML transport: the echo server of a Windows build in the background, its client
 #      against it;
-#   2. the controller and VISSIM's stand-in: ruvalda-cli.exe serving the crossing example,
+#   2. the controller and VISSIM's stand-in: ruvalda-cli.exe, started with VISSIM's five
+#      arguments, serving the crossing example,
 #      vissim-standin.exe driving it for 600 s from the rush-hour scenario; the wished pictures
 #      must be those the Linux transport gives (examples/crossing/vissim/rush-hour.wishes).
 #   scripts/wine-ddeml.sh WINDOWS_BUILD_DIR [PAIRS]
@@ -130,7 +131,8 @@ if [ ! -f "$cli" ] || [ ! -f "$standin" ]; then
 fi
 # The controller writes its error file, if any, into the folder it runs in.
 rm -f "$out/lsa7.err"
-(cd "$out" && exec timeout 120 "$wine" "$cli" vissim 7 3 "$source_dir/examples/crossing/crossing.rvc" \
+# Started as VISSIM starts the controller program it names: NR NR2 X FILE.rvc Y.
+(cd "$out" && exec timeout 120 "$wine" "$cli" 7 3 x "$source_dir/examples/crossing/crossing.rvc" y \
     >"$out/controller.out" 2>"$out/controller.err") &
 controller_pid=$!
 timeout 150 "$wine" "$standin" "$source_dir/examples/crossing/vissim/rush-hour.scn" \

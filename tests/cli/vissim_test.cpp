@@ -153,7 +153,8 @@ TEST_F(VissimCliTest, controllerNumberOutOfRange_showsTheCouplingsReportAndFails
 
 TEST_F(VissimCliTest, secondControllerOnTheSameNumber_isRefused) {
     Result first;
-    std::thread serving([&] { first = run_cli({"vissim", "9", "1", CROSSING}, controller_dir); });
+    // The first is started as VISSIM starts its controller program: NR NR2 X FILE.rvc Y.
+    std::thread serving([&] { first = run_cli({"9", "1", "x", CROSSING, "y"}, controller_dir); });
     // The first is serving once its socket exists.
     for (int i = 0; i < 500 && !std::filesystem::exists(runtime.path() + "/vavozi09"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -169,6 +170,7 @@ TEST_F(VissimCliTest, secondControllerOnTheSameNumber_isRefused) {
     EXPECT_EQ(0, run_standin({"short.scn"}, dir).exit_code);
     serving.join();
     EXPECT_EQ(0, first.exit_code) << first.err;
+    EXPECT_NE(std::string::npos, first.err.find("VISSIM disconnected")) << first.err;
 }
 
 }  // namespace
