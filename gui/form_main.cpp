@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTcpSocket>
@@ -96,6 +97,7 @@ TFormMain::TFormMain(Controller& controller, AppState& app_state, const QStringL
     end_application = [] { QCoreApplication::quit(); };
     build_controls();
     build_menus();
+    add_shortcuts();
 
     pane_view_ = new MemoPaneView(engine.output, memo_, status_panels_[2]);
     pane_view_->show_all();
@@ -155,6 +157,7 @@ void TFormMain::build_controls() {
         auto* radio = new QRadioButton(SPEED_CAPTIONS[i], speed_group_);
         radio->setObjectName(QString("RadioGroupSpeedItem%1").arg(i));
         speed_buttons_->addButton(radio, i);
+        radio->setToolTip("Control time runs at this multiple of real time (Alt and the digit)");
         radio_layout->addWidget(radio, i % 3, i / 3);
     }
     speed_buttons_->button(0)->setChecked(true);
@@ -176,6 +179,10 @@ void TFormMain::build_controls() {
     pause_ = make_button("BitBtnPause", "&Pause", QStyle::SP_MediaPause, 2);
     reset_ = make_button("BitBtnReset", "Re&set", QStyle::SP_MediaSkipBackward, 3);
     run_->setDefault(true);
+    run_->setToolTip("Run the program on its own clock, at the speed chosen on the left (F5)");
+    step_->setToolTip("Run one tenth of a second, then pause (F10)");
+    pause_->setToolTip("Pause the run; Run goes on from here (Space)");
+    reset_->setToolTip("Back to time 0 and the program's start values (Ctrl+R)");
     connect(run_, &QPushButton::clicked, this, [this] { BitBtnRunClick(); });
     connect(step_, &QPushButton::clicked, this, [this] { BitBtnStepClick(); });
     connect(pause_, &QPushButton::clicked, this, [this] { BitBtnPauseClick(); });
@@ -231,20 +238,32 @@ void TFormMain::build_menus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("ItemFile");
     item_open_ = add_item(file, "ItemOpen", "&Open");
+    item_open_->setShortcut(QKeySequence::Open);
     file->addSeparator();
     item_run_ = add_item(file, "ItemRun", "&Run");
+    item_run_->setShortcut(Qt::Key_F5);
     item_pause_ = add_item(file, "ItemPause", "&Pause");
     item_reset_ = add_item(file, "ItemReset", "Re&set");
+    item_reset_->setShortcut(Qt::CTRL | Qt::Key_R);
     file->addSeparator();
     QAction* save_trace = add_item(file, "ItemSaveTrace", "Save &trace ...");
     item_divider_ = file->addSeparator();
     item_divider_->setObjectName("ItemDivider");
     QAction* exit = add_item(file, "ItemExit", "E&xit");
+    exit->setShortcut(QKeySequence::Quit);
     connect(file, &QMenu::aboutToShow, this, [this] { ItemFileClick(); });
     connect(item_open_, &QAction::triggered, this, [this] { ItemOpenClick(); });
-    connect(item_run_, &QAction::triggered, this, [this] { BitBtnRunClick(); });
-    connect(item_pause_, &QAction::triggered, this, [this] { BitBtnPauseClick(); });
-    connect(item_reset_, &QAction::triggered, this, [this] { BitBtnResetClick(); });
+    // A shortcut reaches an item whose menu was not opened since the state changed: the buttons
+    // say what may be done now.
+    connect(item_run_, &QAction::triggered, this, [this] {
+        if (run_->isEnabled()) BitBtnRunClick();
+    });
+    connect(item_pause_, &QAction::triggered, this, [this] {
+        if (pause_->isEnabled()) BitBtnPauseClick();
+    });
+    connect(item_reset_, &QAction::triggered, this, [this] {
+        if (reset_->isEnabled()) BitBtnResetClick();
+    });
     connect(save_trace, &QAction::triggered, this, [this] { ItemSaveTraceClick(); });
     connect(exit, &QAction::triggered, this, [this] { ItemExitClick(); });
 
@@ -263,6 +282,8 @@ void TFormMain::build_menus() {
 
     QMenu* debug = menuBar()->addMenu("&Debug");
     debug->setObjectName("ItemDebug");
+    debug_menu_ = debug;
+    connect(debug, &QMenu::aboutToShow, this, [this] { ItemDebugClick(); });
     connect(add_item(debug, "ItemDumpAllVariables", "&Dump all variables in creation order"),
             &QAction::triggered, this, [this] { ItemDumpAllVariablesClick(false); });
     connect(add_item(debug, "ItemDumpAllVarsByModifyTime",
@@ -393,6 +414,7 @@ bool TFormMain::OpenRuvalda() {
     reader_state.sequence_handler = sequence_reader(sequence_model);
     engine.evaluation_hook = nullptr;
     const bool loaded = RVLoadFile(reader_state, engine, local_path(name).c_str()) != 0;
+    program_loaded_ = loaded;
     engine.evaluation_hook = [this](const char* printed_name, int value) {
         ShowSequenceState(sequence_display, sequence_model, printed_name, value);
     };
@@ -538,6 +560,30 @@ void TFormMain::BitBtnResetClick() {
     step_->setEnabled(true);
     reset_->setEnabled(false);
     clock.targetTime = 0;
+}
+
+// Space runs and pauses, F10 steps; they act as the buttons would, and only when these could.
+void TFormMain::add_shortcuts() {
+    auto* run_or_pause = new QShortcut(Qt::Key_Space, this);
+    run_or_pause->setObjectName("ShortcutRunPause");
+    connect(run_or_pause, &QShortcut::activated, this, [this] {
+        if (pause_->isEnabled())
+            BitBtnPauseClick();
+        else if (run_->isEnabled())
+            BitBtnRunClick();
+    });
+    auto* step = new QShortcut(Qt::Key_F10, this);
+    step->setObjectName("ShortcutStep");
+    connect(step, &QShortcut::activated, this, [this] {
+        if (step_->isEnabled()) BitBtnStepClick();
+    });
+}
+
+// Without a program the Debug items have nothing to work on.
+void TFormMain::ItemDebugClick() {
+    for (QAction* item : debug_menu_->actions())
+        if (item->objectName() != "ItemTraceVissimCommunications" && !item->isSeparator())
+            item->setEnabled(program_loaded_);
 }
 
 void TFormMain::ItemFileClick() {

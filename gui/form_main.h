@@ -117,6 +117,8 @@ class TFormMain : public QMainWindow, private ControllerParts {
     void write_window_position();
     void start_from_command_line();
     void set_caption_for_load(bool loaded);
+    void add_shortcuts();
+    void ItemDebugClick();
     void end_now();
     void sumo_start(const QString& host, int port);
     void sumo_connected();
@@ -154,6 +156,8 @@ class TFormMain : public QMainWindow, private ControllerParts {
     QAction* item_show_hide_map_ = nullptr;
     QAction* item_trace_unnumbered_ = nullptr;
     QAction* item_record_trace_ = nullptr;
+    QMenu* debug_menu_ = nullptr;
+    bool program_loaded_ = false;  // the last load succeeded: the Debug items have a program
 
     QString save_trace_file_;    // SaveDialogTrace's file name
     QString vissim_trace_name_;  // the open VISSIM communication trace

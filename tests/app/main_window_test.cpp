@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <filesystem>
@@ -22,6 +23,13 @@ using MainWindowTest = GuiTest;
 
 TEST_F(MainWindowTest, noArgument_opensTheDialog_cancelLeavesBaseCaptionAndNoRunButtons) {
     start({});
+    // Without a program the Debug items have nothing to work on.
+    QMenu* debug = main_window->findChild<QMenu*>("ItemDebug");
+    emit debug->aboutToShow();
+    EXPECT_FALSE(item("ItemDumpAllVariables")->isEnabled());
+    EXPECT_FALSE(item("ItemTraceVariable")->isEnabled());
+    EXPECT_EQ(QKeySequence(QKeySequence::Open), item("ItemOpen")->shortcut());
+    EXPECT_EQ(QKeySequence(QKeySequence::Quit), item("ItemExit")->shortcut());
     ASSERT_EQ(1u, host.file_requests.size());
     EXPECT_EQ("OpenDialogRuvaldaFile", host.file_requests[0].object_name);
     EXPECT_EQ("Ruvalda files (*.rvc)|*.rvc|All files (*.*)|*.*", host.file_requests[0].filter);
@@ -33,6 +41,8 @@ TEST_F(MainWindowTest, noArgument_opensTheDialog_cancelLeavesBaseCaptionAndNoRun
 
 TEST_F(MainWindowTest, controlFileArgument_loadsOnTheOwnClock_andShowsTheMap) {
     start({QString::fromStdString(example("crossing/crossing.rvc"))});
+    emit main_window->findChild<QMenu*>("ItemDebug")->aboutToShow();
+    EXPECT_TRUE(item("ItemDumpAllVariables")->isEnabled());
     EXPECT_TRUE(host.boxes.empty()) << host.boxes[0].text.toStdString();
     EXPECT_EQ("1100", buttons());
     EXPECT_TRUE(map_window->isVisible());
@@ -191,6 +201,29 @@ TEST_F(OwnClockTest, stateTable_runPauseRunResetStep) {
     button("BitBtnStep")->click();
     EXPECT_EQ(2, RVGetTime(engine));
     EXPECT_EQ(-2, main_window->clock.targetTime);
+}
+
+TEST_F(OwnClockTest, keys_runPauseStepAndReset_asTheButtonsWould) {
+    QWidget* window = main_window.get();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    QTest::keyClick(window, Qt::Key_F5);
+    EXPECT_EQ("0010", buttons()) << "F5 runs";
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_EQ("1101", buttons()) << "Space pauses";
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_EQ("0010", buttons()) << "and runs again";
+    QTest::keyClick(window, Qt::Key_Space);
+    QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ("1100", buttons()) << "Ctrl+R resets";
+    QTest::keyClick(window, Qt::Key_F10);
+    EXPECT_EQ(1, RVGetTime(engine)) << "F10 steps";
+    EXPECT_EQ("1101", buttons());
+    QTest::keyClick(window, Qt::Key_F5);
+    QTest::keyClick(window, Qt::Key_F5);  // running: F5 again does nothing
+    EXPECT_EQ("0010", buttons());
+    EXPECT_FALSE(button("BitBtnRun")->toolTip().isEmpty());
+    EXPECT_TRUE(button("BitBtnStep")->toolTip().contains("F10"));
 }
 
 TEST_F(OwnClockTest, stepFromReady_startsAndReachesOneTenth) {
