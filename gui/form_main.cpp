@@ -553,6 +553,9 @@ void TFormMain::BitBtnStepClick() {
     --clock.targetTime;
     RVRunUntil(engine, -clock.targetTime);
     reset_->setEnabled(true);
+    // A step shows where it stopped; no tick comes to show it.
+    status_panels_[0]->setText(RVGetTimeText(engine));
+    status_panels_[1]->setText(QString("Rate: %1").arg(RVGetRate(engine)));
 }
 
 void TFormMain::BitBtnResetClick() {

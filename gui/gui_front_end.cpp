@@ -93,6 +93,8 @@ void MemoPaneView::caret_to_end() {
         cursor.movePosition(QTextCursor::End);
         memo_->setTextCursor(cursor);
         memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+        // The pane does not wrap; a long last line must not scroll the time column away.
+        memo_->horizontalScrollBar()->setValue(0);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
@@ -226,9 +227,20 @@ TEST_F(OwnClockTest, keys_runPauseStepAndReset_asTheButtonsWould) {
     EXPECT_TRUE(button("BitBtnStep")->toolTip().contains("F10"));
 }
 
+TEST_F(OwnClockTest, longPaneLine_keepsTheTimeColumnInView) {
+    traceprintf(engine.output, "%s\n", std::string(600, 'x').c_str());
+    QCoreApplication::processEvents();
+    auto* memo = main_window->findChild<QPlainTextEdit*>("MemoOutput");
+    EXPECT_GT(memo->horizontalScrollBar()->maximum(), 0) << "the line is wider than the pane";
+    EXPECT_EQ(0, memo->horizontalScrollBar()->value());
+}
+
 TEST_F(OwnClockTest, stepFromReady_startsAndReachesOneTenth) {
     button("BitBtnStep")->click();
     EXPECT_EQ(1, RVGetTime(engine));
+    EXPECT_EQ("Time:   0.1 ",
+              main_window->findChild<QLabel*>("StatusBarPanel0")->text().toStdString())
+        << "the status bar shows where the step stopped";
     EXPECT_EQ(-1, main_window->clock.targetTime);
     EXPECT_EQ("1101", buttons());
     // "Simulation started" has no line end: the step's time line takes its place.
