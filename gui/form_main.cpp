@@ -402,6 +402,8 @@ void TFormMain::ItemOpenClick() {
     request.must_exist = true;
     const QString chosen = dialog_host().choose_file(request);
     if (chosen.isEmpty()) return;
+    // The map's unsaved work belongs to the junction open now, and goes to its file first.
+    if (map_ && map_->AskSaveGraphics()) return;
     app_state.control_file_name = chosen;
     OpenRuvalda();
 }
@@ -435,6 +437,7 @@ bool TFormMain::OpenRuvalda() {
     for (const Warning& w : program_warnings(reader_state, engine, local_path(name)))
         traceprintf(engine.output, "%s\n", warning_line(w).c_str());
     save_trace_file_ = with_extension(name, ".txt");
+    if (map_) map_->ForgetJunction();
     if (map_) map_->BuildStreamMenus();
     BuildTraceStreamMenu();
     if (map_) map_->LoadGraphics();

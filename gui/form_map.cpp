@@ -599,6 +599,20 @@ void TFormMap::ItemLoadbitmapClick() {
 // ---- graphics environment file
 // --------------------------------------------------------------------
 
+void TFormMap::ForgetJunction() {
+    // The editor points into the polygon lists that go now.
+    const bool edit_mode = map_editor.edit_mode;
+    map_editor = MapEditor{};
+    map_editor.edit_mode = edit_mode;
+    map_model = MapModel{};
+    background_ = QImage();
+    for (LightDisc* disc : image_->findChildren<LightDisc*>()) delete disc;
+    remembered_disc_ = nullptr;
+    image_->setFixedSize(map_model.picture_width, map_model.picture_height);
+    panel_seq_pict_->hide();
+    RedrawMap();
+}
+
 bool TFormMap::LoadGraphics() {
     MapGraphicsSink sink(this, app_state.title);
     const bool read = ruvalda::LoadGraphics(map_model, stream_glyphs, engine.output,

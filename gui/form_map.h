@@ -47,6 +47,10 @@ class TFormMap : public QMainWindow, private ControllerParts {
     void ArrangeWindows(bool simulator_run);
     // Reads and writes the graphics environment file beside the control file.
     bool LoadGraphics();
+    // Forgets the drawing of the junction shown so far (picture, polygons, discs, placements,
+    // sequence pictures), before another junction's program is loaded: nothing of one junction
+    // may be shown with, or saved into the file of, another.
+    void ForgetJunction();
     bool SaveGraphics();
     // True when the user cancelled because of unsaved graphics.
     bool AskSaveGraphics();

@@ -68,6 +68,33 @@ TEST_F(MapWindowTest, openingTheCrossing_showsPicturePolygonsBoxesAndSequence) {
     EXPECT_NE(nullptr, map_window->findChild<QLabel*>("SequencePicture3"));
 }
 
+TEST_F(MapWindowTest, secondJunction_asksForTheFirstsWork_andNeverShowsOrSavesItsDrawing) {
+    start({QString::fromStdString(crossing_copy())});
+    for (const char* name : {"tjunction.rvc", "tjunction.DTL"})
+        std::filesystem::copy_file(example("tjunction/") + name, dir + "/" + name);
+    map_model.unsaved = true;  // an edit of the crossing's map
+    host.boxes.clear();
+    host.files.push_back(QString::fromStdString(dir + "/tjunction.rvc"));
+    host.answers = {QMessageBox::No, QMessageBox::Yes};  // not saved; go on without a .rvg
+    main_window->ItemOpenClick();
+
+    ASSERT_GE(host.boxes.size(), 2u);
+    EXPECT_EQ("Unsaved work", host.boxes[0].caption) << "asked before the crossing is left";
+    EXPECT_TRUE(host.boxes[1].text.contains("tjunction.rvg"));
+    EXPECT_EQ(QSize(621, 593), image()->size()) << "the empty map, not the crossing's picture";
+    EXPECT_EQ(QColor(Qt::white), pixel(330, 200));
+    EXPECT_FALSE(map_window->findChild<QWidget*>("PanelSeqPict")->isVisible());
+    EXPECT_TRUE(map_window->findChildren<LightDisc*>().isEmpty());
+    for (const auto& polygons : map_model.polygons) EXPECT_TRUE(polygons.empty());
+    ASSERT_NE(nullptr, box(11)) << "the T-junction's boxes, laid out";
+    EXPECT_EQ(nullptr, box(311)) << "none of the crossing's";
+
+    ASSERT_TRUE(map_window->SaveGraphics());
+    const std::string saved = read_file(dir + "/tjunction.rvg");
+    EXPECT_EQ(std::string::npos, saved.find("crossing")) << saved;
+    EXPECT_EQ(read_file(example("crossing/crossing.rvg")), read_file(dir + "/crossing.rvg"));
+}
+
 TEST_F(MapWindowTest, colours_fillTheStreamsPolygonsAndDisc) {
     start({QString::fromStdString(example("crossing/crossing.rvc"))});
     map_window->UpdateColor(5, 'G');
