@@ -78,19 +78,45 @@ std::string format_text(const char* format, ...) {
     return text;
 }
 
+// How a file ends its lines, as far as read: with CR LF throughout, or not.
+struct LineEnds {
+    bool any = false;
+    bool all_crlf = true;
+    bool crlf() const { return any && all_crlf; }
+};
+
 // Reads one line without its line feed. Characters beyond the limit are skipped up to the line
 // feed, so an overlong line never spills into the next one. False at the end of the file.
-bool read_line(std::FILE* file, char* buffer) {
+bool read_line(std::FILE* file, char* buffer, LineEnds& ends) {
     std::size_t length = 0;
-    int c = 0;
+    int c = 0, previous = 0;
     bool any = false;
     while ((c = std::getc(file)) != EOF) {
         any = true;
-        if (c == '\n') break;
+        if (c == '\n') {
+            ends.any = true;
+            ends.all_crlf = ends.all_crlf && previous == '\r';
+            break;
+        }
         if (length < GRAPHICS_LINE_LIMIT) buffer[length++] = static_cast<char>(c);
+        previous = c;
     }
     buffer[length] = '\0';
     return any;
+}
+
+// A polygon's corners as saved: a corner repeating the one before it (as the closing click of
+// an edit leaves it) or the first is left out.
+std::vector<MapPoint> saved_corners(const MapPolygon& polygon) {
+    std::vector<MapPoint> corners;
+    const int count = std::min(polygon.count, MAX_POLYGON_POINTS);
+    for (int i = 0; i < count; ++i) {
+        const MapPoint& point = polygon.points[static_cast<std::size_t>(i)];
+        if (!corners.empty() && corners.back() == point) continue;
+        corners.push_back(point);
+    }
+    while (corners.size() > 1 && corners.back() == corners.front()) corners.pop_back();
+    return corners;
 }
 
 void trim_trailing_space(char* line) {
@@ -257,6 +283,7 @@ class GraphicsReader {
 // Writes the lines of the file; the caller checks the stream for write errors.
 void write_graphics(MapModel& map_model, StreamGlyphs& stream_glyphs, std::FILE* out,
                     const std::string& control_file, const std::vector<SavedControl>& controls) {
+    const char* const end = map_model.crlf ? "\r\n" : "\n";
     if (!map_model.picture_file.empty()) {
         // A picture in the control file's folder is named bare, so the pair can be moved.
         namespace fs = std::filesystem;
@@ -266,21 +293,19 @@ void write_graphics(MapModel& map_model, StreamGlyphs& stream_glyphs, std::FILE*
         const fs::path picture_full = picture.lexically_normal();
         if (!picture_error && !control_error &&
             picture_full.parent_path() == control.lexically_normal().parent_path())
-            std::fprintf(out, "mapfile=%s\n", picture_full.filename().string().c_str());
+            std::fprintf(out, "mapfile=%s%s", picture_full.filename().string().c_str(), end);
         else
-            std::fprintf(out, "mapfile=%s\n", map_model.picture_file.c_str());
+            std::fprintf(out, "mapfile=%s%s", map_model.picture_file.c_str(), end);
     }
 
     for (int stream = 1; stream < MAP_STREAMS; ++stream) {
         for (const MapPolygon& polygon : map_model.polygons[static_cast<std::size_t>(stream)]) {
-            if (polygon.count <= 2) continue;
+            const std::vector<MapPoint> corners = saved_corners(polygon);
+            if (corners.size() <= 2) continue;
             std::fprintf(out, "polygon=%d:", stream);
-            const int count = std::min(polygon.count, MAX_POLYGON_POINTS);
-            for (int i = 0; i < count; ++i) {
-                const MapPoint& point = polygon.points[static_cast<std::size_t>(i)];
-                std::fprintf(out, "%s %d, %d", i == 0 ? "" : ",", point.x, point.y);
-            }
-            std::fputc('\n', out);
+            for (std::size_t i = 0; i < corners.size(); ++i)
+                std::fprintf(out, "%s %d, %d", i == 0 ? "" : ",", corners[i].x, corners[i].y);
+            std::fputs(end, out);
         }
     }
 
@@ -292,8 +317,8 @@ void write_graphics(MapModel& map_model, StreamGlyphs& stream_glyphs, std::FILE*
             const MapPoint centre{control->left + control->width / 2,
                                   control->top + control->height / 2};
             (map_model.jpeg ? glyph.light_jpeg : glyph.light_bitmap) = centre;
-            std::fprintf(out, "light=%02d: %d, %d\t%d, %d\n", stream, glyph.light_jpeg.x,
-                         glyph.light_jpeg.y, glyph.light_bitmap.x, glyph.light_bitmap.y);
+            std::fprintf(out, "light=%02d: %d, %d\t%d, %d%s", stream, glyph.light_jpeg.x,
+                         glyph.light_jpeg.y, glyph.light_bitmap.x, glyph.light_bitmap.y, end);
         } else {
             const int stream = control->tag / 10, sub = control->tag % 10;
             if (stream < 1 || stream >= MAP_STREAMS || sub < 1) continue;
@@ -301,9 +326,9 @@ void write_graphics(MapModel& map_model, StreamGlyphs& stream_glyphs, std::FILE*
             const auto s = static_cast<std::size_t>(sub);
             (map_model.jpeg ? glyph.box_jpeg[s] : glyph.box_bitmap[s]) = {control->left,
                                                                           control->top};
-            std::fprintf(out, "detector=%02d.%d: %d, %d\t%d, %d\n", stream, sub,
+            std::fprintf(out, "detector=%02d.%d: %d, %d\t%d, %d%s", stream, sub,
                          glyph.box_jpeg[s].x, glyph.box_jpeg[s].y, glyph.box_bitmap[s].x,
-                         glyph.box_bitmap[s].y);
+                         glyph.box_bitmap[s].y, end);
         }
     }
 }
@@ -349,8 +374,9 @@ bool LoadGraphics(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState&
     std::vector<char> line(GRAPHICS_LINE_LIMIT + 1);
     bool complete = true;
     int line_number = 0;
+    LineEnds ends;
     errno = 0;
-    while (read_line(in, line.data())) {
+    while (read_line(in, line.data(), ends)) {
         trim_trailing_space(line.data());
         if (!reader.handle(++line_number, line.data())) {
             complete = false;
@@ -365,6 +391,7 @@ bool LoadGraphics(MapModel& map_model, StreamGlyphs& stream_glyphs, OutputState&
         complete = false;
     }
     std::fclose(in);
+    map_model.crlf = ends.crlf();
     return complete;
 }
 

@@ -41,6 +41,7 @@ struct MapModel {
     std::string picture_file;   // the picture file's name as held by the picture dialog
     std::string graphics_file;  // the graphics file of the last load
     bool unsaved = false;       // the drawing changed since the last load or save
+    bool crlf = false;          // the file read last ended every line with CR LF: saved alike
 
     MapModel() { colour.fill('R'); }
 };
