@@ -239,6 +239,9 @@ void TFormMain::build_menus() {
     file->setObjectName("ItemFile");
     item_open_ = add_item(file, "ItemOpen", "&Open");
     item_open_->setShortcut(QKeySequence::Open);
+    recent_menu_ = file->addMenu("Open r&ecent");
+    recent_menu_->setObjectName("ItemRecent");
+    connect(recent_menu_, &QMenu::aboutToShow, this, [this] { ItemRecentClick(); });
     file->addSeparator();
     item_run_ = add_item(file, "ItemRun", "&Run");
     item_run_->setShortcut(Qt::Key_F5);
@@ -402,10 +405,27 @@ void TFormMain::ItemOpenClick() {
     request.must_exist = true;
     const QString chosen = dialog_host().choose_file(request);
     if (chosen.isEmpty()) return;
+    open_control_file(chosen);
+}
+
+void TFormMain::open_control_file(const QString& file_name) {
     // The map's unsaved work belongs to the junction open now, and goes to its file first.
     if (map_ && map_->AskSaveGraphics()) return;
-    app_state.control_file_name = chosen;
+    app_state.control_file_name = file_name;
     OpenRuvalda();
+}
+
+// The list is read when the menu opens, so a second window's openings show too.
+void TFormMain::ItemRecentClick() {
+    recent_menu_->clear();
+    const QStringList files = recent_files();
+    for (int i = 0; i < files.size(); ++i) {
+        QAction* item = recent_menu_->addAction(QString("&%1 %2").arg(i + 1).arg(files[i]));
+        item->setObjectName(QString("ItemRecent%1").arg(i + 1));
+        const QString file = files[i];
+        connect(item, &QAction::triggered, this, [this, file] { open_control_file(file); });
+    }
+    if (files.isEmpty()) recent_menu_->addAction("(none)")->setEnabled(false);
 }
 
 bool TFormMain::OpenRuvalda() {
@@ -434,6 +454,7 @@ bool TFormMain::OpenRuvalda() {
         return false;
     }
     setWindowTitle(baseCaption + " " + ShortenedPath(name));
+    remember_recent_file(QFileInfo(name).absoluteFilePath());
     for (const Warning& w : program_warnings(reader_state, engine, local_path(name)))
         traceprintf(engine.output, "%s\n", warning_line(w).c_str());
     save_trace_file_ = with_extension(name, ".txt");
@@ -453,7 +474,8 @@ bool TFormMain::OpenForSimulator(const QString& file_name) {
     app_state.control_file_name = file_name;
     if (!OpenRuvalda()) return false;
     findChild<QWidget*>("PanelSpeedButtons")->hide();
-    for (QAction* item : {item_open_, item_run_, item_pause_, item_reset_, item_divider_})
+    for (QAction* item : {item_open_, recent_menu_->menuAction(), item_run_, item_pause_,
+                          item_reset_, item_divider_})
         item->setVisible(false);
     app_state.ownClock = false;
     if (map_) map_->SetEditMode(false);

@@ -118,6 +118,8 @@ class TFormMain : public QMainWindow, private ControllerParts {
     void start_from_command_line();
     void set_caption_for_load(bool loaded);
     void add_shortcuts();
+    void open_control_file(const QString& file_name);
+    void ItemRecentClick();
     void ItemDebugClick();
     void end_now();
     void sumo_start(const QString& host, int port);
@@ -157,6 +159,7 @@ class TFormMain : public QMainWindow, private ControllerParts {
     QAction* item_trace_unnumbered_ = nullptr;
     QAction* item_record_trace_ = nullptr;
     QMenu* debug_menu_ = nullptr;
+    QMenu* recent_menu_ = nullptr;
     bool program_loaded_ = false;  // the last load succeeded: the Debug items have a program
 
     QString save_trace_file_;    // SaveDialogTrace's file name

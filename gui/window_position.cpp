@@ -47,4 +47,20 @@ void write_window_position(QWidget* window, const char* prefix, const QString& t
                      "Error: Problem saving window position in Registry");
 }
 
+QStringList recent_files() {
+    QStringList files;
+    for (const QString& file : window_settings().value("RecentFiles").toStringList())
+        if (QFileInfo::exists(file) && files.size() < RECENT_FILE_COUNT) files << file;
+    return files;
+}
+
+void remember_recent_file(const QString& path) {
+    QSettings settings = window_settings();
+    QStringList files = settings.value("RecentFiles").toStringList();
+    files.removeAll(path);
+    files.prepend(path);
+    while (files.size() > RECENT_FILE_COUNT) files.removeLast();
+    settings.setValue("RecentFiles", files);
+}
+
 }  // namespace ruvalda

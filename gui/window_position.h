@@ -1,6 +1,9 @@
-// Window positions kept between runs: "<prefix>Left", "<prefix>Top", "<prefix>Width" and
-// "<prefix>Height" under Varndal / the executable's file name.
+// What the desktop keeps between runs under Varndal / the executable's file name: window
+// positions as "<prefix>Left", "<prefix>Top", "<prefix>Width" and "<prefix>Height", and the
+// control files opened last as "RecentFiles".
 #pragma once
+
+#include <QStringList>
 
 class QString;
 class QWidget;
@@ -14,5 +17,12 @@ bool read_window_position(QWidget* window, const char* prefix);
 // Stores the window's place; a failure shows "Error: Problem saving window position in
 // Registry".
 void write_window_position(QWidget* window, const char* prefix, const QString& title);
+
+// As many as a File menu shows at a glance.
+constexpr int RECENT_FILE_COUNT = 8;
+// The control files opened last, newest first, those that still exist.
+QStringList recent_files();
+// Puts a control file (an absolute path) first in the list.
+void remember_recent_file(const QString& path);
 
 }  // namespace ruvalda

@@ -66,6 +66,25 @@ TEST_F(MainWindowTest, extensionIsComparedWithoutCase_otherArgumentsOpenNothing)
     EXPECT_TRUE(host.boxes.empty());
 }
 
+TEST_F(MainWindowTest, recentFiles_listTheLastOpenedFirst_andOpenAgain) {
+    for (const char* name : {"crossing.rvc", "tjunction.rvc"})
+        std::filesystem::copy_file(
+            example(name[0] == 'c' ? "crossing/crossing.rvc" : "tjunction/tjunction.rvc"),
+            dir + "/" + name);
+    start({QString::fromStdString(dir + "/crossing.rvc")});
+    host.files.push_back(QString::fromStdString(dir + "/tjunction.rvc"));
+    main_window->ItemOpenClick();
+    QMenu* recent = menu("ItemRecent");
+    emit recent->aboutToShow();
+    ASSERT_NE(nullptr, item("ItemRecent2"));
+    EXPECT_EQ(QString::fromStdString("&1 " + dir + "/tjunction.rvc"), item("ItemRecent1")->text());
+    EXPECT_EQ(QString::fromStdString("&2 " + dir + "/crossing.rvc"), item("ItemRecent2")->text());
+    item("ItemRecent2")->trigger();
+    EXPECT_TRUE(main_window->windowTitle().endsWith("crossing.rvc"));
+    emit recent->aboutToShow();
+    EXPECT_TRUE(item("ItemRecent1")->text().endsWith("/crossing.rvc"));
+}
+
 TEST_F(MainWindowTest, failingLoad_disablesRunAndHidesTheMap) {
     const std::string path = small_program("X = (\n");
     start({QString::fromStdString(path)});
