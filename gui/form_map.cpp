@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
+#include <utility>
 
 #include "engine/eval.h"
 #include "gui/app_state.h"
@@ -202,6 +203,10 @@ TFormMap::TFormMap(Controller& controller, AppState& app_state, QWidget* parent)
         const MouseButton button = event->button() == Qt::RightButton  ? MouseButton::Right
                                    : event->button() == Qt::LeftButton ? MouseButton::Left
                                                                        : MouseButton::Middle;
+        // A right click that ends a polygon being drawn is that, not a call for the menu the
+        // window system asks for with the same click.
+        right_click_ends_polygon_ = button == MouseButton::Right && map_editor.edit_mode &&
+                                    map_editor.edit_stream != 0 && !map_editor.disc_mode;
         ImageMapMouseDown(map_model, map_editor, *editor_view_, button,
                           event->position().toPoint().x(), event->position().toPoint().y());
     };
@@ -214,6 +219,9 @@ TFormMap::TFormMap(Controller& controller, AppState& app_state, QWidget* parent)
                         event->position().toPoint().y());
     };
     image_->context_menu = [this](QContextMenuEvent* event) {
+        if (std::exchange(right_click_ends_polygon_, false) &&
+            event->reason() == QContextMenuEvent::Mouse)
+            return;
         const bool selected = polygon_selected(map_model, map_editor);
         item_delete_polygon_->setEnabled(selected);
         item_finish_polygon_->setEnabled(selected);

@@ -112,6 +112,7 @@ class TFormMap : public QMainWindow, private ControllerParts {
     bool first_show_ = true;
     bool destroyed_ = false;
     bool sequence_dirty_ = false;
+    bool right_click_ends_polygon_ = false;  // the press's context menu is not shown
 };
 
 }  // namespace ruvalda

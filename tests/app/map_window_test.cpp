@@ -1,5 +1,6 @@
 // The map window as a user works with it: the crossing's picture, colours and detector boxes
 // while running, the sequence panels, and drawing on the picture with the mouse.
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStatusBar>
@@ -181,6 +182,27 @@ TEST_F(MapWindowTest, polygonDrawnWithTheMouse_survivesSaveAndReload) {
     EXPECT_EQ((std::vector<MapPoint>{{50, 50}, {50, 10}, {10, 10}}),
               std::vector<MapPoint>(read.points.begin(), read.points.begin() + 3));
     EXPECT_EQ(QColor(255, 0, 0), pixel(30, 20)) << "the new polygon is painted";
+}
+
+TEST_F(MapWindowTest, rightClickEndingAPolygon_opensNoMenu_elsewhereItDoes) {
+    start({QString::fromStdString(crossing_copy())});
+    auto* popup = map_window->findChild<QMenu*>("PopupMenuMap");
+    auto context_menu = [&](QPoint at) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, image()->mapToGlobal(at));
+        QApplication::sendEvent(image(), &event);
+    };
+    stream_entry("ItemAddPolygon", "07")->trigger();
+    click(image(), {10, 10});
+    click(image(), {50, 10});
+    press(image(), {50, 50}, Qt::RightButton);  // the window system then asks for the menu
+    context_menu({50, 50});
+    release(image(), {50, 50}, Qt::RightButton);
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_EQ("", status()) << "the polygon is ended";
+    press(image(), {300, 300}, Qt::RightButton);
+    context_menu({300, 300});
+    EXPECT_TRUE(popup->isVisible()) << "a right click outside polygon drawing opens the menu";
+    popup->hide();
 }
 
 TEST_F(MapWindowTest, vertexSelection_reachesNinePixelsNotTen) {
