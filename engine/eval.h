@@ -282,6 +282,7 @@ struct alignas(64) RuleRecord {
 
 using ColourCallback = std::function<void(int stream, char colour)>;
 using EvaluationHook = std::function<void(const char* printed_name, int value)>;
+using DetectorCallback = std::function<void(int detector, int state)>;
 
 // All state of the engine, so a test can reset it in one line.
 struct EngineState {
@@ -298,6 +299,7 @@ struct EngineState {
     std::int32_t oscillating_settles = 0;  // since the last reset: a run that oscillated failed
 
     ColourCallback colour_callback;
+    DetectorCallback detector_callback;  // told of every detector change, before the program
     EvaluationHook evaluation_hook;
     // The conflict monitor told of this engine's colours, detectors and resets; its controller
     // sets it. None in a bare engine.

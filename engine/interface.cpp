@@ -53,8 +53,10 @@ void SetDetectorState(EngineState& engine, int detector, int state) {
         v->flags |= V_END;
         v->modify_time = engine.current_time;
     }
-    if (v->flags & (V_START | V_END))
+    if (v->flags & (V_START | V_END)) {
         write_trace_line(engine, "%6d\t%s\t%d\n", engine.current_time, v->printed, v->value);
+        if (engine.detector_callback) engine.detector_callback(detector, v->value != 0 ? 1 : 0);
+    }
     // The program reacts at once, not at the next step.
     settle(engine);
     flush_trace_file(engine);

@@ -22,9 +22,11 @@
 #include <QVBoxLayout>
 
 #include "engine/eval.h"
+#include "engine/monitor.h"
 #include "gui/app_state.h"
 #include "gui/dialog_host.h"
 #include "gui/form_map.h"
+#include "gui/form_timeline.h"
 #include "gui/select_formula.h"
 #include "gui/window_position.h"
 #include "loader/reader.h"
@@ -96,6 +98,7 @@ TFormMain::TFormMain(Controller& controller, AppState& app_state, const QStringL
     resize(459, 425);
     end_application = [] { QCoreApplication::quit(); };
     build_controls();
+    timeline_ = new TFormTimeline([this] { return RVGetTime(engine); }, this);
     build_menus();
     add_shortcuts();
 
@@ -282,6 +285,11 @@ void TFormMain::build_menus() {
     item_show_hide_map_ = add_item(window, "ItemShowHideMap", "&Show map");
     connect(window, &QMenu::aboutToShow, this, [this] { ItemWindowClick(); });
     connect(item_show_hide_map_, &QAction::triggered, this, [this] { ItemShowHideMapClick(); });
+    QAction* show_timeline = add_item(window, "ItemShowTimeline", "Signal &timeline");
+    connect(show_timeline, &QAction::triggered, this, [this] {
+        timeline_->show();
+        timeline_->raise();
+    });
 
     QMenu* debug = menuBar()->addMenu("&Debug");
     debug->setObjectName("ItemDebug");
@@ -363,6 +371,10 @@ void TFormMain::FormPaint() {
     reader_state.macro.macro_path.clear();
     engine.colour_callback = [this](int stream, char colour) {
         if (map_) map_->UpdateColor(stream, colour);
+        timeline_->colour(stream, colour);
+    };
+    engine.detector_callback = [this](int detector, int state) {
+        timeline_->detector(detector, state);
     };
     start_from_command_line();
 }
@@ -455,6 +467,8 @@ bool TFormMain::OpenRuvalda() {
     }
     setWindowTitle(baseCaption + " " + ShortenedPath(name));
     remember_recent_file(QFileInfo(name).absoluteFilePath());
+    restart_timeline();
+    watch_clearances();
     for (const Warning& w : program_warnings(reader_state, engine, local_path(name)))
         traceprintf(engine.output, "%s\n", warning_line(w).c_str());
     save_trace_file_ = with_extension(name, ".txt");
@@ -542,8 +556,25 @@ void TFormMain::FormDestroy() {
 
 // ---- run controls ----------------------------------------------------------------------------
 
+// The timeline shows one run: a new program, or a run from time 0, starts it afresh.
+void TFormMain::restart_timeline() {
+    timeline_->restart(QFileInfo(app_state.control_file_name).fileName());
+}
+
+// With a declaration block, the conflict monitor watches the colours against its clearances;
+// its violations go into the pane and onto the timeline.
+void TFormMain::watch_clearances() {
+    std::int32_t clearance[STREAM_COUNT][STREAM_COUNT];
+    if (!declared_clearances(reader_state, clearance)) return;
+    monitor_start(conflict_monitor, clearance);
+    conflict_monitor.on_violation = [this](std::int32_t time, int a, int b, std::int32_t short_by) {
+        timeline_->violation(time, a, b, short_by);
+    };
+}
+
 void TFormMain::BitBtnRunClick() {
     if (clock.targetTime == 0) {
+        restart_timeline();
         RVInitialize(engine);
         traceprintf(engine.output, "\nSimulation started");
     } else {
@@ -572,6 +603,7 @@ void TFormMain::BitBtnPauseClick() {
 
 void TFormMain::BitBtnStepClick() {
     if (clock.targetTime == 0) {
+        restart_timeline();
         RVInitialize(engine);
         traceprintf(engine.output, "\nSimulation started");
     }

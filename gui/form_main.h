@@ -29,6 +29,7 @@ class QTcpSocket;
 namespace ruvalda {
 
 class TFormMap;
+class TFormTimeline;
 class TFormSelectFormula;
 
 // The caption form of a control file's path: two blanks and the whole name, or, for a deep
@@ -120,6 +121,13 @@ class TFormMain : public QMainWindow, private ControllerParts {
     void add_shortcuts();
     void open_control_file(const QString& file_name);
     void ItemRecentClick();
+    void restart_timeline();
+    void watch_clearances();
+
+  public:
+    TFormTimeline* timeline() const { return timeline_; }
+
+  private:
     void ItemDebugClick();
     void end_now();
     void sumo_start(const QString& host, int port);
@@ -131,6 +139,7 @@ class TFormMain : public QMainWindow, private ControllerParts {
     QStringList arguments_;
     TFormMap* map_ = nullptr;
     TFormSelectFormula* trace_dialog_ = nullptr;
+    TFormTimeline* timeline_ = nullptr;  // records from the start, shown on request
     GuiFrontEnd front_end_{engine.output};
     MemoPaneView* pane_view_ = nullptr;
 

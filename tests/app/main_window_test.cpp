@@ -11,8 +11,10 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <algorithm>
 #include <filesystem>
 
+#include "gui/form_timeline.h"
 #include "tests/app/gui_fixture.h"
 
 namespace ruvalda::test {
@@ -252,6 +254,44 @@ TEST_F(OwnClockTest, longPaneLine_keepsTheTimeColumnInView) {
     auto* memo = main_window->findChild<QPlainTextEdit*>("MemoOutput");
     EXPECT_GT(memo->horizontalScrollBar()->maximum(), 0) << "the line is wider than the pane";
     EXPECT_EQ(0, memo->horizontalScrollBar()->value());
+}
+
+TEST_F(OwnClockTest, signalTimelineWindow_followsTheEngine_andSavesWhatItShows) {
+    item("ItemShowTimeline")->trigger();
+    TFormTimeline* timeline = main_window->timeline();
+    ASSERT_TRUE(timeline->isVisible());
+    button("BitBtnStep")->click();
+    SetDetectorState(engine, 11, 1);  // a vehicle on D011, as a click on its box gives
+    for (int i = 0; i < 150; ++i) button("BitBtnStep")->click();
+    const auto& colours = timeline->recorder().colours;
+    ASSERT_FALSE(colours.empty());
+    EXPECT_NE(colours.end(),
+              std::find_if(colours.begin(), colours.end(),
+                           [](const auto& c) { return c.stream == 1 && c.colour == 'G'; }))
+        << "01 turned green";
+    ASSERT_EQ(1u, timeline->recorder().detectors.size());
+    EXPECT_EQ(11, timeline->recorder().detectors[0].detector);
+
+    timeline->refresh();
+    const QImage picture = timeline->findChild<QWidget*>("TimelineView")->grab().toImage();
+    bool green = false;
+    for (int y = 0; y < picture.height() && !green; ++y)
+        for (int x = 0; x < picture.width() && !green; ++x)
+            green = picture.pixelColor(x, y) == QColor("#2ca02c");
+    EXPECT_TRUE(green) << "the picture shows the green";
+    save(timeline, "desktop-signal-timeline.png");
+
+    // The last 2 minutes at 15.1 s start at 0; the saved file is the picture as shown.
+    EXPECT_EQ(0, timeline->shown_from());
+    EXPECT_EQ(151, timeline->shown_to());
+    host.files.push_back(QString::fromStdString(dir + "/timeline.svg"));
+    timeline->ItemSaveSvgClick();
+    EXPECT_EQ(timeline->recorder().svg(0, 151), read_file(dir + "/timeline.svg"));
+
+    // A run from time 0 starts the picture afresh.
+    button("BitBtnReset")->click();
+    button("BitBtnStep")->click();
+    EXPECT_TRUE(timeline->recorder().detectors.empty());
 }
 
 TEST_F(OwnClockTest, stepFromReady_startsAndReachesOneTenth) {

@@ -89,6 +89,7 @@ TEST_F(MapWindowTest, secondJunction_asksForTheFirstsWork_andNeverShowsOrSavesIt
     for (const auto& polygons : map_model.polygons) EXPECT_TRUE(polygons.empty());
     ASSERT_NE(nullptr, box(11)) << "the T-junction's boxes, laid out";
     EXPECT_EQ(nullptr, box(311)) << "none of the crossing's";
+    save(map_window.get(), "desktop-second-junction.png");
 
     ASSERT_TRUE(map_window->SaveGraphics());
     const std::string saved = read_file(dir + "/tjunction.rvg");
