@@ -140,6 +140,16 @@ TEST_F(MacroTest, ruleErrorInsideAMacro_namesTheControlFileAndTheMacroFile) {
               report_texts()[0]);
     EXPECT_EQ(dir + "/x.rvc (2) " + dir + "/m.mac (2) ", var("K").set_location);
     EXPECT_EQ(dir + "/x.rvc (3) ", var("L").set_location);
+
+    // A report whose text does not name its place gets it after the text: the macro file's
+    // line and the control-file line that called it, once for both passes.
+    recorder.reports.clear();
+    put("t.mac", "X = 1\n%time X 50\n");
+    EXPECT_EQ(1, load_text("\n\n&t()\n"));
+    EXPECT_EQ(std::vector<std::string>{"Configuration Error in readin: Error: cannot initialize a "
+                                       "non-timer: X 50. [" +
+                                       dir + "/t.mac(2) from " + dir + "/x.rvc(3)]"},
+              report_texts());
 }
 
 }  // namespace
