@@ -105,20 +105,6 @@ bool read_line(std::FILE* file, char* buffer, LineEnds& ends) {
     return any;
 }
 
-// A polygon's corners as saved: a corner repeating the one before it (as the closing click of
-// an edit leaves it) or the first is left out.
-std::vector<MapPoint> saved_corners(const MapPolygon& polygon) {
-    std::vector<MapPoint> corners;
-    const int count = std::min(polygon.count, MAX_POLYGON_POINTS);
-    for (int i = 0; i < count; ++i) {
-        const MapPoint& point = polygon.points[static_cast<std::size_t>(i)];
-        if (!corners.empty() && corners.back() == point) continue;
-        corners.push_back(point);
-    }
-    while (corners.size() > 1 && corners.back() == corners.front()) corners.pop_back();
-    return corners;
-}
-
 void trim_trailing_space(char* line) {
     std::size_t length = std::strlen(line);
     while (length > 0 && is_space(line[length - 1])) line[--length] = '\0';
@@ -300,11 +286,13 @@ void write_graphics(MapModel& map_model, StreamGlyphs& stream_glyphs, std::FILE*
 
     for (int stream = 1; stream < MAP_STREAMS; ++stream) {
         for (const MapPolygon& polygon : map_model.polygons[static_cast<std::size_t>(stream)]) {
-            const std::vector<MapPoint> corners = saved_corners(polygon);
-            if (corners.size() <= 2) continue;
+            if (polygon.count <= 2) continue;
             std::fprintf(out, "polygon=%d:", stream);
-            for (std::size_t i = 0; i < corners.size(); ++i)
-                std::fprintf(out, "%s %d, %d", i == 0 ? "" : ",", corners[i].x, corners[i].y);
+            const int count = std::min(polygon.count, MAX_POLYGON_POINTS);
+            for (int i = 0; i < count; ++i) {
+                const MapPoint& point = polygon.points[static_cast<std::size_t>(i)];
+                std::fprintf(out, "%s %d, %d", i == 0 ? "" : ",", point.x, point.y);
+            }
             std::fputs(end, out);
         }
     }

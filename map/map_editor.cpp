@@ -66,6 +66,20 @@ int near_neighbour(MapEditor& map_editor, MapPoint p) {
     return -1;
 }
 
+// The active point put on a neighbouring corner, as the closing click puts it, is that corner:
+// the polygon keeps it once.
+void drop_repeated_corner(MapModel& map_model, MapEditor& map_editor) {
+    const int n = map_editor.count;
+    if (n < 2) return;
+    const MapPoint here = point(map_editor, map_editor.active);
+    if (point(map_editor, (map_editor.active + n - 1) % n) != here &&
+        point(map_editor, (map_editor.active + 1) % n) != here)
+        return;
+    remove_point(map_editor, map_editor.active);
+    if (MapPolygon* selected = selection(map_model, map_editor))
+        store_buffer(map_model, map_editor, *selected);
+}
+
 void show_polygon_status(MapEditor& map_editor, EditorView& view, int x, int y) {
     std::string text = "Stream ";
     text.append(std::to_string(map_editor.edit_stream))
@@ -166,6 +180,7 @@ void ImageMapMouseDown(MapModel& map_model, MapEditor& map_editor, EditorView& v
         view.draw_rubber_band();
         point(map_editor, map_editor.active) = {x, y};
         if (button == MouseButton::Right) {
+            drop_repeated_corner(map_model, map_editor);
             map_editor.edit_stream = 0;
             map_editor.count = 0;
             view.repaint_map();
