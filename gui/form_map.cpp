@@ -403,6 +403,8 @@ void TFormMap::BuildStreamMenus() {
 
 DetectorBox* TFormMap::new_detector_box(int detector, int left, int top) {
     auto* box = new DetectorBox(image_, detector);
+    box->setToolTip(QString::asprintf("D%03d: detector %d of stream %02d", detector, detector % 10,
+                                      detector / 10));
     box->move(left, top);
     connect_box(box);
     box->show();
@@ -701,6 +703,10 @@ void TFormMap::draw_sequence() {
         picture->setProperty("tag", static_cast<int>(j));
         picture->setGeometry(SEQ_PICTURE_LEFT, block.top, SEQ_PICTURE_SIZE, SEQ_PICTURE_SIZE);
         picture->setPixmap(block_picture(block.picture));
+        QString served;
+        for (int stream : block.streams) served += QString::asprintf(" %02d", stream);
+        picture->setToolTip(
+            QString("Block %1: streams%2").arg(QChar('A' + static_cast<int>(j))).arg(served));
         picture->show();
         auto* frame = new QFrame(panel_seq_pict_);
         frame->setObjectName(QString("SequenceFrame%1").arg(j));

@@ -66,7 +66,10 @@ TEST_F(MapWindowTest, openingTheCrossing_showsPicturePolygonsBoxesAndSequence) {
     EXPECT_EQ(QPoint(325, 228), box(11)->pos());
     EXPECT_TRUE(map_window->findChild<QWidget*>("PanelSeqPict")->isVisible());
     EXPECT_EQ(4, sequence_model.ConflictGroupSize);
-    EXPECT_NE(nullptr, map_window->findChild<QLabel*>("SequencePicture3"));
+    ASSERT_NE(nullptr, map_window->findChild<QLabel*>("SequencePicture3"));
+    EXPECT_EQ("Block A: streams 01 07 33 34 37 38",
+              map_window->findChild<QLabel*>("SequencePicture0")->toolTip().toStdString());
+    EXPECT_EQ("D011: detector 1 of stream 01", box(11)->toolTip().toStdString());
 }
 
 TEST_F(MapWindowTest, secondJunction_asksForTheFirstsWork_andNeverShowsOrSavesItsDrawing) {
