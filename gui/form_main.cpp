@@ -44,6 +44,12 @@ namespace {
 const char* const FILTER_CONTROL_FILES = "Ruvalda files (*.rvc)|*.rvc|All files (*.*)|*.*";
 const char* const FILTER_TRACE = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
 const char* const FILTER_VISSIM_TRACE = "Text files (*.txt)|*.txt";
+// A restored main window is at least this large, so that the run controls and a few pane lines
+// show; the first start uses the same height, so that a restore does not change it.
+constexpr int MIN_RESTORED_WIDTH = 150;
+constexpr int MIN_RESTORED_HEIGHT = 500;
+// The even border around the message pane.
+constexpr int TRACE_PANEL_BORDER = 4;
 
 const char* const SPEED_CAPTIONS[] = {"&1: Real time",       "&2: Double speed", "&3: Triple speed",
                                       "&4: Quadruple speed", "&5: Five times",   "1&0: Ten times"};
@@ -94,10 +100,10 @@ TFormMain::TFormMain(Controller& controller, AppState& app_state, const QStringL
       arguments_(arguments) {
     setObjectName("TFormMain");
     setWindowTitle("FormMain");
-    move(23, 286);
-    resize(459, 425);
+    move_frame(this, {23, 286});
     end_application = [] { QCoreApplication::quit(); };
     build_controls();
+    resize(trace_line_width(), MIN_RESTORED_HEIGHT);
     timeline_ = new TFormTimeline([this] { return RVGetTime(engine); }, this);
     build_menus();
     add_shortcuts();
@@ -137,6 +143,17 @@ void TFormMain::set_windows(TFormMap* map, TFormSelectFormula* trace_dialog) {
     map_ = map;
     if (map_) map_->set_main_window(this);
     trace_dialog_ = trace_dialog;
+}
+
+// Wide enough for a trace line of a stream or a variable without scrolling the pane.
+int TFormMain::trace_line_width() const {
+    constexpr int TRACE_LINE_COLUMNS = 80;
+    const int text =
+        QFontMetrics(memo_->font()).horizontalAdvance(QString(TRACE_LINE_COLUMNS, '0'));
+    const int pane_margins =
+        2 * (memo_->frameWidth() + qRound(memo_->document()->documentMargin()));
+    const int scroll_bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return text + pane_margins + scroll_bar + 2 * TRACE_PANEL_BORDER;
 }
 
 void TFormMain::build_controls() {
@@ -197,7 +214,8 @@ void TFormMain::build_controls() {
     auto* trace_panel = new QWidget(central);
     trace_panel->setObjectName("PanelTrace");
     auto* trace_layout = new QVBoxLayout(trace_panel);
-    trace_layout->setContentsMargins(4, 4, 4, 4);
+    trace_layout->setContentsMargins(TRACE_PANEL_BORDER, TRACE_PANEL_BORDER, TRACE_PANEL_BORDER,
+                                     TRACE_PANEL_BORDER);
     memo_ = new QPlainTextEdit(trace_panel);
     memo_->setObjectName("MemoOutput");
     memo_->setReadOnly(true);
@@ -501,10 +519,10 @@ bool TFormMain::OpenForSimulator(const QString& file_name) {
 void TFormMain::read_window_position() {
     if (!ruvalda::read_window_position(this, "Main")) return;
     const QSize screen_size = screen()->size();
-    if (screen_size.width() < x()) move(10, y());
-    if (screen_size.height() < y()) move(x(), 10);
-    if (width() < 150) resize(150, height());
-    if (height() < 500) resize(width(), 500);
+    if (screen_size.width() < x()) move_frame(this, {10, y()});
+    if (screen_size.height() < y()) move_frame(this, {x(), 10});
+    if (width() < MIN_RESTORED_WIDTH) resize(MIN_RESTORED_WIDTH, height());
+    if (height() < MIN_RESTORED_HEIGHT) resize(width(), MIN_RESTORED_HEIGHT);
 }
 
 void TFormMain::write_window_position() {

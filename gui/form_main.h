@@ -114,6 +114,7 @@ class TFormMain : public QMainWindow, private ControllerParts {
     void build_controls();
     void build_menus();
     QAction* add_item(QMenu* menu, const char* name, const char* caption);
+    int trace_line_width() const;
     void read_window_position();
     void write_window_position();
     void start_from_command_line();

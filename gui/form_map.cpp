@@ -574,21 +574,39 @@ void TFormMap::ArrangeWindows(bool simulator_run) {
             QWidget* speed = main_window_->findChild<QWidget*>("PanelSpeedButtons");
             const int height = (speed ? speed->geometry().bottom() : 0) + 150;
             main_window_->resize(main_window_->width(), height);
-            main_window_->move(main_window_->x(), screen_size.height() - height - 50);
+            move_frame(main_window_, {main_window_->x(), screen_size.height() - height - 50});
         }
         SetEditMode(false);
         resize(panel_mrv_->width(), this->height());
-        move(5, y());
+        move_frame(this, {5, y()});
     } else {
-        move(5, 5);
+        move_frame(this, {5, 5});
         image_->setFixedSize(map_model.picture_width, map_model.picture_height);
+        if (!placed_from_settings_) fit_picture();
     }
     if (main_window_) {
         int left = frameGeometry().width() + 5;
         if (left + main_window_->frameGeometry().width() > screen_size.width())
             left = screen_size.width() - main_window_->frameGeometry().width();
-        main_window_->move(left, main_window_->y());
+        move_frame(main_window_, {left, main_window_->y()});
     }
+}
+
+void TFormMap::fit_picture() {
+    // Before the window manager has framed the window its frame is unknown; allow for a title
+    // bar and borders of a usual size.
+    const QSize USUAL_FRAME(10, 40);
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isEmpty()) frame = USUAL_FRAME;
+    const int scroll_border = 2 * scroll_->frameWidth();
+    const QWidget* sequence_panel = findChild<QWidget*>("Panel1");
+    const QSize whole(sequence_panel->width() + scroll_border + map_model.picture_width,
+                      menuBar()->sizeHint().height() + statusBar()->sizeHint().height() +
+                          scroll_border + map_model.picture_height);
+    const QRect screen_area = screen()->availableGeometry();
+    const QSize room(screen_area.right() + 1 - frameGeometry().left() - frame.width(),
+                     screen_area.bottom() + 1 - frameGeometry().top() - frame.height());
+    resize(whole.boundedTo(room));
 }
 
 void TFormMap::ItemLoadbitmapClick() {
@@ -758,7 +776,7 @@ void TFormMap::showEvent(QShowEvent* event) {
 }
 
 void TFormMap::FormShow() {
-    read_window_position(this, "Map");
+    placed_from_settings_ = read_window_position(this, "Map");
 }
 
 void TFormMap::FormDestroy() {

@@ -45,6 +45,9 @@ class TFormMap : public QMainWindow, private ControllerParts {
     bool SetDetectorCheckBox(int detector, int x, int y, bool complain, int state);
     bool LoadMap();
     void ArrangeWindows(bool simulator_run);
+    // Sizes the window to show the whole picture beside the sequence panel, as far as the
+    // screen allows.
+    void fit_picture();
     // Reads and writes the graphics environment file beside the control file.
     bool LoadGraphics();
     // Forgets the drawing of the junction shown so far (picture, polygons, discs, placements,
@@ -110,6 +113,7 @@ class TFormMap : public QMainWindow, private ControllerParts {
     LightDisc* remembered_disc_ = nullptr;
     MapEditorView* editor_view_ = nullptr;
     bool first_show_ = true;
+    bool placed_from_settings_ = false;  // a stored size is the user's; else fit the picture
     bool destroyed_ = false;
     bool sequence_dirty_ = false;
     bool right_click_ends_polygon_ = false;  // the press's context menu is not shown

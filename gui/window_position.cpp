@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTimer>
 #include <QWidget>
 
 #include "gui/dialog_host.h"
@@ -13,7 +14,48 @@ namespace {
 QSettings window_settings() {
     return QSettings("Varndal", QFileInfo(QCoreApplication::applicationFilePath()).fileName());
 }
+
+// How often and how long to look for the frame: a window manager frames a new window within a
+// few event-loop turns; without a window manager no frame ever comes.
+constexpr int FRAME_POLL_MS = 20;
+constexpr int FRAME_POLL_LIMIT = 100;  // two seconds
+
+// Asks for a window's frame place again once the window manager has framed the window.
+class FramePlacer : public QObject {
+  public:
+    explicit FramePlacer(QWidget* window) : QObject(window), window_(window) {
+        setObjectName("FramePlacer");
+        connect(&timer_, &QTimer::timeout, this, [this] { look(); });
+        timer_.start(FRAME_POLL_MS);
+    }
+    void want(QPoint frame_top_left) {
+        wanted_ = frame_top_left;
+        polls_ = 0;
+    }
+
+  private:
+    void look() {
+        const bool framed = window_->isVisible() &&
+                            window_->frameGeometry().topLeft() != window_->geometry().topLeft();
+        if (framed && window_->pos() != wanted_) window_->move(wanted_);
+        if (!framed && ++polls_ < FRAME_POLL_LIMIT) return;
+        timer_.stop();
+        setObjectName(QString());  // a later move_frame starts afresh
+        deleteLater();
+    }
+    QWidget* window_;
+    QTimer timer_;
+    QPoint wanted_;
+    int polls_ = 0;
+};
 }  // namespace
+
+void move_frame(QWidget* window, QPoint frame_top_left) {
+    window->move(frame_top_left);
+    auto* placer = window->findChild<FramePlacer*>("FramePlacer", Qt::FindDirectChildrenOnly);
+    if (!placer) placer = new FramePlacer(window);
+    placer->want(frame_top_left);
+}
 
 bool read_window_position(QWidget* window, const char* prefix) {
     QSettings settings = window_settings();
@@ -25,9 +67,9 @@ bool read_window_position(QWidget* window, const char* prefix) {
     };
     int value = 0;
     if (!read("Left", &value)) return false;
-    window->move(value, window->y());
+    move_frame(window, {value, window->y()});
     if (!read("Top", &value)) return false;
-    window->move(window->x(), value);
+    move_frame(window, {window->x(), value});
     if (!read("Width", &value)) return false;
     window->resize(value, window->height());
     if (!read("Height", &value)) return false;

@@ -3,12 +3,20 @@
 // control files opened last as "RecentFiles".
 #pragma once
 
+#include <QPoint>
 #include <QStringList>
 
 class QString;
 class QWidget;
 
 namespace ruvalda {
+
+// Puts a top-level window's frame (title bar included) at `frame_top_left`, the place that
+// x() and y() give back. Until a window manager has framed a window, Qt cannot tell frame from
+// client area and some managers (openbox among them) put the client area at the place asked
+// for; the place is therefore asked for again once the frame is known, so that what is stored
+// at exit is what was restored at start.
+void move_frame(QWidget* window, QPoint frame_top_left);
 
 // Applies the stored values one by one; a missing value ends the reading there. Returns true
 // when all four were read.

@@ -157,11 +157,10 @@ TEST_F(MainWindowTest, missingValue_endsReading_andTheWindowWritesItsPlaceOnClos
         QSettings settings("Varndal",
                            QFileInfo(QCoreApplication::applicationFilePath()).fileName());
         settings.clear();
-        settings.setValue("MainLeft", -30);
+        settings.setValue("MainLeft", 100000);
     }
     start({"nothing.txt"});
-    EXPECT_GT(0, main_window->x()) << "a negative left edge stays";
-    EXPECT_EQ(425, main_window->height()) << "no clamps when reading stopped early";
+    EXPECT_EQ(100000, main_window->x()) << "no clamps when reading stopped early";
     main_window->move(77, 66);
     close_all();
     QSettings settings("Varndal", QFileInfo(QCoreApplication::applicationFilePath()).fileName());
