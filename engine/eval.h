@@ -378,6 +378,9 @@ void RVSyncTraceFile(EngineState& engine);
 std::int32_t RVGetTime(EngineState& engine);
 std::int32_t RVGetRate(EngineState& engine);
 const char* RVGetTimeText(EngineState& engine);
+// The text a step traces while its rate is not 1, "Rate:%6d. ". A status bar that shows
+// RVGetRate in a field of its own tells it apart from the messages with this.
+bool is_rate_text(const std::string& text);
 void settle(EngineState& engine);
 void tick_timers(EngineState& engine);
 void export_colour(EngineState& engine, const Variable& variable);

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #ifdef __linux__
 #include <sys/inotify.h>
@@ -322,6 +323,18 @@ const char* RVGetTimeText(EngineState& engine) {
     return engine.output.time_text;
 }
 
+namespace {
+constexpr const char* RATE_TEXT_FORMAT = "Rate:%6d. ";
+constexpr std::string_view RATE_TEXT_START = "Rate:";
+constexpr std::string_view RATE_TEXT_END = ". ";
+}  // namespace
+
+bool is_rate_text(const std::string& text) {
+    return text.starts_with(RATE_TEXT_START) && text.ends_with(RATE_TEXT_END) &&
+           text.find_first_not_of(" 0123456789", RATE_TEXT_START.size()) ==
+               text.size() - RATE_TEXT_END.size();
+}
+
 void export_colour(EngineState& engine, const Variable& v) {
     char colour = static_cast<char>(v.export_code);
     write_trace_line(engine, "%6d\t%02d\t%c\n", engine.current_time, v.number, colour);
@@ -387,7 +400,7 @@ void RVRunUntil(EngineState& engine, std::int32_t target) {
         else if (lag + 1 < engine.rate)
             --engine.rate;
         engine.rate = std::max(engine.rate, 1);
-        if (engine.rate != 1) traceprintf(engine.output, "Rate:%6d. ", engine.rate);
+        if (engine.rate != 1) traceprintf(engine.output, RATE_TEXT_FORMAT, engine.rate);
     }
     flush_trace_file(engine);
 }

@@ -79,6 +79,8 @@ void MemoPaneView::cleared() {
 }
 
 void MemoPaneView::status_changed(const std::string& text) {
+    // The rate has its own field beside this one.
+    if (is_rate_text(text)) return;
     if (status_panel_) status_panel_->setText(QString::fromStdString(text));
 }
 

@@ -351,6 +351,18 @@ TEST_F(OwnClockTest, wallTimeThatMakesNoWholeTenth_carriesOver_acrossTheSecond) 
     EXPECT_EQ("Rate: 1", rate_panel->text().toStdString());
 }
 
+TEST_F(OwnClockTest, laggingRun_showsItsRateInOneField) {
+    select_speed(5);  // ten times
+    button("BitBtnRun")->click();
+    tick(300);
+    tick(2300);  // two seconds at once: 200 tenths behind
+    tick(2310);
+    auto* rate_panel = main_window->findChild<QLabel*>("StatusBarPanel1");
+    auto* message_panel = main_window->findChild<QLabel*>("StatusBarPanel2");
+    EXPECT_NE("Rate: 1", rate_panel->text().toStdString()) << "the rate climbs while behind";
+    EXPECT_FALSE(message_panel->text().contains("Rate")) << message_panel->text().toStdString();
+}
+
 TEST_F(OwnClockTest, fileMenu_mirrorsTheButtons) {
     button("BitBtnRun")->click();
     emit menu("ItemFile")->aboutToShow();
