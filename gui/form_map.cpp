@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 #include "engine/eval.h"
@@ -217,6 +218,7 @@ TFormMap::TFormMap(Controller& controller, AppState& app_state, QWidget* parent)
     image_->mouse.up = [this](QWidget*, QMouseEvent* event) {
         ImageMapMouseUp(map_model, map_editor, *editor_view_, event->position().toPoint().x(),
                         event->position().toPoint().y());
+        note_edit();
     };
     image_->context_menu = [this](QContextMenuEvent* event) {
         if (std::exchange(right_click_ends_polygon_, false) &&
@@ -265,6 +267,13 @@ void TFormMap::build_menus() {
 
     edit_menu_ = menuBar()->addMenu("&Edit");
     edit_menu_->setObjectName("ItemEdit");
+    item_undo_ = edit_menu_->addAction("&Undo");
+    item_undo_->setObjectName("ItemUndo");
+    item_undo_->setShortcut(QKeySequence::Undo);
+    item_undo_->setEnabled(false);
+    addAction(item_undo_);  // the key works with the menu closed
+    connect(item_undo_, &QAction::triggered, this, [this] { ItemUndoClick(); });
+    edit_menu_->addSeparator();
     add_polygon_ = edit_menu_->addMenu("Add traffic light &polygon");
     add_polygon_->setObjectName("ItemAddPolygon");
     add_disc_ = edit_menu_->addMenu("Add traffic light &disc");
@@ -280,8 +289,10 @@ void TFormMap::build_menus() {
     popup_add_polygon_->setObjectName("ItemPopUpAddPolygon");
     popup_add_disc_ = popup_map_->addMenu("Add traffic light &disc");
     popup_add_disc_->setObjectName("ItemPopUpAddDisc");
-    connect(item_delete_polygon_, &QAction::triggered, this,
-            [this] { ItemDeletePolygonClick(map_model, map_editor, *editor_view_); });
+    connect(item_delete_polygon_, &QAction::triggered, this, [this] {
+        ItemDeletePolygonClick(map_model, map_editor, *editor_view_);
+        note_edit();
+    });
 
     popup_disc_ = new QMenu(this);
     popup_disc_->setObjectName("PopupMenuDisc");
@@ -442,6 +453,7 @@ void TFormMap::connect_box(DetectorBox* box) {
         if (auto moved = CheckBoxMouseUp(map_model, map_editor, *editor_view_, box->tag(),
                                          rect(box), at.x(), at.y()))
             box->move(moved->x, moved->y);
+        note_edit();
     };
     connect(box, &QCheckBox::clicked, this, [this, box](bool checked) {
         if (map_editor.edit_mode)
@@ -482,6 +494,7 @@ void TFormMap::connect_disc(LightDisc* disc) {
         if (auto moved = DiscMouseUp(map_model, map_editor, *editor_view_, disc->tag(), rect(disc),
                                      at.x(), at.y()))
             disc->move(moved->x, moved->y);
+        note_edit();
     };
 }
 
@@ -509,6 +522,79 @@ void TFormMap::ItemDeleteTrafficLightDiscClick() {
     delete remembered_disc_;
     remembered_disc_ = nullptr;
     map_model.unsaved = true;
+    note_edit();
+}
+
+MapSnapshot TFormMap::snapshot() const {
+    MapSnapshot drawing;
+    drawing.polygons = map_model.polygons;
+    drawing.picture_file = map_model.picture_file;
+    drawing.picture_width = map_model.picture_width;
+    drawing.picture_height = map_model.picture_height;
+    drawing.jpeg = map_model.jpeg;
+    drawing.background = background_;
+    for (QWidget* control : picture_controls()) {
+        auto* disc = dynamic_cast<LightDisc*>(control);
+        const int tag = disc ? disc->tag() : static_cast<DetectorBox*>(control)->tag();
+        drawing.controls.push_back({disc != nullptr, tag, control->pos()});
+    }
+    return drawing;
+}
+
+void TFormMap::restore(const MapSnapshot& drawing) {
+    map_model.polygons = drawing.polygons;
+    map_model.picture_file = drawing.picture_file;
+    map_model.picture_width = drawing.picture_width;
+    map_model.picture_height = drawing.picture_height;
+    map_model.jpeg = drawing.jpeg;
+    background_ = drawing.background;
+    image_->bitmap = background_;
+    image_->setFixedSize(map_model.picture_width, map_model.picture_height);
+    auto placed = [&](bool disc, int tag) {
+        return std::any_of(drawing.controls.begin(), drawing.controls.end(),
+                           [&](const PlacedControl& c) { return c.disc == disc && c.tag == tag; });
+    };
+    for (LightDisc* disc : image_->findChildren<LightDisc*>())
+        if (!placed(true, disc->tag())) delete disc;
+    remembered_disc_ = nullptr;
+    for (const PlacedControl& control : drawing.controls) {
+        QWidget* shown = nullptr;
+        for (QWidget* candidate : picture_controls()) {
+            auto* disc = dynamic_cast<LightDisc*>(candidate);
+            const int tag = disc ? disc->tag() : static_cast<DetectorBox*>(candidate)->tag();
+            if ((disc != nullptr) == control.disc && tag == control.tag) shown = candidate;
+        }
+        if (!shown && control.disc) shown = new_light_disc(control.tag, 0, 0);
+        if (shown) shown->move(control.pos);
+    }
+    RedrawMap();
+}
+
+void TFormMap::note_edit() {
+    // A polygon being drawn or a box being dragged is one edit, noted when it ends.
+    if (map_editor.edit_stream != 0 || map_editor.dragged_box != 0) return;
+    undo_.edited(snapshot());
+    update_undo_item();
+}
+
+void TFormMap::reset_undo() {
+    undo_.reset(snapshot());
+    update_undo_item();
+}
+
+void TFormMap::update_undo_item() {
+    item_undo_->setEnabled(map_editor.edit_mode && undo_.can_undo());
+}
+
+void TFormMap::ItemUndoClick() {
+    if (!map_editor.edit_mode) return;
+    ruvalda::SetEditMode(map_editor, *editor_view_, false);  // ends an edit going on
+    map_editor.edit_mode = true;
+    undo_.edited(snapshot());
+    if (!undo_.can_undo()) return update_undo_item();
+    restore(undo_.undo());
+    map_model.unsaved = !undo_.as_saved();
+    update_undo_item();
 }
 
 // ---- picture
@@ -622,6 +708,7 @@ void TFormMap::ItemLoadbitmapClick() {
     if (chosen.isEmpty()) return;
     map_model.picture_file = local_path(chosen);
     if (LoadMap()) RedrawMap();
+    note_edit();
 }
 
 // ---- graphics environment file
@@ -639,6 +726,7 @@ void TFormMap::ForgetJunction() {
     image_->setFixedSize(map_model.picture_width, map_model.picture_height);
     panel_seq_pict_->hide();
     RedrawMap();
+    reset_undo();
 }
 
 bool TFormMap::LoadGraphics() {
@@ -646,6 +734,7 @@ bool TFormMap::LoadGraphics() {
     const bool read = ruvalda::LoadGraphics(map_model, stream_glyphs, engine.output,
                                             local_path(app_state.control_file_name), sink);
     if (read) RedrawMap();
+    reset_undo();
     return read;
 }
 
@@ -668,7 +757,10 @@ bool TFormMap::SaveGraphics() {
     }
     const bool saved = ruvalda::SaveGraphics(map_model, stream_glyphs, engine.output,
                                              local_path(app_state.control_file_name), controls);
-    if (saved) map_model.unsaved = false;
+    if (saved) {
+        map_model.unsaved = false;
+        reset_undo();
+    }
     return saved;
 }
 
@@ -700,6 +792,7 @@ void TFormMap::SetEditMode(bool on) {
     if (!on && RVGetTime(engine) == 0)
         for (DetectorBox* box : image_->findChildren<DetectorBox*>()) box->setChecked(false);
     edit_menu_->setEnabled(on);
+    update_undo_item();
 }
 
 // ---- sequence panels ----------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "controller/controller.h"
 #include "gui/app_state.h"
+#include "gui/map_undo.h"
 #include "map/map_editor.h"
 #include "map/map_model.h"
 
@@ -63,6 +64,9 @@ class TFormMap : public QMainWindow, private ControllerParts {
     void ItemLoadGraphicsEnvironmentClick();
     void ItemSaveGraphicsEnvironmentClick();
     void ItemDeleteTrafficLightDiscClick();
+    // Edit > Undo (Ctrl+Z): the drawing as it was before the last edit since the last load or
+    // save; an edit going on is ended first and is the one undone.
+    void ItemUndoClick();
     void FormShow();
     void FormDestroy();
 
@@ -91,6 +95,13 @@ class TFormMap : public QMainWindow, private ControllerParts {
     void connect_disc(LightDisc* disc);
     void connect_box(DetectorBox* box);
     std::vector<QWidget*> picture_controls() const;
+    MapSnapshot snapshot() const;
+    void restore(const MapSnapshot& drawing);
+    // After a mouse or menu action that may have changed the drawing.
+    void note_edit();
+    // After a load or save: nothing to undo.
+    void reset_undo();
+    void update_undo_item();
     bool simulation_running() const;
 
     TFormMain* main_window_ = nullptr;
@@ -109,6 +120,8 @@ class TFormMap : public QMainWindow, private ControllerParts {
     QMenu* popup_disc_ = nullptr;
     QAction* item_finish_polygon_ = nullptr;
     QAction* item_delete_polygon_ = nullptr;
+    QAction* item_undo_ = nullptr;
+    MapUndo undo_;
     QImage background_;
     LightDisc* remembered_disc_ = nullptr;
     MapEditorView* editor_view_ = nullptr;

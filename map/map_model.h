@@ -26,6 +26,7 @@ struct MapPoint {
 struct MapPolygon {
     std::int32_t count = 0;
     std::array<MapPoint, MAX_POLYGON_POINTS> points{};
+    friend bool operator==(const MapPolygon&, const MapPolygon&) = default;
 };
 
 struct MapModel {

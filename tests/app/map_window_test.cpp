@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStatusBar>
+#include <QTest>
 #include <filesystem>
 
 #include "gui/map_widgets.h"
@@ -186,6 +187,47 @@ TEST_F(MapWindowTest, polygonDrawnWithTheMouse_survivesSaveAndReload) {
     EXPECT_EQ((std::vector<MapPoint>{{50, 50}, {50, 10}, {10, 10}}),
               std::vector<MapPoint>(read.points.begin(), read.points.begin() + 3));
     EXPECT_EQ(QColor(255, 0, 0), pixel(30, 20)) << "the new polygon is painted";
+}
+
+TEST_F(MapWindowTest, ctrlZ_undoesTheLastEditsOneByOne_untilTheNextSave) {
+    start({QString::fromStdString(crossing_copy())});
+    QWidget* window = map_window.get();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    auto undo = [&] { QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier); };
+    auto discs = [&] { return map_window->findChildren<LightDisc*>().size(); };
+    DetectorBox* dragged = box(11);
+    const QPoint box_at = dragged->pos();
+    const QColor unpainted = pixel(30, 20);
+    const auto discs_at_start = discs();
+
+    stream_entry("ItemAddPolygon", "07")->trigger();
+    for (QPoint corner : {QPoint(10, 10), QPoint(50, 10), QPoint(50, 50)}) click(image(), corner);
+    click(image(), {50, 50}, Qt::RightButton);
+    press(dragged, {2, 2});
+    move(dragged, {60, 40}, Qt::LeftButton);
+    release(dragged, {60, 40});
+    ASSERT_EQ(2u, map_model.polygons[7].size());
+    ASSERT_NE(box_at, dragged->pos());
+
+    undo();
+    EXPECT_EQ(box_at, dragged->pos()) << "the last edit first";
+    EXPECT_EQ(2u, map_model.polygons[7].size());
+    EXPECT_TRUE(map_model.unsaved);
+    undo();
+    EXPECT_EQ(1u, map_model.polygons[7].size()) << "the whole polygon is one edit";
+    EXPECT_EQ(unpainted, pixel(30, 20));
+    EXPECT_FALSE(map_model.unsaved) << "back to the file as loaded";
+    EXPECT_FALSE(item_of_map("ItemUndo")->isEnabled());
+
+    // A save ends what can be undone.
+    stream_entry("ItemAddDisc", "07")->trigger();
+    click(image(), {200, 200});
+    ASSERT_EQ(discs_at_start + 1, discs());
+    item_of_map("ItemSaveGraphicsEnvironment")->trigger();
+    undo();
+    EXPECT_EQ(discs_at_start + 1, discs());
+    EXPECT_FALSE(map_model.unsaved);
 }
 
 TEST_F(MapWindowTest, rightClickEndingAPolygon_opensNoMenu_elsewhereItDoes) {
