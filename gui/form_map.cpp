@@ -37,6 +37,12 @@ namespace ruvalda {
 
 namespace {
 
+// Detector boxes no graphics file places stand in rows of ten, each with room for its caption
+// ("D011") on a map without a picture.
+constexpr int BOXES_PER_ROW = 10;
+constexpr int BOX_COLUMN_WIDTH = 60;
+constexpr int BOX_ROW_HEIGHT = 20;
+
 QColor letter_colour(char letter) {
     switch (letter) {
         case 'G':
@@ -369,6 +375,8 @@ void TFormMap::RedrawMap() {
     image_->update();
     for (int stream = FIRST_STREAM; stream <= LAST_STREAM; ++stream)
         UpdateColor(stream, map_model.colour[static_cast<std::size_t>(stream)]);
+    for (DetectorBox* box : image_->findChildren<DetectorBox*>())
+        box->show_caption(background_.isNull());
 }
 
 // ---- controls on the picture --------------------------------------------------------------------
@@ -406,7 +414,8 @@ void TFormMap::BuildStreamMenus() {
         for (int sub = 1; sub <= 9; ++sub) {
             const int detector = stream * 10 + sub;
             if (RVExportDetector(engine, detector) == -1) continue;
-            new_detector_box(detector, (k % 10) * 20, (k / 10) * 20);
+            new_detector_box(detector, (k % BOXES_PER_ROW) * BOX_COLUMN_WIDTH,
+                             (k / BOXES_PER_ROW) * BOX_ROW_HEIGHT);
             ++k;
         }
     }
@@ -417,6 +426,7 @@ DetectorBox* TFormMap::new_detector_box(int detector, int left, int top) {
     box->setToolTip(QString::asprintf("D%03d: detector %d of stream %02d", detector, detector % 10,
                                       detector / 10));
     box->move(left, top);
+    box->show_caption(background_.isNull());
     connect_box(box);
     box->show();
     return box;

@@ -1,5 +1,6 @@
 #include "gui/map_widgets.h"
 
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -73,6 +74,32 @@ DetectorBox::DetectorBox(QWidget* parent, int detector) : QCheckBox(parent), det
     const int side = std::max(8, QCheckBox().sizeHint().height() - 4);
     setFixedSize(side, side);
     setToolTip(QString::asprintf("D%03d", detector));
+    caption_ = new QLabel(QString::asprintf("D%03d", detector), parent);
+    caption_->setObjectName(QString::asprintf("CheckBoxCaption%d", detector));
+    caption_->setAttribute(Qt::WA_TransparentForMouseEvents);  // clicks reach the picture
+    QFont small = caption_->font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    caption_->setFont(small);
+    caption_->adjustSize();
+    caption_->hide();
+}
+
+DetectorBox::~DetectorBox() {
+    delete caption_;
+}
+
+void DetectorBox::show_caption(bool shown) {
+    place_caption();
+    if (caption_) caption_->setVisible(shown);
+}
+
+void DetectorBox::moveEvent(QMoveEvent* event) {
+    QCheckBox::moveEvent(event);
+    place_caption();
+}
+
+void DetectorBox::place_caption() {
+    if (caption_) caption_->move(x() + width() + 1, y() + (height() - caption_->height()) / 2);
 }
 
 void DetectorBox::mousePressEvent(QMouseEvent* event) {

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QImage>
+#include <QLabel>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
@@ -65,16 +67,23 @@ class DetectorBox : public QCheckBox {
 
   public:
     DetectorBox(QWidget* parent, int detector);
+    ~DetectorBox() override;
     int tag() const { return detector_; }
     ControlMouse mouse;
+    // The detector's name right of the box, where no picture tells the boxes apart.
+    void show_caption(bool shown);
+    QLabel* caption() const { return caption_; }
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
+    void place_caption();
     int detector_;
+    QPointer<QLabel> caption_;  // a sibling on the picture, so it does not widen the box
 };
 
 }  // namespace ruvalda

@@ -65,6 +65,8 @@ TEST_F(MapWindowTest, openingTheCrossing_showsPicturePolygonsBoxesAndSequence) {
     EXPECT_EQ(QColor(255, 0, 0), pixel(330, 200)) << "stream 01 is red before the run";
     ASSERT_NE(nullptr, box(11));
     EXPECT_EQ(QPoint(325, 228), box(11)->pos());
+    EXPECT_FALSE(map_window->findChild<QLabel*>("CheckBoxCaption11")->isVisible())
+        << "the picture tells the boxes apart";
     EXPECT_TRUE(map_window->findChild<QWidget*>("PanelSeqPict")->isVisible());
     EXPECT_EQ(4, sequence_model.ConflictGroupSize);
     ASSERT_NE(nullptr, map_window->findChild<QLabel*>("SequencePicture3"));
@@ -158,9 +160,15 @@ TEST_F(MapWindowTest, boxesOfANewProgram_areLaidOutInRowsOfTen) {
     rules += "X = D012\n";
     start({QString::fromStdString(small_program(rules))});
     EXPECT_EQ(QPoint(0, 0), box(11)->pos());
-    EXPECT_EQ(QPoint(20, 0), box(12)->pos());
-    EXPECT_EQ(QPoint(40, 0), box(21)->pos());
+    EXPECT_EQ(QPoint(60, 0), box(12)->pos());
+    EXPECT_EQ(QPoint(120, 0), box(21)->pos());
     EXPECT_EQ(QPoint(0, 20), box(101)->pos());
+    // Without a picture each box shows its detector's name, clear of the next box.
+    auto* caption = map_window->findChild<QLabel*>("CheckBoxCaption12");
+    ASSERT_TRUE(caption && caption->isVisible());
+    EXPECT_EQ("D012", caption->text());
+    EXPECT_LT(box(12)->geometry().right(), caption->x());
+    EXPECT_LT(caption->geometry().right(), box(21)->x());
 }
 
 TEST_F(MapWindowTest, polygonDrawnWithTheMouse_survivesSaveAndReload) {
