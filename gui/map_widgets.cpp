@@ -98,6 +98,14 @@ void DetectorBox::moveEvent(QMoveEvent* event) {
     place_caption();
 }
 
+void DetectorBox::paintEvent(QPaintEvent* event) {
+    QCheckBox::paintEvent(event);
+    // The style's light border vanishes on a white or pale picture; a dark one shows anywhere.
+    QPainter painter(this);
+    painter.setPen(QColor(64, 64, 64));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
 void DetectorBox::place_caption() {
     if (caption_) caption_->move(x() + width() + 1, y() + (height() - caption_->height()) / 2);
 }

@@ -79,6 +79,7 @@ class DetectorBox : public QCheckBox {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void place_caption();
