@@ -100,7 +100,10 @@ def main():
         print("skipped: no " + ", ".join(missing) + " (scripts/install-deps.sh installs them)")
         return SKIPPED
     with tempfile.TemporaryDirectory() as home:
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
+        runtime = os.path.join(home, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+                   XDG_RUNTIME_DIR=runtime)
         env.pop("QT_QPA_PLATFORM", None)
         shutil.copytree(os.path.join(source, "examples", "crossing"), os.path.join(home, "j"))
         control_file = os.path.join(home, "j", "crossing.rvc")
