@@ -308,6 +308,7 @@ int RVLoadFile(ReaderState& reader_state, EngineState& engine, const char* path)
         stl_name = side_file_name(path, ".STL");
         engine.rule_table_exists = false;
         reader_state.name_sources.clear();
+        reader_state.silent_section_stop = 0;
         free_variables(engine);
         traceprintf(engine.output, "Ruvalda initializing...\n");
         engine.rule_table.clear();

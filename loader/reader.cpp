@@ -298,9 +298,14 @@ char* read_raw(ReaderState& reader_state, EngineState& engine) {
                                  engine.source.file_name.c_str(), line_number(engine));
                     continue;
                 }
+                const int marker_line = line_number(engine);
+                const std::size_t reports = engine.output.reports_made;
                 reader_state.sequence_handler(engine, reader_state.control_file,
                                               &line_number(engine));
                 if (line_number(engine) < 0) {
+                    if (engine.output.reports_made == reports &&
+                        reader_state.silent_section_stop == 0)
+                        reader_state.silent_section_stop = marker_line;
                     end_of_input(reader_state, engine);
                     break;
                 }

@@ -105,6 +105,9 @@ struct ReaderState {
     int column_line = 0;
     bool column_line_untabbed = false;
     bool column_hint_given = false;
+    // The control-file line of a "# Sequence" comment at which the reading stopped without a
+    // report (0: none): what follows it is no section the sequence reader takes.
+    int silent_section_stop = 0;
 };
 
 // Closes the files being read and the expression dump, at the end of the reader's controller.

@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <string>
 
 #include "loader/internal.h"
 #include "loader/text.h"
@@ -201,6 +203,28 @@ void check_detector_file(const ReaderState& reader_state, EngineState& engine,
 
 }  // namespace
 
+// Rule lines (text before any "#") of the control file after `line`.
+int rule_lines_after(const std::string& path, int line) {
+    std::ifstream file(path);
+    std::string text;
+    int number = 0, rules = 0;
+    while (std::getline(file, text))
+        if (++number > line && !is_blank_text(text.substr(0, text.find('#')).c_str())) ++rules;
+    return rules;
+}
+
+void check_section_stop(const ReaderState& reader_state, const std::string& path, Warnings& out) {
+    const int marker = reader_state.silent_section_stop;
+    if (marker == 0) return;
+    const int lost = rule_lines_after(path, marker);
+    if (lost == 0) return;
+    out.add({"", marker},
+            "the reading of the file stops at this comment, which starts like the sequence "
+            "section (\"# Sequence\") but is followed by none: the %d rule line%s after it %s "
+            "not read",
+            lost, lost == 1 ? "" : "s", lost == 1 ? "is" : "are");
+}
+
 std::vector<Warning> program_warnings(ReaderState& reader_state, EngineState& engine,
                                       const std::string& path) {
     Warnings out(path);
@@ -212,6 +236,7 @@ std::vector<Warning> program_warnings(ReaderState& reader_state, EngineState& en
         check_row_values(d, out);
     }
     check_detector_file(reader_state, engine, path, out);
+    check_section_stop(reader_state, path, out);
     return out.list;
 }
 
