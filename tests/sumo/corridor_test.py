@@ -15,7 +15,8 @@ import subprocess
 import sys
 import tempfile
 
-from sumo_support import build_net, check, check_clean_summary, failures, wait_ports
+from sumo_support import (build_net, check, check_clean_summary, failures, monitor_lines,
+                          run_bridge_with_controllers)
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 200
@@ -55,45 +56,14 @@ def run(cli, src, tmp):
                    "junctions": [{"tls": tls, "port": 0,
                                   "mapping": os.path.join(sx, name + ".map.json")}
                                  for tls, (name, _, _, _) in JUNCTIONS.items()]}, f)
-    ports_file = os.path.join(tmp, "ports")
-    summary = os.path.join(tmp, "summary.json")
-    bridge = subprocess.Popen([sys.executable, os.path.join(src, "tools", "sumo-bridge", "sumo_bridge.py"),
-                               cfg, "--ports-file", ports_file, "--summary", summary,
-                               "--end", str(SIM_SECONDS), "--accept-timeout", "30"],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    ports = wait_ports(ports_file, bridge, count=len(JUNCTIONS))
-    check(ports is not None and set(ports) == set(JUNCTIONS),
-          f"bridge listens for junctions {sorted(JUNCTIONS)} ({ports})")
-    if ports is None or set(ports) != set(JUNCTIONS):
-        bridge.kill()
-        print(bridge.communicate()[1])
+    programs = {tls: os.path.join(ex, name + ".rvc") for tls, (name, _, _, _) in JUNCTIONS.items()}
+    results = run_bridge_with_controllers(cli, src, cfg, programs, SIM_SECONDS, tmp)
+    if results is None:
         return
-    controllers = {}
-    for tls, (name, _, _, _) in JUNCTIONS.items():
-        log = open(os.path.join(tmp, name + ".log"), "w+")
-        proc = subprocess.Popen([cli, "sumo", os.path.join(ex, name + ".rvc"),
-                                 f"sumo://127.0.0.1:{ports[tls]}", "--monitor"],
-                                stdout=log, stderr=subprocess.STDOUT)
-        controllers[tls] = (proc, log)
-    try:
-        out, err = bridge.communicate(timeout=60)
-    except subprocess.TimeoutExpired:
-        bridge.kill()
-        out, err = bridge.communicate()
-    print(out.strip())
-    check(bridge.returncode == 0, f"bridge ends normally (exit {bridge.returncode}) {err.strip()[-300:]}")
-
-    for tls, (proc, log) in controllers.items():
+    for tls, (rc, text) in results.items():
         name, digit, _, _ = JUNCTIONS[tls]
-        try:
-            rc = proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            rc = None
         check(rc == 0, f"{tls}: ruvalda-cli {name}.rvc ends when the bridge closes (exit {rc})")
-        log.seek(0)
-        text = log.read()
-        monitor = [line for line in text.splitlines() if "Conflict monitor" in line]
+        monitor = monitor_lines(text)
         check(monitor == ["Conflict monitor: 0 violations."], f"{tls}: the conflict monitor is clean {monitor}")
         # each controller hears only the loops of its own junction
         numbers = set(re.findall(r"Made detector (\d+) ->", text))
@@ -101,7 +71,7 @@ def run(cli, src, tmp):
               f"{tls}: detectors {digit}xxx only ({sorted(numbers)})")
 
     # the bridge's counts cover both junctions, so zero holds for each of them
-    s = check_clean_summary(summary, SIM_SECONDS * 10, " at any junction")
+    s = check_clean_summary(os.path.join(tmp, "summary.json"), SIM_SECONDS * 10, " at any junction")
     if s is None:
         return
     col = open(os.path.join(tmp, "out", "collisions.xml")).read()

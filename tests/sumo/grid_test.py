@@ -17,7 +17,8 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-from sumo_support import body, check, check_clean_summary, failures, wait_ports
+from sumo_support import (body, check, check_clean_summary, failures, monitor_lines,
+                          run_bridge_with_controllers)
 
 SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 os.environ.setdefault("SUMO_HOME", SUMO_HOME)
@@ -86,42 +87,15 @@ def served_axes(grid, tripinfo):
 
 def check_bridge(cli, src, grid, programs):
     out = os.path.join(grid, "out")
-    ports_file, summary = os.path.join(out, "ports"), os.path.join(out, "summary.json")
+    summary = os.path.join(out, "summary.json")
     os.makedirs(out, exist_ok=True)
-    bridge = subprocess.Popen([sys.executable, os.path.join(src, "tools", "sumo-bridge", "sumo_bridge.py"),
-                               os.path.join(grid, "bridge.json"), "--ports-file", ports_file,
-                               "--summary", summary, "--end", str(SIM_SECONDS),
-                               "--accept-timeout", "30"],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    ports = wait_ports(ports_file, bridge, count=len(programs))
-    check(ports is not None and sorted(ports) == programs, f"bridge listens for every junction ({ports})")
-    if ports is None or sorted(ports) != programs:
-        bridge.kill()
-        print(bridge.communicate()[1])
+    results = run_bridge_with_controllers(
+        cli, src, os.path.join(grid, "bridge.json"),
+        {tls: os.path.join(grid, "junctions", tls + ".rvc") for tls in programs}, SIM_SECONDS, out)
+    if results is None:
         return
-    controllers = {}
-    for tls in programs:
-        log = open(os.path.join(out, tls + ".log"), "w+")
-        proc = subprocess.Popen([cli, "sumo", os.path.join(grid, "junctions", tls + ".rvc"),
-                                 f"sumo://127.0.0.1:{ports[tls]}", "--monitor"],
-                                stdout=log, stderr=subprocess.STDOUT)
-        controllers[tls] = (proc, log)
-    try:
-        stdout, err = bridge.communicate(timeout=60)
-    except subprocess.TimeoutExpired:
-        bridge.kill()
-        stdout, err = bridge.communicate()
-    print(stdout.strip())
-    check(bridge.returncode == 0, f"bridge ends normally (exit {bridge.returncode}) {err.strip()[-300:]}")
-    for tls, (proc, log) in controllers.items():
-        try:
-            rc = proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            rc = None
-        log.seek(0)
-        text = log.read()
-        monitor = [line for line in text.splitlines() if "Conflict monitor" in line]
+    for tls, (rc, text) in results.items():
+        monitor = monitor_lines(text)
         check(rc == 0 and monitor == ["Conflict monitor: 0 violations."],
               f"{tls}: controller exits 0 with a clean conflict monitor (exit {rc}, {monitor})")
         # the loops of both axes reach the program through its .DTL

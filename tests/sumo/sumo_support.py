@@ -1,9 +1,11 @@
 """What the SUMO tests share: the check list, building a network from its netconvert sources,
-waiting for the bridge's ports file, and the checks of a clean run's summary."""
+waiting for the bridge's ports file, running the bridge with one controller per junction, and
+the checks of a clean run's summary."""
 import json
 import os
 import re
 import subprocess
+import sys
 import time
 
 failures = []
@@ -41,6 +43,58 @@ def wait_ports(path, proc, count=1, limit=30.0):
             return None
         time.sleep(0.05)
     return None
+
+
+def run_bridge_with_controllers(cli, src, config, programs, seconds, out):
+    """Runs tools/sumo-bridge on `config` for `seconds`, and `ruvalda-cli sumo PROGRAM --monitor`
+    for each junction (`programs`: TLS id -> control file) once the bridge listens for all of
+    them. Writes out/ports and out/summary.json; the controllers' output goes to out/TLS.log.
+    Returns {TLS: (exit status or None, output)}, or None when the bridge did not listen for
+    exactly those junctions."""
+    ports_file = os.path.join(out, "ports")
+    bridge = subprocess.Popen([sys.executable, os.path.join(src, "tools", "sumo-bridge",
+                                                            "sumo_bridge.py"),
+                               config, "--ports-file", ports_file,
+                               "--summary", os.path.join(out, "summary.json"),
+                               "--end", str(seconds), "--accept-timeout", "30"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    ports = wait_ports(ports_file, bridge, count=len(programs))
+    check(ports is not None and set(ports) == set(programs),
+          f"bridge listens for junctions {sorted(programs)} ({ports})")
+    if ports is None or set(ports) != set(programs):
+        bridge.kill()
+        print(bridge.communicate()[1])
+        return None
+    controllers = {}
+    for tls, program in programs.items():
+        log = open(os.path.join(out, tls + ".log"), "w+")
+        proc = subprocess.Popen([cli, "sumo", program, f"sumo://127.0.0.1:{ports[tls]}",
+                                 "--monitor"], stdout=log, stderr=subprocess.STDOUT)
+        controllers[tls] = (proc, log)
+    try:
+        stdout, err = bridge.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        bridge.kill()
+        stdout, err = bridge.communicate()
+    print(stdout.strip())
+    check(bridge.returncode == 0,
+          f"bridge ends normally (exit {bridge.returncode}) {err.strip()[-300:]}")
+    results = {}
+    for tls, (proc, log) in controllers.items():
+        try:
+            rc = proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            rc = None
+        log.seek(0)
+        results[tls] = (rc, log.read())
+        log.close()
+    return results
+
+
+def monitor_lines(text):
+    """The conflict monitor's verdict lines of a controller's output."""
+    return [line for line in text.splitlines() if "Conflict monitor" in line]
 
 
 def check_clean_summary(path, steps, where=""):
