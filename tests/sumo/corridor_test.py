@@ -10,15 +10,12 @@ Exit 0 when everything holds, 1 on a failure, 77 (skipped) when SUMO is not inst
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 
 from sumo_support import (build_net, check, check_clean_summary, failures, monitor_lines,
-                          run_bridge_with_controllers)
+                          run_bridge_with_controllers, run_checks, SKIPPED, sumo_missing)
 
-SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 200
 # junction -> (control program, first digit of its loop numbers, its side arms, edge prefix)
 JUNCTIONS = {"JW": ("west", "1", ("wn_in", "ws_in"), "w"),
@@ -94,22 +91,11 @@ def main():
         print(__doc__)
         return 1
     cli, src = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    missing = [p for p in ("sumo", "netconvert") if shutil.which(p) is None]
-    if missing or not os.path.isdir(os.path.join(SUMO_HOME, "tools", "traci")):
-        print("SKIP: SUMO is not installed (sumo, netconvert and the TraCI tools under "
-              f"{SUMO_HOME}/tools are needed; Debian packages sumo and sumo-tools)")
-        return 77
-    tmp = tempfile.mkdtemp(prefix="ruvalda-corridor-")
-    try:
-        run(cli, src, tmp)
-    finally:
-        if not failures:
-            shutil.rmtree(tmp, ignore_errors=True)
-        else:
-            print(f"outputs kept in {tmp}")
-    print(f"{len(failures)} failure(s)" if failures else "all checks passed")
-    return 1 if failures else 0
-
+    skip = sumo_missing()
+    if skip:
+        print(skip)
+        return SKIPPED
+    return run_checks("ruvalda-corridor-", lambda tmp: run(cli, src, tmp))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -11,16 +11,13 @@ Exit 0 when everything holds, 1 on a failure, 77 (skipped) when SUMO is not inst
 import filecmp
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
 
 from sumo_support import (body, check, check_clean_summary, failures, monitor_lines,
-                          run_bridge_with_controllers)
+                          run_bridge_with_controllers, run_checks, SKIPPED, SUMO_HOME, sumo_missing)
 
-SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 os.environ.setdefault("SUMO_HOME", SUMO_HOME)
 SIM_SECONDS = 300
 SEED = "7"
@@ -157,13 +154,12 @@ def main():
         return 1
     cli, src = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     ruvalda_sumo = os.path.abspath(sys.argv[3]) if len(sys.argv) == 4 else None
-    missing = [p for p in ("sumo", "netgenerate", "duarouter") if shutil.which(p) is None]
-    if missing or not os.path.exists(os.path.join(SUMO_HOME, "tools", "randomTrips.py")):
-        print("SKIP: SUMO is not installed (sumo, netgenerate, duarouter and randomTrips.py under "
-              f"{SUMO_HOME}/tools are needed; Debian packages sumo and sumo-tools)")
-        return 77
-    tmp = tempfile.mkdtemp(prefix="ruvalda-grid-")
-    try:
+    skip = sumo_missing(("sumo", "netgenerate", "duarouter"), "randomTrips.py")
+    if skip:
+        print(skip)
+        return SKIPPED
+
+    def work(tmp):
         grid = check_generator(src, tmp)
         if grid:
             programs = check_programs(src, grid)
@@ -171,14 +167,7 @@ def main():
             if ruvalda_sumo and not failures:
                 check_in_process(ruvalda_sumo, grid)
             check_sumo_alone(src, grid)
-    finally:
-        if not failures:
-            shutil.rmtree(tmp, ignore_errors=True)
-        else:
-            print(f"outputs kept in {tmp}")
-    print(f"{len(failures)} failure(s)" if failures else "all checks passed")
-    return 1 if failures else 0
-
+    return run_checks("ruvalda-grid-", work)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -21,14 +21,12 @@ Exit 0 when everything holds, 1 on a failure, 77 (skipped) without SUMO or ruval
 """
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
-from sumo_support import body, build_net, check, failures, wait_ports
+from sumo_support import (body, build_net, check, failures, run_checks, SKIPPED, sumo_missing,
+                          wait_ports)
 
-SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 300
 SEED = 42
 CONFLICTING_GREENS = 3  # the bridge's exit status of a complete run with foe links both G
@@ -241,24 +239,17 @@ def main():
         return 1
     if len(sys.argv) == 3 or not os.path.exists(sys.argv[3]):
         print("SKIP: ruvalda-sumo was not built (it needs libsumocpp)")
-        return 77
+        return SKIPPED
     cli, src, host = (os.path.abspath(a) for a in sys.argv[1:4])
-    missing = [p for p in ("sumo", "netconvert") if shutil.which(p) is None]
-    if missing or not os.path.isdir(os.path.join(SUMO_HOME, "tools", "traci")):
-        print(f"SKIP: SUMO is not installed ({', '.join(missing) or 'TraCI tools'} missing)")
-        return 77
-    tmp = tempfile.mkdtemp(prefix="ruvalda-sumo-host-")
-    try:
+    skip = sumo_missing()
+    if skip:
+        print(skip)
+        return SKIPPED
+
+    def work(tmp):
         crossing = check_runs_apart(cli, src, host, tmp)
         check_bad_configurations(src, host, tmp, crossing)
-    finally:
-        if failures:
-            print(f"outputs kept in {tmp}")
-        else:
-            shutil.rmtree(tmp, ignore_errors=True)
-    print(f"{len(failures)} failure(s)" if failures else "all checks passed")
-    return 1 if failures else 0
-
+    return run_checks("ruvalda-sumo-host-", work)
 
 if __name__ == "__main__":
     sys.exit(main())

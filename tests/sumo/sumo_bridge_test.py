@@ -8,15 +8,13 @@ Exit 0 when everything holds, 1 on a failure, 77 (skipped) when SUMO is not inst
 """
 import json
 import os
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 
-from sumo_support import build_net, check, check_clean_summary, failures, wait_ports
+from sumo_support import (build_net, check, check_clean_summary, failures, run_checks, SKIPPED,
+                          sumo_missing, wait_ports)
 
-SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
 SIM_SECONDS = 300
 
 
@@ -200,13 +198,12 @@ def main():
         print(__doc__)
         return 1
     cli, src = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    missing = [p for p in ("sumo", "netconvert") if shutil.which(p) is None]
-    if missing or not os.path.isdir(os.path.join(SUMO_HOME, "tools", "traci")):
-        print("SKIP: SUMO is not installed (sumo, netconvert and the TraCI tools under "
-              f"{SUMO_HOME}/tools are needed; Debian packages sumo and sumo-tools)")
-        return 77
-    tmp = tempfile.mkdtemp(prefix="ruvalda-sumo-")
-    try:
+    skip = sumo_missing()
+    if skip:
+        print(skip)
+        return SKIPPED
+
+    def work(tmp):
         real_controller(Scenario(tmp, src, "avenue"), cli)
         sc = Scenario(tmp, src)
         over_socket = real_controller(sc, cli)
@@ -232,14 +229,7 @@ def main():
         check(s is not None and "places" in s and "collisions_at_controlled_junctions" in s,
               "the summary gives places and the controlled junctions' counts")
         bad_mappings_are_refused_before_anyone_connects(sc)
-    finally:
-        if not failures:
-            shutil.rmtree(tmp, ignore_errors=True)
-        else:
-            print(f"outputs kept in {tmp}")
-    print(f"{len(failures)} failure(s)")
-    return 1 if failures else 0
-
+    return run_checks("ruvalda-sumo-", work)
 
 if __name__ == "__main__":
     sys.exit(main())

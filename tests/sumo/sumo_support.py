@@ -4,11 +4,42 @@ the checks of a clean run's summary."""
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 failures = []
+SUMO_HOME = os.environ.get("SUMO_HOME", "/usr/share/sumo")
+SKIPPED = 77  # the exit status ctest takes for a skipped test
+
+
+def sumo_missing(programs=("sumo", "netconvert"), tool="traci"):
+    """A line telling what of SUMO a test needs and this machine lacks, or None: the programs on
+    PATH and `tool` under SUMO's tools folder."""
+    missing = [p for p in programs if shutil.which(p) is None]
+    if not os.path.exists(os.path.join(SUMO_HOME, "tools", tool)):
+        missing.append(f"{SUMO_HOME}/tools/{tool}")
+    if not missing:
+        return None
+    return (f"SKIP: SUMO is not installed ({', '.join(missing)} missing; Debian packages sumo "
+            "and sumo-tools)")
+
+
+def run_checks(prefix, work):
+    """Runs work(folder) in a fresh scratch folder, kept for a look when a check failed; prints
+    the verdict and returns the exit status."""
+    tmp = tempfile.mkdtemp(prefix=prefix)
+    try:
+        work(tmp)
+    finally:
+        if failures:
+            print(f"outputs kept in {tmp}")
+        else:
+            shutil.rmtree(tmp, ignore_errors=True)
+    print(f"{len(failures)} failure(s)" if failures else "all checks passed")
+    return 1 if failures else 0
 
 
 def check(cond, what):
