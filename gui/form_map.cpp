@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "engine/eval.h"
@@ -560,22 +561,20 @@ void TFormMap::restore(const MapSnapshot& drawing) {
     background_ = drawing.background;
     image_->bitmap = background_;
     image_->setFixedSize(map_model.picture_width, map_model.picture_height);
-    auto placed = [&](bool disc, int tag) {
-        return std::any_of(drawing.controls.begin(), drawing.controls.end(),
-                           [&](const PlacedControl& c) { return c.disc == disc && c.tag == tag; });
-    };
-    for (LightDisc* disc : image_->findChildren<LightDisc*>())
-        if (!placed(true, disc->tag())) delete disc;
+    // The controls are made anew in the drawing's order: a stream may have several discs, and
+    // the order is the one a save writes.
+    std::map<int, bool> ticked;
+    for (DetectorBox* box : image_->findChildren<DetectorBox*>())
+        ticked[box->tag()] = box->isChecked();
+    for (QWidget* control : picture_controls()) delete control;
     remembered_disc_ = nullptr;
     for (const PlacedControl& control : drawing.controls) {
-        QWidget* shown = nullptr;
-        for (QWidget* candidate : picture_controls()) {
-            auto* disc = dynamic_cast<LightDisc*>(candidate);
-            const int tag = disc ? disc->tag() : static_cast<DetectorBox*>(candidate)->tag();
-            if ((disc != nullptr) == control.disc && tag == control.tag) shown = candidate;
+        if (control.disc) {
+            new_light_disc(control.tag, 0, 0)->move(control.pos);
+        } else {
+            DetectorBox* box = new_detector_box(control.tag, control.pos.x(), control.pos.y());
+            box->setChecked(ticked[control.tag]);
         }
-        if (!shown && control.disc) shown = new_light_disc(control.tag, 0, 0);
-        if (shown) shown->move(control.pos);
     }
     RedrawMap();
 }

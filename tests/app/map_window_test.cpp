@@ -215,11 +215,17 @@ TEST_F(MapWindowTest, ctrlZ_undoesTheLastEditsOneByOne_untilTheNextSave) {
     press(dragged, {2, 2});
     move(dragged, {60, 40}, Qt::LeftButton);
     release(dragged, {60, 40});
+    stream_entry("ItemAddDisc", "07")->trigger();  // a second disc of stream 07
+    click(image(), {300, 300});
     ASSERT_EQ(2u, map_model.polygons[7].size());
-    ASSERT_NE(box_at, dragged->pos());
+    ASSERT_NE(box_at, box(11)->pos());
+    ASSERT_EQ(discs_at_start + 1, discs());
 
     undo();
-    EXPECT_EQ(box_at, dragged->pos()) << "the last edit first";
+    EXPECT_EQ(discs_at_start, discs()) << "the last edit first";
+    EXPECT_NE(box_at, box(11)->pos());
+    undo();
+    EXPECT_EQ(box_at, box(11)->pos());
     EXPECT_EQ(2u, map_model.polygons[7].size());
     EXPECT_TRUE(map_model.unsaved);
     undo();
