@@ -517,7 +517,8 @@ bool TFormMain::OpenForSimulator(const QString& file_name) {
 // ---- window position -----------------------------------------------------------------------
 
 void TFormMain::read_window_position() {
-    if (!ruvalda::read_window_position(this, "Main")) return;
+    placed_from_settings_ = ruvalda::read_window_position(this, "Main");
+    if (!placed_from_settings_) return;
     const QSize screen_size = screen()->size();
     if (screen_size.width() < x()) move_frame(this, {10, y()});
     if (screen_size.height() < y()) move_frame(this, {x(), 10});

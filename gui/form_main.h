@@ -48,6 +48,8 @@ class TFormMain : public QMainWindow, private ControllerParts {
 
     // The simulation runs on the own clock (Pause is enabled).
     bool running() const;
+    // The window was put where the last exit stored it.
+    bool placed_from_settings() const { return placed_from_settings_; }
 
     // The windows created after this one (start-up order: main, map, trace dialog).
     void set_windows(TFormMap* map, TFormSelectFormula* trace_dialog);
@@ -175,6 +177,7 @@ class TFormMain : public QMainWindow, private ControllerParts {
     QString save_trace_file_;    // SaveDialogTrace's file name
     QString vissim_trace_name_;  // the open VISSIM communication trace
     bool first_show_ = true;
+    bool placed_from_settings_ = false;
     bool first_paint_ = true;
     bool ending_ = false;
     bool destroyed_ = false;

@@ -675,9 +675,13 @@ void TFormMap::ArrangeWindows(bool simulator_run) {
         resize(panel_mrv_->width(), this->height());
         move_frame(this, {5, y()});
     } else {
-        move_frame(this, {5, 5});
+        // Windows the user placed before, and the last exit stored, stay where they were.
         image_->setFixedSize(map_model.picture_width, map_model.picture_height);
-        if (!placed_from_settings_) fit_picture();
+        if (!placed_from_settings_) {
+            move_frame(this, {5, 5});
+            fit_picture();
+        }
+        if (main_window_ && main_window_->placed_from_settings()) return;
     }
     if (main_window_) {
         int left = frameGeometry().width() + 5;

@@ -1,8 +1,9 @@
 """The desktop's windows under a real X server and window manager (Xvfb and openbox).
 
 Eleven starts and exits of the desktop on the crossing example: the first start (nothing
-stored) shows the whole map picture and a main window wide enough for a trace line; after
-every exit, the next start puts both windows exactly where they were.
+stored) shows the whole map picture and a main window wide enough for a trace line; in the
+second the user moves both windows elsewhere; every later start puts them exactly where they
+were at the last exit.
 
 Usage: window_geometry_test.py RUVALDA SOURCE_DIR. Exit 77 (skipped) when Xvfb, openbox,
 xdotool or xwininfo is missing.
@@ -19,6 +20,7 @@ SKIPPED = 77
 TOOLS = ("Xvfb", "openbox", "xdotool", "xwininfo", "xprop")
 SCREEN = (1600, 1000)
 STARTS = 11
+MOVED_TO = {"main": (700, 150), "map": (40, 60)}  # where the user drags the windows
 PICTURE = 800          # the crossing's map picture is 800 x 800
 SEQUENCE_PANEL = 113   # the block pictures' panel left of the picture
 TRACE_LINE_WIDTH = 80 * 7  # 80 columns of the pane's fixed-pitch font, 7 pixels or more each
@@ -69,9 +71,9 @@ def windows_of(env, pid):
     return named if len(named) == 2 else None
 
 
-def one_start(ruvalda, control_file, env):
-    """Starts the desktop, waits until both windows stand still, exits with Ctrl+Q; returns
-    the client geometry of both windows."""
+def one_start(ruvalda, control_file, env, move_to=None):
+    """Starts the desktop, waits until both windows stand still, moves them to `move_to` when
+    given, exits with Ctrl+Q; returns the client geometry of both windows at the exit."""
     app = subprocess.Popen([ruvalda, control_file], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.PIPE, text=True)
     try:
@@ -83,6 +85,12 @@ def one_start(ruvalda, control_file, env):
             seen.append({name: client_geometry(env, w) for name, w in windows.items()})
             return len(seen) > 10 and seen[-1] == seen[-6] and seen[-1]
         placed = wait_for("the windows to stand still", settled)
+        if move_to:
+            for name, (x, y) in move_to.items():
+                subprocess.run(["xdotool", "windowmove", "--sync", windows[name], str(x), str(y)],
+                               env=env, check=True)
+            seen.clear()
+            placed = wait_for("the moved windows to stand still", settled)
         subprocess.run(["xdotool", "windowactivate", "--sync", windows["main"], "key", "ctrl+q"],
                        env=env, check=True)
         app.wait(timeout=20)
@@ -116,10 +124,13 @@ def main():
                 f"the map window {width} x {height} hides part of the {PICTURE} picture"
             assert first["main"][2] >= TRACE_LINE_WIDTH, \
                 f"the main window is {first['main'][2]} wide, too narrow for a trace line"
-            for start in range(2, STARTS + 1):
+            moved = one_start(ruvalda, control_file, env, MOVED_TO)
+            print("moved by the user:", moved)
+            assert moved != first, "the windows could not be moved"
+            for start in range(3, STARTS + 1):
                 again = one_start(ruvalda, control_file, env)
-                assert again == first, f"start {start} placed the windows at {again}"
-            print(f"{STARTS} starts: both windows stayed where they were")
+                assert again == moved, f"start {start} placed the windows at {again}"
+            print(f"{STARTS} starts: both windows came back where the user left them")
         finally:
             wm.terminate()
             xvfb.terminate()
