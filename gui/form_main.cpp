@@ -106,7 +106,7 @@ TFormMain::TFormMain(Controller& controller, AppState& app_state, const QStringL
     resize(trace_line_width(), MIN_RESTORED_HEIGHT);
     timeline_ = new TFormTimeline([this] { return RVGetTime(engine); }, this);
     build_menus();
-    add_shortcuts();
+    add_shortcuts(this);
 
     pane_view_ = new MemoPaneView(engine.output, memo_, status_panels_[2]);
     pane_view_->show_all();
@@ -142,6 +142,7 @@ bool TFormMain::running() const {
 void TFormMain::set_windows(TFormMap* map, TFormSelectFormula* trace_dialog) {
     map_ = map;
     if (map_) map_->set_main_window(this);
+    if (map_) add_shortcuts(map_);
     trace_dialog_ = trace_dialog;
 }
 
@@ -275,6 +276,10 @@ void TFormMain::build_menus() {
     item_divider_->setObjectName("ItemDivider");
     QAction* exit = add_item(file, "ItemExit", "E&xit");
     exit->setShortcut(QKeySequence::Quit);
+    // The File keys work from every window of the application (the map window among them);
+    // a modal dialog still keeps them to itself.
+    for (QAction* item : {item_open_, item_run_, item_reset_, exit})
+        item->setShortcutContext(Qt::ApplicationShortcut);
     connect(file, &QMenu::aboutToShow, this, [this] { ItemFileClick(); });
     connect(item_open_, &QAction::triggered, this, [this] { ItemOpenClick(); });
     // A shortcut reaches an item whose menu was not opened since the state changed: the buttons
@@ -642,8 +647,10 @@ void TFormMain::BitBtnResetClick() {
 }
 
 // Space runs and pauses, F10 steps; they act as the buttons would, and only when these could.
-void TFormMain::add_shortcuts() {
-    auto* run_or_pause = new QShortcut(Qt::Key_Space, this);
+void TFormMain::add_shortcuts(QWidget* window) {
+    // Space is a window's own key (a text field elsewhere takes it), so each window that
+    // drives the run gets its own.
+    auto* run_or_pause = new QShortcut(Qt::Key_Space, window);
     run_or_pause->setObjectName("ShortcutRunPause");
     connect(run_or_pause, &QShortcut::activated, this, [this] {
         if (pause_->isEnabled())
@@ -651,7 +658,7 @@ void TFormMain::add_shortcuts() {
         else if (run_->isEnabled())
             BitBtnRunClick();
     });
-    auto* step = new QShortcut(Qt::Key_F10, this);
+    auto* step = new QShortcut(Qt::Key_F10, window);
     step->setObjectName("ShortcutStep");
     connect(step, &QShortcut::activated, this, [this] {
         if (step_->isEnabled()) BitBtnStepClick();

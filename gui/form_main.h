@@ -121,7 +121,7 @@ class TFormMain : public QMainWindow, private ControllerParts {
     void write_window_position();
     void start_from_command_line();
     void set_caption_for_load(bool loaded);
-    void add_shortcuts();
+    void add_shortcuts(QWidget* window);
     void open_control_file(const QString& file_name);
     void ItemRecentClick();
     void restart_timeline();

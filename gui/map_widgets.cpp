@@ -73,6 +73,9 @@ DetectorBox::DetectorBox(QWidget* parent, int detector) : QCheckBox(parent), det
     // A little smaller than a check box usually is, and square.
     const int side = std::max(8, QCheckBox().sizeHint().height() - 4);
     setFixedSize(side, side);
+    // A click must not leave the keyboard on the box: Space there would set the detector
+    // instead of pausing the run.
+    setFocusPolicy(Qt::NoFocus);
     setToolTip(QString::asprintf("D%03d", detector));
     caption_ = new QLabel(QString::asprintf("D%03d", detector), parent);
     caption_->setObjectName(QString::asprintf("CheckBoxCaption%d", detector));

@@ -245,6 +245,21 @@ TEST_F(OwnClockTest, keys_runPauseStepAndReset_asTheButtonsWould) {
     EXPECT_EQ("0010", buttons());
     EXPECT_FALSE(button("BitBtnRun")->toolTip().isEmpty());
     EXPECT_TRUE(button("BitBtnStep")->toolTip().contains("F10"));
+
+    // The same keys from the map window, where the detector boxes are clicked.
+    QWidget* map = map_window.get();
+    map->activateWindow();
+    QApplication::setActiveWindow(map);
+    QTest::keyClick(map, Qt::Key_Space);
+    EXPECT_EQ("1101", buttons()) << "Space in the map window pauses";
+    QTest::keyClick(map, Qt::Key_F10);
+    EXPECT_EQ("1101", buttons());
+    QTest::keyClick(map, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ("1100", buttons()) << "Ctrl+R there resets";
+    QTest::keyClick(map, Qt::Key_F5);
+    EXPECT_EQ("0010", buttons()) << "F5 there runs";
+    EXPECT_EQ(Qt::NoFocus, map_window->findChild<QWidget*>("CheckBox11")->focusPolicy())
+        << "a clicked box leaves Space to the run";
 }
 
 TEST_F(OwnClockTest, longPaneLine_keepsTheTimeColumnInView) {
