@@ -596,11 +596,17 @@ void TFormMain::watch_clearances() {
     };
 }
 
+// A run from time 0: the program's start values, shown on the map's boxes at once.
+void TFormMain::begin_run() {
+    restart_timeline();
+    RVInitialize(engine);
+    if (map_) map_->show_detector_states();
+    traceprintf(engine.output, "\nSimulation started");
+}
+
 void TFormMain::BitBtnRunClick() {
     if (clock.targetTime == 0) {
-        restart_timeline();
-        RVInitialize(engine);
-        traceprintf(engine.output, "\nSimulation started");
+        begin_run();
     } else {
         traceprintf(engine.output, "Simulation resumed\n");
     }
@@ -626,11 +632,7 @@ void TFormMain::BitBtnPauseClick() {
 }
 
 void TFormMain::BitBtnStepClick() {
-    if (clock.targetTime == 0) {
-        restart_timeline();
-        RVInitialize(engine);
-        traceprintf(engine.output, "\nSimulation started");
-    }
+    if (clock.targetTime == 0) begin_run();
     --clock.targetTime;
     RVRunUntil(engine, -clock.targetTime);
     reset_->setEnabled(true);

@@ -122,6 +122,7 @@ class TFormMain : public QMainWindow, private ControllerParts {
     void start_from_command_line();
     void set_caption_for_load(bool loaded);
     void add_shortcuts(QWidget* window);
+    void begin_run();
     void open_control_file(const QString& file_name);
     void ItemRecentClick();
     void restart_timeline();

@@ -528,6 +528,11 @@ bool TFormMap::SetDetectorCheckBox(int detector, int x, int y, bool complain, in
     return false;
 }
 
+void TFormMap::show_detector_states() {
+    for (DetectorBox* box : image_->findChildren<DetectorBox*>())
+        box->setChecked(RVExportDetector(engine, box->tag()) > 0);
+}
+
 void TFormMap::ItemDeleteTrafficLightDiscClick() {
     if (!remembered_disc_) return;
     delete remembered_disc_;

@@ -44,6 +44,8 @@ class TFormMap : public QMainWindow, private ControllerParts {
     // After a control file is loaded: stream menus, detector boxes, no discs.
     void BuildStreamMenus();
     bool SetDetectorCheckBox(int detector, int x, int y, bool complain, int state);
+    // Ticks the boxes of the occupied detectors and only those.
+    void show_detector_states();
     bool LoadMap();
     void ArrangeWindows(bool simulator_run);
     // Sizes the window to show the whole picture beside the sequence panel, as far as the

@@ -137,6 +137,16 @@ TEST_F(MapWindowTest, detectorBox_setsTheDetectorWhileRunning_onlyShowsItWhilePa
     EXPECT_EQ(0, RVExportDetector(engine, 11))
         << "editing: the box shows the detector, nothing more";
     EXPECT_FALSE(box(11)->isChecked());
+
+    // A run started afresh by a Step after Reset frees every detector, and the boxes say so.
+    button("BitBtnRun")->click();
+    box(11)->click();
+    button("BitBtnPause")->click();
+    ASSERT_TRUE(box(11)->isChecked());
+    button("BitBtnReset")->click();
+    button("BitBtnStep")->click();
+    EXPECT_EQ(0, RVExportDetector(engine, 11));
+    EXPECT_FALSE(box(11)->isChecked());
 }
 
 TEST_F(MapWindowTest, setDetectorCheckBox_minus100KeepsPlace_otherStateKeepsMark) {
