@@ -628,6 +628,11 @@ void TFormMain::BitBtnPauseClick() {
     run_->setEnabled(true);
     reset_->setEnabled(true);
     step_->setEnabled(true);
+    // The pause holds the run where the engine stands: the clock may have run ahead of its
+    // last tick, and a Step goes one tenth from what was shown. A run not yet begun (time 0)
+    // keeps the clock's target.
+    const std::int32_t now = RVGetTime(engine);
+    if (now > 0 && clock.targetTime > now) clock.targetTime = now;
     clock.targetTime = -clock.targetTime;
 }
 

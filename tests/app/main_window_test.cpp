@@ -322,6 +322,20 @@ TEST_F(OwnClockTest, stepFromReady_startsAndReachesOneTenth) {
     EXPECT_EQ(2, RVGetTime(engine));
 }
 
+TEST_F(OwnClockTest, stepAfterPause_advancesOneTenthFromWhereTheRunStands) {
+    select_speed(5);  // ten times
+    button("BitBtnRun")->click();
+    tick(300);
+    tick(500);
+    const std::int32_t reached = RVGetTime(engine);
+    now_millis = 800;
+    main_window->TimerRTCTimer();  // the clock moved on; the engine's tick has not come yet
+    ASSERT_GT(main_window->clock.targetTime, reached);
+    button("BitBtnPause")->click();
+    button("BitBtnStep")->click();
+    EXPECT_EQ(reached + 1, RVGetTime(engine));
+}
+
 TEST_F(OwnClockTest, pauseBeforeTheFirstTick_restartsTheRunNextTime) {
     button("BitBtnRun")->click();
     button("BitBtnPause")->click();
