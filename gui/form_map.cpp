@@ -13,7 +13,6 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
-#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -43,6 +42,13 @@ namespace {
 constexpr int BOXES_PER_ROW = 10;
 constexpr int BOX_COLUMN_WIDTH = 60;
 constexpr int BOX_ROW_HEIGHT = 20;
+
+// A control on the picture as a drawing records it.
+PlacedControl placed_control(const QWidget* control) {
+    if (auto* disc = dynamic_cast<const LightDisc*>(control))
+        return {true, disc->tag(), control->pos()};
+    return {false, static_cast<const DetectorBox*>(control)->tag(), control->pos()};
+}
 
 QColor letter_colour(char letter) {
     switch (letter) {
@@ -549,11 +555,7 @@ MapSnapshot TFormMap::snapshot() const {
     drawing.picture_height = map_model.picture_height;
     drawing.jpeg = map_model.jpeg;
     drawing.background = background_;
-    for (QWidget* control : picture_controls()) {
-        auto* disc = dynamic_cast<LightDisc*>(control);
-        const int tag = disc ? disc->tag() : static_cast<DetectorBox*>(control)->tag();
-        drawing.controls.push_back({disc != nullptr, tag, control->pos()});
-    }
+    for (QWidget* control : picture_controls()) drawing.controls.push_back(placed_control(control));
     return drawing;
 }
 
@@ -605,9 +607,10 @@ void TFormMap::ItemUndoClick() {
     ruvalda::SetEditMode(map_editor, *editor_view_, false);  // ends an edit going on
     map_editor.edit_mode = true;
     undo_.edited(snapshot());
-    if (!undo_.can_undo()) return update_undo_item();
-    restore(undo_.undo());
-    map_model.unsaved = !undo_.as_saved();
+    if (undo_.can_undo()) {
+        restore(undo_.undo());
+        map_model.unsaved = !undo_.as_saved();
+    }
     update_undo_item();
 }
 
@@ -701,7 +704,7 @@ void TFormMap::fit_picture() {
     // bar and borders of a usual size.
     const QSize USUAL_FRAME(10, 40);
     QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.isEmpty()) frame = USUAL_FRAME;
+    if (frame.isNull()) frame = USUAL_FRAME;
     const int scroll_border = 2 * scroll_->frameWidth();
     const QWidget* sequence_panel = findChild<QWidget*>("Panel1");
     const QSize whole(sequence_panel->width() + scroll_border + map_model.picture_width,
@@ -760,13 +763,9 @@ bool TFormMap::SaveGraphics() {
     std::vector<SavedControl> controls;
     for (QWidget* control : picture_controls()) {
         SavedControl saved;
-        if (auto* disc = dynamic_cast<LightDisc*>(control)) {
-            saved.disc = true;
-            saved.tag = disc->tag();
-        } else {
-            saved.disc = false;
-            saved.tag = static_cast<DetectorBox*>(control)->tag();
-        }
+        const PlacedControl placed = placed_control(control);
+        saved.disc = placed.disc;
+        saved.tag = placed.tag;
         saved.left = control->x();
         saved.top = control->y();
         saved.width = control->width();
