@@ -527,8 +527,8 @@ void TFormMain::read_window_position() {
     const QSize screen_size = screen()->size();
     if (screen_size.width() < x()) move_frame(this, {10, y()});
     if (screen_size.height() < y()) move_frame(this, {x(), 10});
-    if (width() < MIN_RESTORED_WIDTH) resize(MIN_RESTORED_WIDTH, height());
-    if (height() < MIN_RESTORED_HEIGHT) resize(width(), MIN_RESTORED_HEIGHT);
+    if (width() < MIN_RESTORED_WIDTH) resize_framed(this, {MIN_RESTORED_WIDTH, height()});
+    if (height() < MIN_RESTORED_HEIGHT) resize_framed(this, {width(), MIN_RESTORED_HEIGHT});
 }
 
 void TFormMain::write_window_position() {

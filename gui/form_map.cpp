@@ -676,11 +676,11 @@ void TFormMap::ArrangeWindows(bool simulator_run) {
         if (main_window_) {
             QWidget* speed = main_window_->findChild<QWidget*>("PanelSpeedButtons");
             const int height = (speed ? speed->geometry().bottom() : 0) + 150;
-            main_window_->resize(main_window_->width(), height);
+            resize_framed(main_window_, {main_window_->width(), height});
             move_frame(main_window_, {main_window_->x(), screen_size.height() - height - 50});
         }
         SetEditMode(false);
-        resize(panel_mrv_->width(), this->height());
+        resize_framed(this, {panel_mrv_->width(), this->height()});
         move_frame(this, {5, y()});
     } else {
         // Windows the user placed before, and the last exit stored, stay where they were.
@@ -713,7 +713,7 @@ void TFormMap::fit_picture() {
     const QRect screen_area = screen()->availableGeometry();
     const QSize room(screen_area.right() + 1 - frameGeometry().left() - frame.width(),
                      screen_area.bottom() + 1 - frameGeometry().top() - frame.height());
-    resize(whole.boundedTo(room));
+    resize_framed(this, whole.boundedTo(room));
 }
 
 void TFormMap::ItemLoadbitmapClick() {

@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 
 #include "gui/dialog_host.h"
 
@@ -20,7 +21,9 @@ QSettings window_settings() {
 constexpr int FRAME_POLL_MS = 20;
 constexpr int FRAME_POLL_LIMIT = 100;  // two seconds
 
-// Asks for a window's frame place again once the window manager has framed the window.
+// Asks for a window's frame place and client size again once the window manager has framed the
+// window: a manager that frames a window late may also give it back the size it was first shown
+// with.
 class FramePlacer : public QObject {
   public:
     explicit FramePlacer(QWidget* window) : QObject(window), window_(window) {
@@ -28,8 +31,12 @@ class FramePlacer : public QObject {
         connect(&timer_, &QTimer::timeout, this, [this] { look(); });
         timer_.start(FRAME_POLL_MS);
     }
-    void want(QPoint frame_top_left) {
-        wanted_ = frame_top_left;
+    void want_place(QPoint frame_top_left) {
+        place_ = frame_top_left;
+        polls_ = 0;
+    }
+    void want_size(QSize client) {
+        size_ = client;
         polls_ = 0;
     }
 
@@ -37,7 +44,8 @@ class FramePlacer : public QObject {
     void look() {
         const bool framed = window_->isVisible() &&
                             window_->frameGeometry().topLeft() != window_->geometry().topLeft();
-        if (framed && window_->pos() != wanted_) window_->move(wanted_);
+        if (framed && place_ && window_->pos() != *place_) window_->move(*place_);
+        if (framed && size_ && window_->size() != *size_) window_->resize(*size_);
         if (!framed && ++polls_ < FRAME_POLL_LIMIT) return;
         timer_.stop();
         setObjectName(QString());  // a later move_frame starts afresh
@@ -45,16 +53,25 @@ class FramePlacer : public QObject {
     }
     QWidget* window_;
     QTimer timer_;
-    QPoint wanted_;
+    std::optional<QPoint> place_;
+    std::optional<QSize> size_;
     int polls_ = 0;
 };
+
+FramePlacer* placer_of(QWidget* window) {
+    auto* placer = window->findChild<FramePlacer*>("FramePlacer", Qt::FindDirectChildrenOnly);
+    return placer ? placer : new FramePlacer(window);
+}
 }  // namespace
 
 void move_frame(QWidget* window, QPoint frame_top_left) {
     window->move(frame_top_left);
-    auto* placer = window->findChild<FramePlacer*>("FramePlacer", Qt::FindDirectChildrenOnly);
-    if (!placer) placer = new FramePlacer(window);
-    placer->want(frame_top_left);
+    placer_of(window)->want_place(frame_top_left);
+}
+
+void resize_framed(QWidget* window, QSize client) {
+    window->resize(client);
+    placer_of(window)->want_size(client);
 }
 
 bool read_window_position(QWidget* window, const char* prefix) {
@@ -71,9 +88,9 @@ bool read_window_position(QWidget* window, const char* prefix) {
     if (!read("Top", &value)) return false;
     move_frame(window, {window->x(), value});
     if (!read("Width", &value)) return false;
-    window->resize(value, window->height());
+    resize_framed(window, {value, window->height()});
     if (!read("Height", &value)) return false;
-    window->resize(window->width(), value);
+    resize_framed(window, {window->width(), value});
     return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QSize>
 #include <QStringList>
 
 class QString;
@@ -17,6 +18,9 @@ namespace ruvalda {
 // for; the place is therefore asked for again once the frame is known, so that what is stored
 // at exit is what was restored at start.
 void move_frame(QWidget* window, QPoint frame_top_left);
+// Gives a window's client area a size, and asks for it again once the frame is known, for the
+// same reason.
+void resize_framed(QWidget* window, QSize client);
 
 // Applies the stored values one by one; a missing value ends the reading there. Returns true
 // when all four were read.
