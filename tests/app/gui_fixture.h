@@ -123,6 +123,12 @@ class GuiTest : public test::ControllerTest {
             ASSERT_TRUE(picture.save(QDir(wanted).filePath(name)));
         }
     }
+    // Makes `window` the active one, so that its keys reach it; returns it for typing at.
+    QWidget* activate(QWidget* window) {
+        window->activateWindow();
+        QApplication::setActiveWindow(window);
+        return window;
+    }
     // One real-time tick at wall millisecond `millis`, then one drive tick.
     void tick(int millis) {
         now_millis = millis;

@@ -225,9 +225,7 @@ TEST_F(OwnClockTest, stateTable_runPauseRunResetStep) {
 }
 
 TEST_F(OwnClockTest, keys_runPauseStepAndReset_asTheButtonsWould) {
-    QWidget* window = main_window.get();
-    window->activateWindow();
-    QApplication::setActiveWindow(window);
+    QWidget* window = activate(main_window.get());
     QTest::keyClick(window, Qt::Key_F5);
     EXPECT_EQ("0010", buttons()) << "F5 runs";
     QTest::keyClick(window, Qt::Key_Space);
@@ -247,9 +245,7 @@ TEST_F(OwnClockTest, keys_runPauseStepAndReset_asTheButtonsWould) {
     EXPECT_TRUE(button("BitBtnStep")->toolTip().contains("F10"));
 
     // The same keys from the map window, where the detector boxes are clicked.
-    QWidget* map = map_window.get();
-    map->activateWindow();
-    QApplication::setActiveWindow(map);
+    QWidget* map = activate(map_window.get());
     QTest::keyClick(map, Qt::Key_Space);
     EXPECT_EQ("1101", buttons()) << "Space in the map window pauses";
     QTest::keyClick(map, Qt::Key_F10);

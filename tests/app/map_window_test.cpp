@@ -209,9 +209,7 @@ TEST_F(MapWindowTest, polygonDrawnWithTheMouse_survivesSaveAndReload) {
 
 TEST_F(MapWindowTest, ctrlZ_undoesTheLastEditsOneByOne_untilTheNextSave) {
     start({QString::fromStdString(crossing_copy())});
-    QWidget* window = map_window.get();
-    window->activateWindow();
-    QApplication::setActiveWindow(window);
+    QWidget* window = activate(map_window.get());
     auto undo = [&] { QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier); };
     auto discs = [&] { return map_window->findChildren<LightDisc*>().size(); };
     DetectorBox* dragged = box(11);
